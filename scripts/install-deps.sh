@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every package the project needs to build, run and test on Debian 12.
+# The one list of dependencies: the README and CI both come through here.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format
+  # Qt 6 (widgets, test) and QSerialPort for the serial benchmark
+  qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-serialport-dev libgl-dev
+  # port enumeration
+  libudev-dev
+  # test and benchmark frameworks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # independent Modbus peers for the tests
+  libmodbus-dev mbpoll python3 python3-pymodbus python3-serial python3-serial-asyncio socat
+  # headless GUI, screenshots, Chinese text
+  xvfb xauth x11-apps imagemagick fonts-wqy-microhei
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
