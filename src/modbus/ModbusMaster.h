@@ -1,0 +1,121 @@
+#pragma once
+// The Modbus master engine: builds requests (codec), collects reply bytes until
+// the line falls silent (receiver), validates the frame and routes it to the
+// scan, link-check or model reply handler (dispatcher).
+//
+// Threading: a ModbusMaster and its MasterState are confined to one thread,
+// the GUI thread. Every entry point (panel requests, the serial component's
+// receive event, timer ticks) is called there; the serial component marshals
+// its deliveries onto that thread. No locks are taken and none are needed;
+// separate instances share no state.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "modbus/Bytes.h"
+#include "modbus/Interfaces.h"
+#include "modbus/MasterState.h"
+
+namespace kelm {
+
+// Status bar panel 0 shows the state of the conversation.
+inline constexpr int kStatusPanelLink = 0;
+inline constexpr std::string_view kStatusSending = "正在扫描终端数据......";
+inline constexpr std::string_view kStatusReplyOk = "当前终端通讯响应正常!";
+
+// End of frame: 11 ticks of a 10 ms timer without new bytes.
+inline constexpr int kRecvTimerIntervalMs = 10;
+inline constexpr std::int32_t kRecvSilentTicks = 10;  // a frame ends when the count exceeds this
+
+class ModbusMaster {
+  public:
+    // (Command = the reply's function code, Pbuf = the reply without its check)
+    using ReplyHandler = std::function<void(std::uint16_t Command, const Frame& Pbuf)>;
+    using FrameHandler = std::function<void(const Frame& Pbuf)>;
+
+    // Timer_com_rec is set to 10 ms, disabled, and its ticks bound to
+    // Timer_com_recTimer. All references must outlive the master.
+    ModbusMaster(IFrameSink& sink, IStatusText& status, IHostProtocol& protocol,
+                 ITimer& Timer_com_rec);
+    ~ModbusMaster();
+    ModbusMaster(const ModbusMaster&) = delete;
+    ModbusMaster& operator=(const ModbusMaster&) = delete;
+
+    MasterState& State() { return state_; }
+    const MasterState& State() const { return state_; }
+
+    // --- codec ---------------------------------------------------------------
+    // Records reg_addr in Modbus_Reg_Addr (any Code), then sends
+    // Node_Device_ID, Code, reg_addr, reg_data in the current protocol.
+    void Modbus_Send_oneWord(std::uint8_t Code, std::uint16_t reg_addr, std::uint16_t reg_data);
+
+    // Write multiple coils (15) or registers (16): address, Code, reg_addr,
+    // 0x00, reg_num, buf_num, then buf_num bytes of pbuf. Any other Code sends
+    // nothing and leaves Modbus_Reg_Addr alone. pbuf must hold buf_num bytes;
+    // a null pbuf with buf_num > 0 (or, for the ByteString form, fewer than
+    // buf_num bytes) sends nothing and leaves Modbus_Reg_Addr alone rather than
+    // put bytes on the line that the caller never gave. Returns true when a
+    // frame was handed on.
+    bool Modbus_Send_Buf(std::uint8_t Code, std::uint16_t reg_addr, std::uint8_t reg_num,
+                         std::uint8_t buf_num, const std::uint8_t* pbuf);
+    bool Modbus_Send_Buf(std::uint8_t Code, std::uint16_t reg_addr, std::uint8_t reg_num,
+                         std::uint8_t buf_num, const ByteString& pbuf);
+
+    // Shows kStatusSending in status panel 0 and hands the frame unchanged to
+    // the serial component. An empty frame (no protocol selected) is not
+    // handed on and leaves the status alone: nothing was sent.
+    void KELM_Uart_Send_String(const ByteString& Pbuf);
+
+    // --- receiver and dispatcher -----------------------------------------------
+    // The serial component's receive event. Ignored while a frame is being
+    // handled (Recv_Flag); otherwise appends the bytes and (re)starts the
+    // silence count. A null Buffer delivers nothing.
+    void ksComm1AfterReceive(const std::uint8_t* Buffer, std::uint32_t Received);
+
+    // Tick of Timer_com_rec: after 11 silent ticks the frame is complete and is
+    // validated and dispatched.
+    void Timer_com_recTimer();
+
+    // Validates Recv_Str for the current protocol and routes it; always leaves
+    // the receiver idle (Recv_Str empty, Recv_Flag false), also when a handler
+    // throws.
+    void Rec_Command_Event();
+
+    // --- handler registration -------------------------------------------------
+    // Registers the reply handler for one of kReplyHandlerNames
+    // ("KELM_8I8T_Event" ...). Returns false for an unknown name. Replies routed
+    // to a name without a handler are dropped, as for an unknown model. An
+    // empty function unregisters.
+    bool SetReplyHandler(std::string_view handlerName, ReplyHandler handler);
+    // Disposal_Modbus03_Scandevice: identity replies during a scan.
+    void SetScanHandler(FrameHandler handler);
+    // Disposal_Modbus03_checkcom: the link check's broadcast reply.
+    void SetCheckComHandler(FrameHandler handler);
+    // Timer_check_slavecom, disabled just before the check-com handler runs.
+    void SetCheckComTimer(ITimer* timer);
+
+    // Number of frames dropped by validation (length, check, protocol), and
+    // number of valid frames no handler took; for diagnostics and tests.
+    std::uint64_t DroppedFrames() const { return droppedFrames_; }
+    std::uint64_t UnroutedFrames() const { return unroutedFrames_; }
+
+  private:
+    void Dispatch(const ByteString& pbuf);
+
+    MasterState state_;
+    IFrameSink& sink_;
+    IStatusText& status_;
+    IHostProtocol& protocol_;
+    ITimer& recTimer_;
+    ITimer* checkComTimer_ = nullptr;
+    std::unordered_map<std::string_view, ReplyHandler> replyHandlers_;
+    FrameHandler scanHandler_;
+    FrameHandler checkComHandler_;
+    bool recvOverflow_ = false;
+    std::uint64_t droppedFrames_ = 0;
+    std::uint64_t unroutedFrames_ = 0;
+};
+
+}  // namespace kelm
