@@ -1,0 +1,24 @@
+#pragma once
+// What a module panel needs from the main window. The window owns all of it
+// for the whole run; panels keep references, never ownership.
+#include <functional>
+
+class QTreeWidget;
+
+namespace kelm {
+
+class ModbusMaster;
+class IMessageBoxes;
+
+struct ModuleContext {
+    // The one master: its state (Modbus_Reg_Addr, Node_Device_ID, ...) and the
+    // two send entry points every panel request goes through.
+    ModbusMaster& master;
+    // Modal boxes: confirmations, warnings, the general error report.
+    IMessageBoxes& boxes;
+    // The device tree (TreeView1). Optional: the identity family does not
+    // need it; the digital panels' handlers look at the selected node's level.
+    QTreeWidget* tree = nullptr;
+};
+
+}  // namespace kelm

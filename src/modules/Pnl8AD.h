@@ -1,0 +1,24 @@
+#pragma once
+// The KELM-8AD module panel (Pnl_8AD) and its reply handler KELM_8AD_Event.
+#include <QWidget>
+#include <cstdint>
+
+#include "modules/ModulePanel.h"
+
+namespace kelm {
+
+class TPnl8AD : public ModulePanel {
+    Q_OBJECT
+  public:
+    explicit TPnl8AD(const ModuleContext& ctx, QWidget* parent = nullptr);
+
+    // Reset routine, run by navigation before the panel is shown.
+    void Pnl8AD_Default();
+    // Reply handler for every valid reply of a selected KELM-8AD module.
+    void KELM_8AD_Event(std::uint16_t Command, const Frame& Pbuf);
+
+    void Default() override { Pnl8AD_Default(); }
+    void Event(std::uint16_t Command, const Frame& Pbuf) override { KELM_8AD_Event(Command, Pbuf); }
+};
+
+}  // namespace kelm

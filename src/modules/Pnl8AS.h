@@ -1,0 +1,24 @@
+#pragma once
+// The KELM-8AS/KELM-8ASP module panel (Pnl_8AS) and its reply handler KELM_8AS_Event.
+#include <QWidget>
+#include <cstdint>
+
+#include "modules/ModulePanel.h"
+
+namespace kelm {
+
+class TPnl8AS : public ModulePanel {
+    Q_OBJECT
+  public:
+    explicit TPnl8AS(const ModuleContext& ctx, QWidget* parent = nullptr);
+
+    // Reset routine, run by navigation before the panel is shown.
+    void Pnl8AS_Default();
+    // Reply handler for every valid reply of a selected KELM-8AS/KELM-8ASP module.
+    void KELM_8AS_Event(std::uint16_t Command, const Frame& Pbuf);
+
+    void Default() override { Pnl8AS_Default(); }
+    void Event(std::uint16_t Command, const Frame& Pbuf) override { KELM_8AS_Event(Command, Pbuf); }
+};
+
+}  // namespace kelm

@@ -1,0 +1,26 @@
+#pragma once
+// The KELM-8I8T module panel (Pnl_8I8T) and its reply handler KELM_8I8T_Event.
+#include <QWidget>
+#include <cstdint>
+
+#include "modules/ModulePanel.h"
+
+namespace kelm {
+
+class TPnl8I8T : public ModulePanel {
+    Q_OBJECT
+  public:
+    explicit TPnl8I8T(const ModuleContext& ctx, QWidget* parent = nullptr);
+
+    // Reset routine, run by navigation before the panel is shown.
+    void Pnl8I8T_Default();
+    // Reply handler for every valid reply of a selected KELM-8I8T module.
+    void KELM_8I8T_Event(std::uint16_t Command, const Frame& Pbuf);
+
+    void Default() override { Pnl8I8T_Default(); }
+    void Event(std::uint16_t Command, const Frame& Pbuf) override {
+        KELM_8I8T_Event(Command, Pbuf);
+    }
+};
+
+}  // namespace kelm
