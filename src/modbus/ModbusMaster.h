@@ -113,7 +113,6 @@ class ModbusMaster {
     std::unordered_map<std::string_view, ReplyHandler> replyHandlers_;
     FrameHandler scanHandler_;
     FrameHandler checkComHandler_;
-    bool recvOverflow_ = false;
     std::uint64_t droppedFrames_ = 0;
     std::uint64_t unroutedFrames_ = 0;
 };
