@@ -10,7 +10,7 @@ enum class MsgIcon { None, Information, Warning, Question, Critical };
 enum class MsgButtons { Ok, OkCancel };
 
 class IMessageBoxes {
-public:
+  public:
     virtual ~IMessageBoxes() = default;
 
     // Shows a modal box kept on top of all windows. Returns true when the user

@@ -1,0 +1,44 @@
+#include "app/Pictures.h"
+
+#include <QString>
+
+// The resource file is compiled into this static library; its initialiser must
+// be pulled in explicitly or the linker drops it.
+static void ensurePictures() {
+    static const bool loaded = [] {
+        Q_INIT_RESOURCE(pictures);
+        return true;
+    }();
+    (void)loaded;
+}
+
+namespace kelm {
+
+QPixmap ImageList2020(int index) {
+    if (index < 0 || index >= kImageList2020Count) return {};
+    ensurePictures();
+    return QPixmap(QStringLiteral(":/kelm/image2020_%1.png").arg(index));
+}
+
+QIcon ImageList2020Icon(int index) {
+    QIcon icon;
+    const QPixmap pm = ImageList2020(index);
+    if (pm.isNull()) return icon;
+    // A tree node shows the same picture whether selected or not.
+    icon.addPixmap(pm, QIcon::Normal);
+    icon.addPixmap(pm, QIcon::Selected);
+    icon.addPixmap(pm, QIcon::Active);
+    return icon;
+}
+
+QPixmap AboutBanner() {
+    ensurePictures();
+    return QPixmap(QStringLiteral(":/kelm/about_banner.jpg"));
+}
+
+QPixmap BusyPicture() {
+    ensurePictures();
+    return QPixmap(QStringLiteral(":/kelm/busy.png"));
+}
+
+}  // namespace kelm

@@ -1,0 +1,36 @@
+#pragma once
+// The program's pictures, compiled in as Qt resources: the 20x20 list
+// `ImageList2020` (tree, status bar, toolbar), the About banner and the scan
+// dialog's busy picture.
+#include <QIcon>
+#include <QPixmap>
+
+namespace kelm {
+
+// Roles of the ten ImageList2020 pictures, by index.
+enum ImageIndex : int {
+    kImgRoot = 0,
+    kImgPortOpen = 1,
+    kImgPortClosed = 2,
+    kImgStatusOpen = 3,
+    kImgStatusClosed = 4,
+    kImgModule = 5,
+    kImgChannel = 6,
+    kImgScan = 7,
+    kImgAbout = 8,
+    kImgExit = 9,
+};
+inline constexpr int kImageList2020Count = 10;
+
+// Picture `index` of ImageList2020 (20x20, 32-bit); a null pixmap for an index
+// outside 0-9.
+QPixmap ImageList2020(int index);
+// The same picture as an icon (one image for normal and selected states).
+QIcon ImageList2020Icon(int index);
+
+// The About box banner (496x80).
+QPixmap AboutBanner();
+// The scan dialog's busy picture (50x50).
+QPixmap BusyPicture();
+
+}  // namespace kelm

@@ -1,0 +1,114 @@
+#include "app/TFmabout.h"
+
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFrame>
+#include <QMouseEvent>
+
+#include "app/Pictures.h"
+
+namespace kelm {
+
+namespace {
+TFmabout::UrlOpener& opener() {
+    static TFmabout::UrlOpener fn = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    return fn;
+}
+
+QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
+                  int pixelSize) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    QFont f = parent->font();
+    f.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPixelSize(pixelSize);
+    l->setFont(f);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+}  // namespace
+
+QString TFmabout::WebAddress() {
+    return QStringLiteral("https://www.kelm-io.com");
+}
+
+void TFmabout::SetUrlOpener(UrlOpener fn) {
+    opener() = fn ? std::move(fn)
+                  : UrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
+}
+
+TFmabout::TFmabout(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Fmabout"));
+    setWindowTitle(QStringLiteral("关于软件"));
+    // fixed border with only a close box
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(394, 271);
+    setModal(true);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(0, 0, 496, 80);
+    Image1->setPixmap(AboutBanner());
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Label1 = textLabel(this, "Label1",
+                       QStringLiteral(" 本软件用于我公司KELM系列远程IO模块的参数配置及调试，"), 5,
+                       98, 14);
+    Label2 = textLabel(this, "Label2",
+                       QStringLiteral("模块的接线、寄存器定义等详细说明请参阅模块用户手册，"), 5,
+                       118, 14);
+    Label3 =
+        textLabel(this, "Label3", QStringLiteral("勿用于非法用途，感谢您的使用！"), 5, 140, 14);
+
+    auto* Bevel1 = new QFrame(this);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Raised);
+    Bevel1->setGeometry(0, 220, 400, 5);
+
+    Label4 = textLabel(this, "Label4", QStringLiteral("KELM 自动化"), 55, 240, 14);
+    Label5 = textLabel(this, "Label5", WebAddress(), 220, 238, 16);
+    Label5->installEventFilter(this);
+    Label5MouseLeave();
+}
+
+bool TFmabout::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Label5) {
+        switch (event->type()) {
+            case QEvent::Enter:
+                Label5MouseEnter();
+                break;
+            case QEvent::Leave:
+                Label5MouseLeave();
+                break;
+            case QEvent::MouseButtonRelease:
+                if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) Label5Click();
+                break;
+            default:
+                break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TFmabout::Label5Click() {
+    opener()(QUrl(Label5->text()));
+}
+
+void TFmabout::Label5MouseEnter() {
+    QPalette pal = Label5->palette();
+    pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    Label5->setPalette(pal);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void TFmabout::Label5MouseLeave() {
+    QPalette pal = Label5->palette();
+    pal.setColor(QPalette::WindowText, palette().color(QPalette::WindowText));
+    Label5->setPalette(pal);
+    unsetCursor();
+}
+
+}  // namespace kelm

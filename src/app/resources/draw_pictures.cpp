@@ -1,0 +1,237 @@
+// Draws the program's pictures (tree/toolbar/status icons, About banner, busy
+// picture) into PNG/JPEG files. Run by hand after changing a picture:
+//   kelm-draw-pictures src/app/resources
+// The generated files are committed and compiled in through pictures.qrc.
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+const QColor kInk(0x24, 0x33, 0x4a);
+const QColor kGreen(0x1e, 0xa0, 0x3c);
+const QColor kRed(0xd0, 0x30, 0x2a);
+const QColor kBlue(0x2a, 0x6e, 0xd0);
+const QColor kGrey(0x8a, 0x94, 0xa0);
+
+QImage canvas(int w, int h) {
+    QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    return img;
+}
+
+void pen(QPainter& p, const QColor& c, qreal w) {
+    p.setPen(QPen(c, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+}
+
+// 0: the PC, a monitor on a stand.
+void drawPc(QPainter& p) {
+    pen(p, kInk, 1.2);
+    p.setBrush(QColor(0xdd, 0xe8, 0xf6));
+    p.drawRoundedRect(QRectF(2.5, 3.5, 15, 10), 1.5, 1.5);
+    p.setBrush(kBlue.lighter(130));
+    p.setPen(Qt::NoPen);
+    p.drawRect(QRectF(4.5, 5.5, 11, 6));
+    pen(p, kInk, 1.2);
+    p.drawLine(QPointF(10, 13.5), QPointF(10, 16.5));
+    p.drawLine(QPointF(6, 16.5), QPointF(14, 16.5));
+}
+
+// A D-sub style serial connector; its body colour tells open from closed.
+void drawConnector(QPainter& p, const QColor& body, bool open) {
+    pen(p, kInk, 1.1);
+    p.setBrush(body);
+    QPainterPath path;
+    path.moveTo(2.5, 6.5);
+    path.lineTo(17.5, 6.5);
+    path.lineTo(15.5, 14.5);
+    path.lineTo(4.5, 14.5);
+    path.closeSubpath();
+    p.drawPath(path);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    for (int i = 0; i < 5; ++i) p.drawEllipse(QPointF(5.2 + i * 2.4, 9.3), 0.9, 0.9);
+    for (int i = 0; i < 4; ++i) p.drawEllipse(QPointF(6.4 + i * 2.4, 12.0), 0.9, 0.9);
+    if (!open) {
+        pen(p, kRed, 1.6);
+        p.drawLine(QPointF(13.5, 1.5), QPointF(18.5, 5.5));
+        p.drawLine(QPointF(18.5, 1.5), QPointF(13.5, 5.5));
+    } else {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kGreen);
+        p.drawEllipse(QPointF(16, 3.5), 2.5, 2.5);
+    }
+}
+
+// 3 and 4: status icon, a plug in or out of its socket.
+void drawPlug(QPainter& p, bool open) {
+    const QColor c = open ? kGreen : kRed;
+    pen(p, kInk, 1.1);
+    p.setBrush(QColor(0xe6, 0xe6, 0xe6));
+    p.drawRoundedRect(QRectF(11.5, 4.5, 6, 11), 1.2, 1.2);  // socket
+    const qreal shift = open ? 0.0 : -4.0;
+    p.setBrush(c);
+    p.drawRoundedRect(QRectF(4.5 + shift, 6.5, 6, 7), 1.2, 1.2);  // plug body
+    pen(p, kInk, 1.2);
+    p.drawLine(QPointF(10.5 + shift, 8.5), QPointF(13.5 + shift, 8.5));
+    p.drawLine(QPointF(10.5 + shift, 11.5), QPointF(13.5 + shift, 11.5));
+    pen(p, c.darker(130), 1.6);
+    p.drawLine(QPointF(4.5 + shift, 10), QPointF(1.0, 10));
+}
+
+// 5: a DIN-rail module with its terminal row and a status lamp.
+void drawModule(QPainter& p) {
+    pen(p, kInk, 1.1);
+    p.setBrush(QColor(0xf2, 0xf2, 0xf2));
+    p.drawRoundedRect(QRectF(3.5, 2.5, 13, 15), 1.5, 1.5);
+    p.setBrush(kBlue);
+    p.drawRect(QRectF(3.5, 2.5, 13, 4));
+    p.setPen(Qt::NoPen);
+    p.setBrush(kGreen);
+    p.drawEllipse(QPointF(13.5, 9.5), 1.3, 1.3);
+    p.setBrush(kInk);
+    for (int i = 0; i < 4; ++i) p.drawRect(QRectF(5 + i * 2.7, 14, 1.6, 2));
+}
+
+// 6: a channel, one terminal with its lead.
+void drawChannel(QPainter& p) {
+    pen(p, kInk, 1.1);
+    p.setBrush(QColor(0xff, 0xc8, 0x3c));
+    p.drawEllipse(QPointF(7, 10), 3.5, 3.5);
+    pen(p, kInk, 1.4);
+    p.drawLine(QPointF(10.5, 10), QPointF(17.5, 10));
+    p.drawLine(QPointF(15.5, 7.5), QPointF(17.5, 10));
+    p.drawLine(QPointF(15.5, 12.5), QPointF(17.5, 10));
+}
+
+// 7: scan, a magnifier over a bus line.
+void drawScan(QPainter& p) {
+    pen(p, kGrey, 1.2);
+    p.drawLine(QPointF(1, 17.5), QPointF(19, 17.5));
+    pen(p, kInk, 1.6);
+    p.setBrush(QColor(0xcf, 0xe6, 0xff));
+    p.drawEllipse(QPointF(8, 8), 5, 5);
+    pen(p, kInk, 2.4);
+    p.drawLine(QPointF(11.8, 11.8), QPointF(16.5, 16.0));
+}
+
+// 8: about, an "i" in a blue disc.
+void drawAbout(QPainter& p) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(kBlue);
+    p.drawEllipse(QPointF(10, 10), 8.5, 8.5);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(10, 5.6), 1.5, 1.5);
+    p.drawRoundedRect(QRectF(8.6, 8.2, 2.8, 7.6), 1, 1);
+}
+
+// 9: exit, a door with an arrow leaving it.
+void drawExit(QPainter& p) {
+    pen(p, kInk, 1.2);
+    p.setBrush(QColor(0xc8, 0x8c, 0x50));
+    p.drawRect(QRectF(2.5, 2.5, 8, 15));
+    p.setPen(Qt::NoPen);
+    p.setBrush(kInk);
+    p.drawEllipse(QPointF(8.6, 10.5), 0.9, 0.9);
+    pen(p, kRed, 2.0);
+    p.drawLine(QPointF(11, 10), QPointF(18, 10));
+    p.drawLine(QPointF(15, 7), QPointF(18, 10));
+    p.drawLine(QPointF(15, 13), QPointF(18, 10));
+}
+
+QImage icon(const std::function<void(QPainter&)>& draw) {
+    QImage img = canvas(20, 20);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    draw(p);
+    return img;
+}
+
+QImage banner() {
+    QImage img(496, 80, QImage::Format_RGB32);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, 496, 80);
+    g.setColorAt(0, QColor(0x12, 0x3a, 0x6e));
+    g.setColorAt(1, QColor(0x2a, 0x8a, 0xc8));
+    p.fillRect(img.rect(), g);
+    // a stylised RS-485 bus with modules hanging off it
+    p.setPen(QPen(QColor(255, 255, 255, 90), 2));
+    p.drawLine(QPointF(250, 62), QPointF(490, 62));
+    for (int i = 0; i < 4; ++i) {
+        const qreal x = 270 + i * 55;
+        p.drawLine(QPointF(x + 15, 62), QPointF(x + 15, 52));
+        p.setBrush(QColor(255, 255, 255, 40));
+        p.drawRoundedRect(QRectF(x, 18, 30, 34), 3, 3);
+        p.setBrush(QColor(0x7c, 0xe0, 0x7c));
+        p.drawEllipse(QPointF(x + 22, 26), 2.5, 2.5);
+    }
+    QFont f("DejaVu Sans");
+    f.setPixelSize(34);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(18, 8, 240, 44), Qt::AlignLeft | Qt::AlignVCenter, "KELM");
+    f.setPixelSize(14);
+    f.setBold(false);
+    p.setFont(f);
+    p.setPen(QColor(0xdd, 0xee, 0xff));
+    p.drawText(QRectF(20, 50, 240, 22), Qt::AlignLeft | Qt::AlignVCenter, "Remote I/O Utility");
+    return img;
+}
+
+// Busy picture: a ring of dots fading round, readable while it moves.
+QImage busy() {
+    QImage img = canvas(50, 50);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 12; ++i) {
+        const double a = i * M_PI / 6.0;
+        QColor c = kBlue;
+        c.setAlpha(60 + i * 16);
+        p.setPen(Qt::NoPen);
+        p.setBrush(c);
+        p.drawEllipse(QPointF(25 + 17 * std::sin(a), 25 - 17 * std::cos(a)), 3.0 + i * 0.12,
+                      3.0 + i * 0.12);
+    }
+    p.setBrush(kGreen);
+    p.drawEllipse(QPointF(25, 25), 6, 6);
+    return img;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <output directory>\n", argv[0]);
+        return 2;
+    }
+    QDir out(QString::fromLocal8Bit(argv[1]));
+    const std::function<void(QPainter&)> icons[10] = {
+        drawPc,
+        [](QPainter& p) { drawConnector(p, kGreen, true); },
+        [](QPainter& p) { drawConnector(p, kGrey, false); },
+        [](QPainter& p) { drawPlug(p, true); },
+        [](QPainter& p) { drawPlug(p, false); },
+        drawModule,
+        drawChannel,
+        drawScan,
+        drawAbout,
+        drawExit,
+    };
+    bool ok = true;
+    for (int i = 0; i < 10; ++i)
+        ok &= icon(icons[i]).save(out.filePath(QString("image2020_%1.png").arg(i)));
+    ok &= banner().save(out.filePath("about_banner.jpg"), "JPG", 92);
+    ok &= busy().save(out.filePath("busy.png"));
+    return ok ? 0 : 1;
+}
