@@ -1,0 +1,220 @@
+#include "modules/ModuleIdentity.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/MessageBoxes.h"
+#include "modbus/Bytes.h"
+#include "modbus/ModbusMaster.h"
+#include "modules/CommFormats.h"
+
+namespace kelm {
+
+const QString ModuleIdentity::kToggleClosed = QStringLiteral("更新通讯参数>>");
+const QString ModuleIdentity::kToggleOpen = QStringLiteral("更新通讯参数<<");
+const QString ModuleIdentity::kConfirmText = QStringLiteral("通讯参数配置成功！");
+
+namespace {
+
+constexpr int kDefaultFormatCode = 3;  // "9600/8/2/None"
+constexpr int kFirstSlaveAddr = 1;
+constexpr int kLastSlaveAddr = 247;
+constexpr std::uint16_t kIdentityFirstReg = 0;
+constexpr std::uint16_t kIdentityRegCount = 3;
+constexpr std::uint16_t kCommFirstReg = 3;
+constexpr std::uint8_t kFcReadHolding = 3;
+constexpr std::uint8_t kFcWriteMultiple = 16;
+
+QString Hex2(std::uint8_t v) {
+    return QStringLiteral("%1").arg(static_cast<unsigned>(v), 2, 16, QLatin1Char('0')).toUpper();
+}
+
+QLineEdit* MakeReadOnlyEdit(const QString& name, QWidget* parent) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    e->setEnabled(false);
+    return e;
+}
+
+}  // namespace
+
+ModuleIdentity::ModuleIdentity(const ModuleContext& ctx, IdentityNames names, QWidget* panel)
+    : QObject(panel), ctx_(ctx), names_(std::move(names)) {
+    setObjectName(QStringLiteral("Identity") + names_.tag);
+    const QString& t = names_.tag;
+    const QString& tt = names_.toggleTag;
+
+    // Identity box: a caption-less group of four read-only fields and the
+    // query and toggle buttons.
+    identityBox_ = new QGroupBox(panel);
+    identityBox_->setObjectName(names_.identityBox);
+    auto* grid = new QGridLayout(identityBox_);
+    editDeviceName_ = MakeReadOnlyEdit(QStringLiteral("Edit%1_device_name").arg(t), identityBox_);
+    editHardware_ = MakeReadOnlyEdit(QStringLiteral("Edit%1_hardware").arg(t), identityBox_);
+    editSoftware_ = MakeReadOnlyEdit(QStringLiteral("Edit%1_software").arg(t), identityBox_);
+    editSlaveAddr_ = MakeReadOnlyEdit(QStringLiteral("Edit%1_slave_addr").arg(t), identityBox_);
+    const std::pair<const char*, QLineEdit*> rows[] = {
+        {"设备型号：", editDeviceName_},
+        {"硬件版本：", editHardware_},
+        {"软件版本：", editSoftware_},
+        {"当前地址：", editSlaveAddr_},
+    };
+    int row = 0;
+    for (const auto& [caption, edit] : rows) {
+        grid->addWidget(new QLabel(QString::fromUtf8(caption), identityBox_), row, 0);
+        grid->addWidget(edit, row, 1);
+        ++row;
+    }
+    queryButton_ = new QToolButton(identityBox_);
+    queryButton_->setObjectName(names_.queryButton);
+    queryButton_->setText(names_.queryCaption);
+    queryButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    queryButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    toggle_ = new QToolButton(identityBox_);
+    toggle_->setObjectName(QStringLiteral("Spb%1_newcom_info").arg(tt));
+    toggle_->setText(kToggleClosed);
+    toggle_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    toggle_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    grid->addWidget(queryButton_, row++, 0, 1, 2);
+    grid->addWidget(toggle_, row++, 0, 1, 2);
+
+    // New-parameter box, hidden until the toggle opens it.
+    newComBox_ = new QGroupBox(QStringLiteral("新通讯参数"), panel);
+    newComBox_->setObjectName(QStringLiteral("Gro%1_new_comset").arg(tt));
+    auto* ngrid = new QGridLayout(newComBox_);
+    cmbFormat_ = new QComboBox(newComBox_);
+    cmbFormat_->setObjectName(QStringLiteral("Cmb%1_new1com_index").arg(t));
+    cmbSlaveAddr_ = new QComboBox(newComBox_);
+    cmbSlaveAddr_->setObjectName(QStringLiteral("Cmb%1_new1slave_addr").arg(t));
+    cmbProtocol_ = new QComboBox(newComBox_);
+    cmbProtocol_->setObjectName(QStringLiteral("Cmb%1_new1comXY").arg(t));
+    cmbProtocol_->addItems({QStringLiteral("RTU"), QStringLiteral("ASCII")});
+    const std::pair<const char*, QComboBox*> nrows[] = {
+        {"串口配置：", cmbFormat_},
+        {"地  址：", cmbSlaveAddr_},
+        {"协  议：", cmbProtocol_},
+    };
+    row = 0;
+    for (const auto& [caption, combo] : nrows) {
+        ngrid->addWidget(new QLabel(QString::fromUtf8(caption), newComBox_), row, 0);
+        ngrid->addWidget(combo, row, 1);
+        ++row;
+    }
+    writeButton_ = new QPushButton(names_.writeCaption, newComBox_);
+    writeButton_->setObjectName(QStringLiteral("Btn%1_newcom_set").arg(t));
+    ngrid->addWidget(writeButton_, row, 0, 1, 2);
+
+    FillSlaveAddrList();
+    FillFormats(false);
+    cmbFormat_->setCurrentIndex(kDefaultFormatCode);
+    cmbProtocol_->setCurrentIndex(0);
+    newComBox_->hide();
+
+    connect(queryButton_, &QToolButton::clicked, this, [this] { QueryClick(); });
+    connect(toggle_, &QToolButton::clicked, this, [this] { NewComInfoClick(); });
+    // activated: only the user's choice refills the format list, never a
+    // selection made by program.
+    connect(cmbProtocol_, &QComboBox::activated, this, [this](int) { New1comXYChange(); });
+    connect(writeButton_, &QPushButton::clicked, this, [this] { NewComSetClick(); });
+}
+
+void ModuleIdentity::FillFormats(bool ascii) {
+    cmbFormat_->clear();
+    for (int code = 0; code < kCommFormatCount; ++code)
+        cmbFormat_->addItem(QString::fromStdString(CommFormatLabel(code, ascii)));
+}
+
+void ModuleIdentity::FillSlaveAddrList() {
+    cmbSlaveAddr_->clear();
+    for (int a = kFirstSlaveAddr; a <= kLastSlaveAddr; ++a)
+        cmbSlaveAddr_->addItem(QString::number(a));
+    cmbSlaveAddr_->setCurrentIndex(0);
+}
+
+void ModuleIdentity::SetDeviceFields(const QString& modelName, const QString& addressText) {
+    editDeviceName_->setText(modelName);
+    editSlaveAddr_->setText(addressText);
+}
+
+void ModuleIdentity::QueryClick() {
+    editHardware_->clear();
+    editSoftware_->clear();
+    ctx_.master.Modbus_Send_oneWord(kFcReadHolding, kIdentityFirstReg, kIdentityRegCount);
+}
+
+void ModuleIdentity::NewComInfoClick() {
+    if (toggle_->text() == kToggleClosed) {
+        toggle_->setText(kToggleOpen);
+        newComBox_->show();
+    } else {
+        toggle_->setText(kToggleClosed);
+        newComBox_->hide();
+    }
+}
+
+void ModuleIdentity::New1comXYChange() {
+    FillFormats(cmbProtocol_->currentText() != QLatin1String("RTU"));
+    cmbFormat_->setCurrentIndex(0);
+}
+
+void ModuleIdentity::NewComSetClick() {
+    const int code = cmbFormat_->currentIndex();
+    const QString addrText = cmbSlaveAddr_->currentText();
+    bool ok = false;
+    const int addr = addrText.toInt(&ok);
+    // The lists are filled by program, so neither check fails in use; should
+    // one ever be empty, nothing half-made goes on the wire.
+    if (!ok) {
+        ctx_.boxes.ReportConversionError(
+            QStringLiteral("'%1' is not a valid integer value").arg(addrText));
+        return;
+    }
+    if (code < 0 || code >= kCommFormatCount || addr < kFirstSlaveAddr || addr > kLastSlaveAddr)
+        return;
+    const std::uint8_t protocol = cmbProtocol_->currentText() == QLatin1String("RTU")
+                                      ? kProtocolLetterRtu
+                                      : kProtocolLetterAscii;
+    const ByteString data = {0x00, static_cast<std::uint8_t>(code),
+                             0x00, static_cast<std::uint8_t>(addr),
+                             0x00, protocol};
+    ctx_.master.Modbus_Send_Buf(kFcWriteMultiple, kCommFirstReg, 3, 6, data);
+}
+
+void ModuleIdentity::Reset() {
+    editDeviceName_->clear();
+    editSlaveAddr_->clear();
+    editHardware_->clear();
+    editSoftware_->clear();
+    toggle_->setText(kToggleClosed);
+    FillFormats(false);
+    cmbSlaveAddr_->setCurrentIndex(0);
+    cmbProtocol_->setCurrentIndex(0);
+    cmbFormat_->setCurrentIndex(kDefaultFormatCode);
+    newComBox_->hide();
+}
+
+bool ModuleIdentity::HandleReply(std::uint16_t Command, const Frame& Pbuf) {
+    const std::uint16_t reg = ctx_.master.State().Modbus_Reg_Addr;
+    if (Command == kFcReadHolding && reg == kIdentityFirstReg) {
+        // Byte count 6, and the six data bytes really there: a frame that
+        // claims more than it carries is ignored, not shown as "00".
+        if (Pbuf[2] != 6 || Pbuf.size() < 9) return false;
+        editHardware_->setText(Hex2(Pbuf[6]));
+        editSoftware_->setText(Hex2(Pbuf[8]));
+        return true;
+    }
+    if (Command == kFcWriteMultiple && (names_.anyWriteConfirms || reg == kCommFirstReg)) {
+        ctx_.boxes.Information(QStringLiteral("提示"), kConfirmText);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace kelm

@@ -1,0 +1,36 @@
+#include "modules/ModulePanel.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+namespace kelm {
+
+namespace {
+// The stacked page's size in the main window.
+constexpr int kPanelWidth = 915;
+constexpr int kPanelHeight = 582;
+constexpr int kIdentityColumnWidth = 290;
+}  // namespace
+
+ModulePanel::ModulePanel(const ModuleContext& ctx, const QString& objectName,
+                         std::string_view handlerName, IdentityNames names, QWidget* parent)
+    : QWidget(parent), ctx_(ctx), handlerName_(handlerName) {
+    setObjectName(objectName);
+    resize(kPanelWidth, kPanelHeight);
+    identity_ = new ModuleIdentity(ctx_, std::move(names), this);
+
+    auto* row = new QHBoxLayout(this);
+    auto* left = new QVBoxLayout;
+    identity_->IdentityBox()->setFixedWidth(kIdentityColumnWidth);
+    identity_->NewComBox()->setFixedWidth(kIdentityColumnWidth);
+    left->addWidget(identity_->IdentityBox());
+    left->addWidget(identity_->NewComBox());
+    left->addStretch(1);
+    row->addLayout(left);
+    // The model's own groups are added here by the panel classes.
+    menuLayout_ = new QVBoxLayout;
+    row->addLayout(menuLayout_, 1);
+}
+
+}  // namespace kelm

@@ -1,0 +1,24 @@
+#include "modules/Pnl8RY.h"
+
+#include "modbus/Bytes.h"
+
+namespace kelm {
+
+TPnl8RY::TPnl8RY(const ModuleContext& ctx, QWidget* parent)
+    : ModulePanel(ctx, QStringLiteral("Pnl_8RY"), "KELM_8R_Event",
+                  IdentityNames{QStringLiteral("8R"), QStringLiteral("8r"),
+                                QStringLiteral("Gro_slaveinfo"), QStringLiteral("SpeedButton1"),
+                                QStringLiteral("查询版本信息"), QStringLiteral("更新参数"), true},
+                  parent) {}
+
+void TPnl8RY::Pnl8RY_Default() {
+    Identity().Reset();
+}
+
+void TPnl8RY::KELM_8R_Event(std::uint16_t Command, const Frame& Pbuf) {
+    // Versions (function 3 from register 0) and the new-parameter write's
+    // acknowledgement; every other reply matches no branch and is ignored.
+    Identity().HandleReply(Command, Pbuf);
+}
+
+}  // namespace kelm
