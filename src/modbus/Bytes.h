@@ -31,8 +31,10 @@ class Frame {
     // Big-endian 16-bit value of the bytes at i and i+1; each byte past the
     // end reads 0.
     std::uint16_t word(std::size_t i) const {
-        return static_cast<std::uint16_t>((static_cast<unsigned>((*this)[i]) << 8) |
-                                          (*this)[i + 1]);
+        // i < size() rules out i + 1 wrapping round to byte 0.
+        const std::uint8_t high = (*this)[i];
+        const std::uint8_t low = i < bytes_.size() ? (*this)[i + 1] : 0;
+        return static_cast<std::uint16_t>((static_cast<unsigned>(high) << 8) | low);
     }
 
     std::size_t size() const { return bytes_.size(); }
