@@ -1,15 +1,16 @@
 #pragma once
-// ITimer on a QTimer: the engine's end-of-frame timer and the host panel's
-// link check and scan timers tick on the GUI thread that created them.
+// ITimer (the engine's timers) and IGuiTimer (the serial library's timers) on
+// a QTimer: ticks run on the GUI thread that created the timer.
 #include <QObject>
 #include <QTimer>
 #include <functional>
 
 #include "modbus/Interfaces.h"
+#include "serial/Executor.h"
 
 namespace kelm {
 
-class QtTimer final : public ITimer {
+class QtTimer final : public ITimer, public IGuiTimer {
   public:
     explicit QtTimer(const QString& objectName = {}, QObject* parent = nullptr);
     ~QtTimer() override;

@@ -1,0 +1,30 @@
+#include "app/AppSetup.h"
+
+#include <QApplication>
+#include <QFont>
+
+#include "app/Pictures.h"
+
+namespace kelm {
+
+void DeclareFonts() {
+    const QStringList cjk = {QStringLiteral("WenQuanYi Micro Hei"),
+                             QStringLiteral("Noto Sans CJK SC"), QStringLiteral("AR PL UMing CN")};
+    QFont::insertSubstitutions(QStringLiteral("SimSun"), cjk);
+    QFont::insertSubstitutions(QStringLiteral("宋体"), cjk);
+    QFont::insertSubstitutions(
+        QStringLiteral("Times New Roman"),
+        QStringList{QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")} + cjk);
+}
+
+void ConfigureApplication(QApplication& app) {
+    app.setApplicationName(QStringLiteral("KELM-Utility"));
+    app.setApplicationVersion(QStringLiteral("1.0.0.0"));
+    app.setOrganizationName(QStringLiteral("KELM"));
+    app.setWindowIcon(ImageList2020Icon(kImgRoot));
+    // Closing the main window ends the message loop and the program.
+    app.setQuitOnLastWindowClosed(true);
+    DeclareFonts();
+}
+
+}  // namespace kelm

@@ -1,0 +1,45 @@
+#include "app/Startup.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <memory>
+
+#include "app/AppSetup.h"
+#include "app/TFMmain.h"
+#include "app/TFmabout.h"
+#include "host/TFMserching.h"
+#include "modbus/ModbusMaster.h"
+
+namespace kelm {
+
+int RunApplication(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ConfigureApplication(app);
+
+    // The main window is created first and so is the application's main
+    // window; its caption is what the taskbar shows.
+    TFMmain window;
+    FMmain = &window;
+
+    // The start-up instances of the scan dialog and the About box stay hidden
+    // for the whole run; every use creates a fresh one.
+    std::unique_ptr<TFMserching> FMserching =
+        std::make_unique<TFMserching>(window.MakeScanContext(), &window);
+    FMserching->hide();
+    std::unique_ptr<TFmabout> Fmabout = std::make_unique<TFmabout>(&window);
+    Fmabout->hide();
+
+    // Centred on the screen at start.
+    if (QScreen* screen = window.screen()) {
+        const QRect avail = screen->availableGeometry();
+        window.move(avail.center() - QPoint(window.width() / 2, window.height() / 2));
+    }
+    window.show();
+    const int rc = app.exec();
+    Fmabout.reset();
+    FMserching.reset();
+    FMmain = nullptr;
+    return rc;
+}
+
+}  // namespace kelm

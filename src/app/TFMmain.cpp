@@ -1,0 +1,448 @@
+#include "app/TFMmain.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/DeviceChangeNotifier.h"
+#include "app/Pictures.h"
+#include "app/QtMessageBoxes.h"
+#include "app/StatusBar.h"
+#include "app/TFmabout.h"
+#include "host/Pnl_comset.h"
+#include "host/ScanContext.h"
+#include "host/ScanDevice.h"
+#include "host/TFMserching.h"
+#include "modbus/ModbusMaster.h"
+#include "modbus/Models.h"
+#include "serial/ksComm.h"
+#include "serialui/ksDeviceBox.h"
+
+namespace kelm {
+
+TFMmain* FMmain = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 1114;
+constexpr int kClientHeight = 631;
+constexpr int kBarHeight = 25;
+constexpr int kTreeWidth = 205;
+constexpr int kTreeHeight = 572;
+constexpr int kPanelLeft = 210;
+
+// Model name and the address text of a module node ("KELM-8I8T(3)").
+struct NodeModule {
+    std::string name;
+    std::uint8_t address = 0;
+    QString addressText;
+};
+
+std::optional<NodeModule> parseModuleNode(const QString& text) {
+    const auto parsed = ParseModuleNodeText(text.toStdString());
+    if (!parsed) return std::nullopt;
+    const int open = text.indexOf(QLatin1Char('('));
+    const int close = text.indexOf(QLatin1Char(')'));
+    return NodeModule{parsed->name, parsed->address, text.mid(open + 1, close - open - 1)};
+}
+
+void setNodeImage(QTreeWidgetItem* item, int index) {
+    if (!item) return;
+    item->setIcon(0, ImageList2020Icon(index));
+    item->setData(0, kTreeImageIndexRole, index);
+}
+
+}  // namespace
+
+TFMmain::TFMmain(IMessageBoxes* boxes, bool watchDevices, QWidget* parent)
+    : QMainWindow(parent),
+      boxes_(boxes),
+      Timer_com_rec_(QStringLiteral("Timer_com_rec")),
+      Timer_check_slavecom_(QStringLiteral("Timer_check_slavecom")) {
+    setObjectName(QStringLiteral("FMmain"));
+    if (!boxes_) {
+        ownBoxes_ = std::make_unique<QtMessageBoxes>(this);
+        boxes_ = ownBoxes_.get();
+    }
+    executor_ = std::make_unique<QtExecutor>(boxes_);
+    if (!ApplicationExecutor()) {
+        SetApplicationExecutor(executor_.get());
+        ownsApplicationExecutor_ = true;
+    }
+    ksComm1_ = std::make_unique<TksComm>(executor_.get());
+    master_ = std::make_unique<ModbusMaster>(*this, *this, *this, Timer_com_rec_);
+
+    BuildUi();
+    FormCreate();
+
+    if (watchDevices) {
+        deviceNotifier_ = new DeviceChangeNotifier([this] { WMDeviceChange(); }, this);
+    }
+}
+
+TFMmain::~TFMmain() {
+    // Stop everything that could call into the window before its parts go:
+    // the timers, then the component's threads.
+    Timer_check_slavecom_.SetEnabled(false);
+    Timer_com_rec_.SetEnabled(false);
+    delete deviceNotifier_;
+    deviceNotifier_ = nullptr;
+    ksComm1_->SetOnAfterReceive({});
+    try {
+        ksComm1_->SetActive(false);
+    } catch (...) {
+        // closing never throws for a failure inside the close itself
+    }
+    if (ownsApplicationExecutor_) SetApplicationExecutor(nullptr);
+    if (FMmain == this) FMmain = nullptr;
+}
+
+void TFMmain::BuildUi() {
+    setWindowTitle(kMainCaption);
+    // Fixed single border with a system menu and a minimise box, no maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    QFont f = font();
+    f.setFamilies(
+        {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPixelSize(14);
+    setFont(f);
+
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setFixedHeight(kBarHeight);
+    ToolBar1->setIconSize(QSize(20, 20));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    ToolBar1->setStyleSheet(
+        QStringLiteral("QToolBar#ToolBar1 { background: #00ff00; border: 0; "
+                       "spacing: 2px; padding: 0; }"));
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+    auto makeButton = [this](const char* name, const QString& caption, int image) {
+        auto* b = new QToolButton(ToolBar1);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setText(caption);
+        b->setIcon(ImageList2020Icon(image));
+        b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        b->setAutoRaise(true);
+        ToolBar1->addWidget(b);
+        return b;
+    };
+    ToolButton_Scan = makeButton("ToolButton_Scan", QStringLiteral("扫描终端"), kImgScan);
+    ToolButton_About = makeButton("ToolButton_About", QStringLiteral("关于"), kImgAbout);
+    ToolButton_Close = makeButton("ToolButton_Close", QStringLiteral("退出"), kImgExit);
+    ToolButton_Scan->setEnabled(false);
+    connect(ToolButton_Scan, &QToolButton::clicked, this, [this] { ToolButton_ScanClick(); });
+    connect(ToolButton_About, &QToolButton::clicked, this, [this] { ToolButton_AboutClick(); });
+    connect(ToolButton_Close, &QToolButton::clicked, this, [this] { ToolButton_CloseClick(); });
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(central);
+
+    TreeView1 = new QTreeWidget(central);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setGeometry(0, 0, kTreeWidth, kTreeHeight);
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setColumnCount(1);
+    TreeView1->setIndentation(20);
+    TreeView1->setIconSize(QSize(20, 20));
+    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The selection stays visible when the tree loses focus.
+    QPalette pal = TreeView1->palette();
+    pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                 pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                 pal.color(QPalette::Active, QPalette::HighlightedText));
+    TreeView1->setPalette(pal);
+    connect(TreeView1, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { TreeView1Change(current); });
+
+    PanelStack = new QStackedWidget(central);
+    PanelStack->setObjectName(QStringLiteral("PanelStack"));
+    PanelStack->setGeometry(kPanelLeft, 0, kClientWidth - kPanelLeft,
+                            kClientHeight - 2 * kBarHeight);
+
+    Pnlmain = BuildStartPage();
+    PanelStack->addWidget(Pnlmain);
+
+    HostContext hctx{*ksComm1_,
+                     *master_,
+                     *boxes_,
+                     *this,
+                     Timer_check_slavecom_,
+                     [this](bool on) { ToolButton_Scan->setEnabled(on); },
+                     [this](int index, bool open) { SetPortNodeImage(index, open); },
+                     [this] { StatusBar1->update(); },
+                     [this] { close(); }};
+    Pnl_comset_ = new Pnl_comset(hctx, PanelStack);
+    PanelStack->addWidget(Pnl_comset_);
+
+    ModuleContext mctx{*master_, *boxes_, TreeView1};
+    modules_ = CreateModulePanels(mctx, PanelStack);
+    for (ModulePanel* p : modules_.All()) PanelStack->addWidget(p);
+    RegisterReplyHandlers(*master_, modules_);
+
+    Pnl_Xi_type = BuildChannelPanel("Pnl_Xi_type", "Gro_Xi_mode", &Gro_Xi_mode);
+    Pnl_Yo_type = BuildChannelPanel("Pnl_Yo_type", "Gro_Yo_mode", &Gro_Yo_mode);
+    PanelStack->addWidget(Pnl_Xi_type);
+    PanelStack->addWidget(Pnl_Yo_type);
+    PanelStack->setCurrentWidget(Pnlmain);
+
+    StatusBar1 = new TStatusBar(this);
+    StatusBar1->SetOnDrawPanel([this](QPainter& p, const QRect& r) { StatusBar1DrawPanel(p, r); });
+    setStatusBar(nullptr);
+    // The status bar keeps its seven fixed panels; QMainWindow's own status
+    // bar would add a size grip and its own layout.
+    StatusBar1->setParent(this);
+    StatusBar1->setGeometry(0, kClientHeight - kBarHeight, kClientWidth, kBarHeight);
+
+    // Scan and link check replies reach their handlers through the dispatcher.
+    RegisterScanHandler(*master_, *TreeView1, [](int i) { return ImageList2020Icon(i); });
+    master_->SetCheckComHandler(
+        [this](const Frame& Pbuf) { Pnl_comset_->Disposal_Modbus03_checkcom(Pbuf); });
+    master_->SetCheckComTimer(&Timer_check_slavecom_);
+
+    ksComm1_->SetOnAfterReceive(
+        [this](TksComm&, const std::uint8_t* Buffer, std::uint32_t Received) {
+            master_->ksComm1AfterReceive(Buffer, Received);
+        });
+    // A port that vanishes is noticed by the component's threads; the same
+    // check as for a device-change notice then asks the user, also where no
+    // device notice arrives (or arrives before the component has noticed).
+    ksComm1_->SetOnClose([this](TksComm&) { executor_->Post([this] { WMDeviceChange(); }); });
+}
+
+QWidget* TFMmain::BuildStartPage() {
+    auto* page = new QWidget(PanelStack);
+    page->setObjectName(QStringLiteral("Pnlmain"));
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(40, 40, 40, 40);
+    layout->setSpacing(10);
+    auto* title = new QLabel(QStringLiteral("支持型号："), page);
+    title->setObjectName(QStringLiteral("Label_models"));
+    layout->addWidget(title);
+    const char* models[] = {"KELM-8I8T", "KELM-16I",  "KELM-16T", "KELM-8RY",
+                            "KELM-8AS",  "KELM-8ASP", "KELM-8AD", "KELM-2AO"};
+    for (const char* m : models) {
+        auto* l = new QLabel(QString::fromLatin1(m), page);
+        l->setObjectName(QStringLiteral("Label_") + QString::fromLatin1(m).remove('-'));
+        l->setIndent(24);
+        layout->addWidget(l);
+    }
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget* TFMmain::BuildChannelPanel(const char* panelName, const char* groupName,
+                                    QGroupBox** group) {
+    // The channel panels' controls come with the digital modules; until then
+    // a channel node shows which channel is selected, and nothing that could
+    // send a request.
+    auto* panel = new QWidget(PanelStack);
+    panel->setObjectName(QString::fromLatin1(panelName));
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(20, 20, 20, 20);
+    *group = new QGroupBox(panel);
+    (*group)->setObjectName(QString::fromLatin1(groupName));
+    (*group)->setMinimumHeight(120);
+    layout->addWidget(*group);
+    layout->addStretch(1);
+    return panel;
+}
+
+void TFMmain::FormCreate() {
+    ksComm1_->SetEnumPorts(TksEnumPorts::epFullPresent);
+    ksComm1_->SetStreamProtocol(TStreamProtocol::spNone);
+    Pnl_comset_->ksDeviceBox1()->SetksComm(ksComm1_.get());
+    Pnl_comset_->ksDeviceBox1()->setVisible(false);
+    Timer_com_rec_.SetEnabled(false);
+    Timer_check_slavecom_.SetEnabled(false);
+    master_->State().Scan_Device_Flag = false;
+
+    TreeView1->clear();
+    auto* root = new QTreeWidgetItem(TreeView1, {QStringLiteral("PC")});
+    setNodeImage(root, kImgRoot);
+    Refresh_Com_event();
+    // The seven new-address lists are filled by the panels themselves
+    // ("1" ... "247", first item selected) when they are created.
+}
+
+void TFMmain::Refresh_Com_event() {
+    QTreeWidgetItem* root = TreeView1->topLevelItem(0);
+    if (!root) return;
+    const auto children = root->takeChildren();
+    for (auto* c : children) delete c;
+    TksDeviceBox* box = Pnl_comset_->ksDeviceBox1();
+    for (int i = 0; i < box->count(); ++i) {
+        auto* node = new QTreeWidgetItem(root, {box->itemText(i)});
+        setNodeImage(node, kImgPortClosed);
+    }
+    if (root->childCount() > 0) TreeView1->expandAll();
+}
+
+void TFMmain::TreeView1Change(QTreeWidgetItem* node) {
+    if (node) Disp_treeview_event(node);
+}
+
+void TFMmain::Disp_treeview_event(QTreeWidgetItem* Node) {
+    ToolButton_Scan->setEnabled(false);
+    auto& st = master_->State();
+    switch (TreeNodeLevel(Node)) {
+        case 0:
+            PanelStack->setCurrentWidget(Pnlmain);
+            SetStatusText(kStatusPanelLink, {});
+            break;
+        case 1: {
+            const QString text = Node->text(0);
+            const int blank = text.indexOf(QLatin1Char(' '));
+            Pnl_comset_->SetComNumText(blank > 3 ? text.mid(3, blank - 3) : QString());
+            st.Node_Level1_newindex = Node->parent()->indexOfChild(Node);
+            PanelStack->setCurrentWidget(Pnl_comset_);
+            if (st.Node_Level1_newindex != st.Node_Level1_oldindex) {
+                Pnl_comset_->Com_close();
+                st.Node_Level1_oldindex = st.Node_Level1_newindex;
+            }
+            SetStatusText(kStatusPanelLink, {});
+            if (ksComm1_->Active()) ToolButton_Scan->setEnabled(true);
+            break;
+        }
+        case 2:
+            ShowModuleNode(Node);
+            break;
+        case 3:
+            ShowChannelNode(Node);
+            break;
+        default:
+            break;
+    }
+}
+
+void TFMmain::ShowModuleNode(QTreeWidgetItem* node) {
+    const auto m = parseModuleNode(node->text(0));
+    if (!m) return;
+    auto& st = master_->State();
+    st.Node_Device_Name = m->name;
+    st.Node_Device_ID = m->address;
+    ModulePanel* panel = modules_.ForModel(m->name);
+    if (!panel) return;  // a model without a panel leaves the panels as they are
+    panel->Default();
+    panel->SetDeviceFields(QString::fromStdString(m->name), m->addressText);
+    PanelStack->setCurrentWidget(panel);
+}
+
+void TFMmain::ShowChannelNode(QTreeWidgetItem* node) {
+    QTreeWidgetItem* module = node->parent();
+    const auto m = parseModuleNode(module->text(0));
+    if (!m) return;
+    auto& st = master_->State();
+    st.Node_Device_Name = m->name;
+    st.Node_Device_ID = m->address;
+    const int position = module->indexOfChild(node);
+    st.Node_DeviceChild_Index = static_cast<std::uint8_t>(position);
+    bool input = false;
+    if (m->name == "KELM-8I8T")
+        input = position < 8;
+    else if (m->name == "KELM-16I")
+        input = true;
+    else if (m->name == "KELM-16T")
+        input = false;
+    else
+        return;  // other models have no channel panels
+    const QString caption = module->text(0) + QLatin1Char(':') + node->text(0);
+    if (input) {
+        Gro_Xi_mode->setTitle(caption);
+        PanelStack->setCurrentWidget(Pnl_Xi_type);
+    } else {
+        Gro_Yo_mode->setTitle(caption);
+        PanelStack->setCurrentWidget(Pnl_Yo_type);
+    }
+}
+
+void TFMmain::SetPortNodeImage(int index, bool open) {
+    QTreeWidgetItem* root = TreeView1->topLevelItem(0);
+    if (!root || index < 0 || index >= root->childCount()) return;
+    setNodeImage(root->child(index), open ? kImgPortOpen : kImgPortClosed);
+}
+
+void TFMmain::StatusBar1DrawPanel(QPainter& painter, const QRect& rect) {
+    const QPixmap pm = ImageList2020(ksComm1_->Active() ? kImgStatusOpen : kImgStatusClosed);
+    // Centred in the owner-drawn panel.
+    painter.drawPixmap(rect.x() + (rect.width() - pm.width()) / 2,
+                       rect.y() + (rect.height() - pm.height()) / 2, pm);
+}
+
+ScanContext TFMmain::MakeScanContext() {
+    return ScanContext{*master_,
+                       *boxes_,
+                       *TreeView1,
+                       [this](const ByteString& s) { ksComm1_->SendString(s); },
+                       [this] { return Pnl_comset_->ProtocolIndex(); },
+                       [this] { return ksComm1_->Active(); },
+                       [this] { return Timer_check_slavecom_.Enabled(); },
+                       [](int i) { return ImageList2020Icon(i); },
+                       BusyPicture()};
+}
+
+TFMserching* TFMmain::ScanDialog() const {
+    // The start-up instance stays hidden; the one in use is shown.
+    for (TFMserching* d : findChildren<TFMserching*>())
+        if (d->isVisible()) return d;
+    return nullptr;
+}
+
+void TFMmain::ToolButton_ScanClick() {
+    OpenScanDialog(MakeScanContext(), this);
+}
+
+void TFMmain::ToolButton_AboutClick() {
+    // A fresh box for each use, destroyed when it closes.
+    Fmabout_ = new TFmabout(this);
+    Fmabout_->exec();
+    delete Fmabout_;
+    Fmabout_ = nullptr;
+}
+
+void TFMmain::ToolButton_CloseClick() {
+    close();
+}
+
+void TFMmain::WMDeviceChange() {
+    Pnl_comset_->WMDeviceChange();
+}
+
+QString TFMmain::StatusText(int panel) const {
+    return StatusBar1->PanelText(panel);
+}
+
+void TFMmain::SetStatusText(int panel, const std::string& utf8) {
+    StatusBar1->SetPanelText(panel, QString::fromStdString(utf8));
+}
+
+void TFMmain::SendString(const ByteString& S) {
+    ksComm1_->SendString(S);
+}
+
+int TFMmain::ProtocolIndex() const {
+    return Pnl_comset_ ? Pnl_comset_->ProtocolIndex() : -1;
+}
+
+std::string TFMmain::ProtocolText() const {
+    return Pnl_comset_ ? Pnl_comset_->ProtocolText() : std::string();
+}
+
+}  // namespace kelm

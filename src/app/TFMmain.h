@@ -1,0 +1,122 @@
+#pragma once
+// `TFMmain`, "KELM-Utility(V1.00)": the program's one working window. It owns
+// the serial port component ksComm1, the master, the device tree, the toolbar,
+// the status bar and every right-hand panel, for the whole run.
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+#include "app/MessageBoxes.h"
+#include "app/QtExecutor.h"
+#include "app/QtTimer.h"
+#include "modbus/Interfaces.h"
+#include "modules/ModulePanels.h"
+
+class QGroupBox;
+class QLabel;
+class QStackedWidget;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace kelm {
+
+class DeviceChangeNotifier;
+class ModbusMaster;
+class Pnl_comset;
+class QtMessageBoxes;
+class TFMserching;
+class TFmabout;
+class TStatusBar;
+class TksComm;
+struct ScanContext;
+
+inline const QString kMainCaption = QStringLiteral("KELM-Utility(V1.00)");
+
+class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, private IHostProtocol {
+    Q_OBJECT
+  public:
+    // boxes: where message boxes go (the topmost QMessageBoxes when null).
+    // watchDevices: whether to watch the system for device changes (tests
+    // that drive WMDeviceChange themselves may turn it off).
+    explicit TFMmain(IMessageBoxes* boxes = nullptr, bool watchDevices = true,
+                     QWidget* parent = nullptr);
+    ~TFMmain() override;
+
+    // Window creation: component set-up, tree, address lists.
+    void FormCreate();
+    // Rebuilds the port nodes under the root from the port selector's list.
+    void Refresh_Com_event();
+    // Navigation for the selected node.
+    void TreeView1Change(QTreeWidgetItem* node);
+    void Disp_treeview_event(QTreeWidgetItem* Node);
+    // Paints the port-state icon in the owner-drawn status panel.
+    void StatusBar1DrawPanel(QPainter& painter, const QRect& rect);
+    void ToolButton_ScanClick();
+    void ToolButton_AboutClick();
+    void ToolButton_CloseClick();
+    // The system's device-change notice: checks the open port.
+    void WMDeviceChange();
+
+    // Owned parts, for the start-up, the tests and the benchmark.
+    TksComm& ksComm1() { return *ksComm1_; }
+    ModbusMaster& Master() { return *master_; }
+    IMessageBoxes& Boxes() { return *boxes_; }
+    Pnl_comset* PnlComset() const { return Pnl_comset_; }
+    const ModulePanels& Modules() const { return modules_; }
+    TStatusBar* StatusBar() const { return StatusBar1; }
+    QString StatusText(int panel) const;
+    // The scan dialog being shown, or nullptr.
+    TFMserching* ScanDialog() const;
+    // The About box being shown, or nullptr (Fmabout).
+    TFmabout* AboutBox() const { return Fmabout_; }
+    ScanContext MakeScanContext();
+
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* ToolButton_Scan = nullptr;
+    QToolButton* ToolButton_About = nullptr;
+    QToolButton* ToolButton_Close = nullptr;
+    QTreeWidget* TreeView1 = nullptr;
+    TStatusBar* StatusBar1 = nullptr;
+    QStackedWidget* PanelStack = nullptr;
+    QWidget* Pnlmain = nullptr;
+    QWidget* Pnl_Xi_type = nullptr;
+    QWidget* Pnl_Yo_type = nullptr;
+    QGroupBox* Gro_Xi_mode = nullptr;
+    QGroupBox* Gro_Yo_mode = nullptr;
+
+  private:
+    // IStatusText, IFrameSink, IHostProtocol for the master.
+    void SetStatusText(int panel, const std::string& utf8) override;
+    void SendString(const ByteString& S) override;
+    int ProtocolIndex() const override;
+    std::string ProtocolText() const override;
+
+    void BuildUi();
+    QWidget* BuildStartPage();
+    QWidget* BuildChannelPanel(const char* panelName, const char* groupName, QGroupBox** group);
+    void SetPortNodeImage(int index, bool open);
+    void ShowModuleNode(QTreeWidgetItem* node);
+    void ShowChannelNode(QTreeWidgetItem* node);
+
+    std::unique_ptr<QtMessageBoxes> ownBoxes_;
+    IMessageBoxes* boxes_ = nullptr;
+    // Declared before the component: its threads reach the GUI thread through
+    // it, so it must outlive them.
+    std::unique_ptr<QtExecutor> executor_;
+    bool ownsApplicationExecutor_ = false;
+    QtTimer Timer_com_rec_;
+    QtTimer Timer_check_slavecom_;
+    std::unique_ptr<TksComm> ksComm1_;
+    std::unique_ptr<ModbusMaster> master_;
+    Pnl_comset* Pnl_comset_ = nullptr;
+    ModulePanels modules_;
+    DeviceChangeNotifier* deviceNotifier_ = nullptr;
+    TFmabout* Fmabout_ = nullptr;
+};
+
+// The program-wide main window instance (set by the start-up).
+extern TFMmain* FMmain;
+
+}  // namespace kelm

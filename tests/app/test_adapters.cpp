@@ -1,0 +1,319 @@
+// The Qt adapters the libraries run on, the pictures, the status bar and the
+// About box.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTimer>
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "QtAppEnvironment.h"
+#include "app/Pictures.h"
+#include "app/QtExecutor.h"
+#include "app/QtMessageBoxes.h"
+#include "app/QtTimer.h"
+#include "app/StatusBar.h"
+#include "app/TFmabout.h"
+#include "support/RecordingMessageBoxes.h"
+
+using namespace kelm;
+using kelm::test::WaitUntil;
+
+TEST(Pictures, TenTwentyByTwentyWithAlphaAndDistinct) {
+    for (int i = 0; i < kImageList2020Count; ++i) {
+        const QPixmap pm = ImageList2020(i);
+        ASSERT_FALSE(pm.isNull()) << i;
+        EXPECT_EQ(pm.size(), QSize(20, 20)) << i;
+        EXPECT_TRUE(pm.hasAlphaChannel()) << i;
+        for (int j = 0; j < i; ++j)
+            EXPECT_NE(pm.toImage(), ImageList2020(j).toImage()) << i << " equals " << j;
+    }
+    EXPECT_TRUE(ImageList2020(-1).isNull());
+    EXPECT_TRUE(ImageList2020(10).isNull());
+    EXPECT_EQ(AboutBanner().size(), QSize(496, 80));
+    EXPECT_EQ(BusyPicture().size(), QSize(50, 50));
+}
+
+TEST(StatusBar, SevenPanelsWithTheirWidthsAndTexts) {
+    TStatusBar bar;
+    bar.resize(1114, 25);
+    EXPECT_EQ(bar.objectName(), "StatusBar1");
+    const int widths[] = {205, 5, 590, 5, 29, 5};
+    int x = 0;
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(bar.PanelRect(i), QRect(x, 0, widths[i], 25)) << i;
+        x += widths[i];
+    }
+    EXPECT_EQ(bar.PanelRect(6), QRect(x, 0, 1114 - x, 25));
+    bar.resize(x + 10, 25);
+    EXPECT_EQ(bar.PanelRect(6).width(), 40) << "the last panel keeps at least 40 pixels";
+
+    bar.SetPanelText(0, QStringLiteral("正在扫描终端数据......"));
+    bar.SetPanelText(6, QStringLiteral("COM3 Close"));
+    bar.SetPanelText(4, QStringLiteral("ignored"));
+    bar.SetPanelText(7, QStringLiteral("ignored"));
+    EXPECT_EQ(bar.PanelText(0), QStringLiteral("正在扫描终端数据......"));
+    EXPECT_EQ(bar.PanelText(6), QStringLiteral("COM3 Close"));
+    EXPECT_TRUE(bar.PanelText(4).isEmpty()) << "panel 4 is owner-drawn";
+    EXPECT_TRUE(bar.PanelText(-1).isEmpty());
+}
+
+TEST(StatusBar, OwnerDrawnPanelIsPaintedByItsOwner) {
+    TStatusBar bar;
+    bar.resize(1114, 25);
+    QRect drawnIn;
+    int calls = 0;
+    bar.SetOnDrawPanel([&](QPainter& p, const QRect& r) {
+        ++calls;
+        drawnIn = r;
+        p.drawPixmap(r.x() + 4, r.y() + 2, ImageList2020(kImgStatusOpen));
+    });
+    QImage img(bar.size(), QImage::Format_ARGB32);
+    bar.render(&img);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(drawnIn, bar.PanelRect(4));
+    // The icon's green plug body is in the rendered panel.
+    bool green = false;
+    for (int y = 0; y < 25 && !green; ++y)
+        for (int x2 = drawnIn.left(); x2 <= drawnIn.right(); ++x2) {
+            const QColor c = img.pixelColor(x2, y);
+            if (c.green() > 140 && c.red() < 80 && c.blue() < 100) green = true;
+        }
+    EXPECT_TRUE(green);
+}
+
+TEST(QtTimer, TicksOnTheGuiThreadUntilDisabled) {
+    QtTimer t(QStringLiteral("Timer_test"));
+    EXPECT_EQ(t.timer()->objectName(), "Timer_test");
+    EXPECT_FALSE(t.Enabled());
+    int ticks = 0;
+    std::thread::id tickThread;
+    t.SetInterval(10);
+    t.SetOnTimer([&] {
+        ++ticks;
+        tickThread = std::this_thread::get_id();
+        if (ticks == 3) t.SetEnabled(false);  // a handler may stop its own timer
+    });
+    t.SetEnabled(true);
+    EXPECT_TRUE(t.Enabled());
+    ASSERT_TRUE(WaitUntil([&] { return ticks >= 3; }));
+    QTest::qWait(60);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(t.Enabled());
+    EXPECT_EQ(tickThread, std::this_thread::get_id());
+}
+
+TEST(QtTimer, EnablingARunningTimerKeepsItRunningAndHandlerMayBeReplaced) {
+    QtTimer t;
+    int a = 0, b = 0;
+    t.SetInterval(5);
+    t.SetOnTimer([&] { ++a; });
+    t.SetEnabled(true);
+    t.SetEnabled(true);
+    ASSERT_TRUE(WaitUntil([&] { return a > 0; }));
+    t.SetOnTimer([&] { ++b; });
+    ASSERT_TRUE(WaitUntil([&] { return b > 0; }));
+    const int aAfter = a;
+    QTest::qWait(30);
+    EXPECT_EQ(a, aAfter);
+    t.SetOnTimer({});  // no handler: ticks do nothing
+    QTest::qWait(20);
+    t.SetEnabled(false);
+}
+
+TEST(QtExecutor, SynchronizeRunsOnTheGuiThreadAndWaits) {
+    QtExecutor ex;
+    EXPECT_TRUE(ex.IsGuiThread());
+    const auto gui = std::this_thread::get_id();
+    std::atomic<bool> ran{false}, returned{false}, onGui{false};
+    std::atomic<bool> workerSawGui{true};
+    std::thread worker([&] {
+        workerSawGui = ex.IsGuiThread();
+        const bool ok = ex.Synchronize([&] {
+            onGui = std::this_thread::get_id() == gui;
+            ran = true;
+        });
+        EXPECT_TRUE(ok);
+        returned = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_FALSE(workerSawGui);
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(onGui);
+
+    // On the GUI thread itself the call runs at once.
+    bool inline_ = false;
+    EXPECT_TRUE(ex.Synchronize([&] { inline_ = true; }));
+    EXPECT_TRUE(inline_);
+}
+
+TEST(QtExecutor, StopWithdrawsAPendingCallWithoutDeadlock) {
+    QtExecutor ex;
+    std::atomic<bool> ran{false};
+    std::atomic<int> result{-1};
+    std::jthread worker(
+        [&](std::stop_token st) { result = ex.Synchronize([&] { ran = true; }, st) ? 1 : 0; });
+    // The GUI thread does not serve events here: it stops and joins the
+    // worker as closing a port does.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    worker.request_stop();
+    worker.join();
+    EXPECT_EQ(result.load(), 0);
+    // The queued call is still delivered later but must not run.
+    QCoreApplication::processEvents();
+    QTest::qWait(10);
+    EXPECT_FALSE(ran);
+}
+
+TEST(QtExecutor, ExceptionsReachTheWaiterAndPostKeepsOrder) {
+    QtExecutor ex;
+    std::atomic<bool> caught{false}, done{false};
+    std::thread worker([&] {
+        try {
+            ex.Synchronize([] { throw std::runtime_error("boom"); });
+        } catch (const std::runtime_error& e) {
+            caught = std::string(e.what()) == "boom";
+        }
+        done = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_TRUE(caught);
+
+    std::vector<int> order;
+    std::thread poster([&] {
+        for (int i = 0; i < 100; ++i) ex.Post([&order, i] { order.push_back(i); });
+    });
+    poster.join();
+    ASSERT_TRUE(WaitUntil([&] { return order.size() == 100; }));
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+}
+
+TEST(QtExecutor, TimersAndErrorsGoThroughTheGuiThread) {
+    test::RecordingMessageBoxes boxes;
+    QtExecutor ex(&boxes);
+    auto timer = ex.CreateTimer();
+    EXPECT_FALSE(timer->Enabled());
+    int ticks = 0;
+    timer->SetInterval(5);
+    timer->SetOnTimer([&] { ++ticks; });
+    timer->SetEnabled(true);
+    ASSERT_TRUE(WaitUntil([&] { return ticks >= 2; }));
+    timer->SetEnabled(false);
+
+    std::thread worker([&] { ex.ShowError("Serial", "Device \"COM9\" Open Error !!!"); });
+    worker.join();  // posted, never waited for
+    EXPECT_TRUE(boxes.boxes.empty());
+    ASSERT_TRUE(WaitUntil([&] { return !boxes.boxes.empty(); }));
+    EXPECT_EQ(boxes.boxes[0].title, "Serial");
+    EXPECT_EQ(boxes.boxes[0].text, "Device \"COM9\" Open Error !!!");
+    EXPECT_EQ(boxes.boxes[0].icon, MsgIcon::Critical);
+}
+
+namespace {
+// Answers the next modal message box with `button` after checking it.
+struct BoxAnswer {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool topmost = false;
+    int buttons = 0;
+};
+void answerNextBox(QMessageBox::StandardButton button, BoxAnswer* seen) {
+    QTimer::singleShot(20, [button, seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            answerNextBox(button, seen);
+            return;
+        }
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->icon = box->icon();
+        seen->topmost = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        seen->buttons = int(box->standardButtons());
+        box->button(button)->click();
+    });
+}
+}  // namespace
+
+TEST(QtMessageBoxes, TopmostWithTitleTextIconAndButtons) {
+    QtMessageBoxes boxes;
+    BoxAnswer seen;
+    answerNextBox(QMessageBox::Cancel, &seen);
+    EXPECT_FALSE(boxes.Confirm(QStringLiteral("警告"),
+                               QStringLiteral("主机串口丢失，需要手动重启，是否关闭程序？")));
+    EXPECT_EQ(seen.title, QStringLiteral("警告"));
+    EXPECT_EQ(seen.text, QStringLiteral("主机串口丢失，需要手动重启，是否关闭程序？"));
+    EXPECT_EQ(seen.icon, QMessageBox::Question);
+    EXPECT_TRUE(seen.topmost);
+    EXPECT_EQ(seen.buttons, int(QMessageBox::Ok | QMessageBox::Cancel));
+
+    answerNextBox(QMessageBox::Ok, &seen);
+    EXPECT_TRUE(boxes.Show(QStringLiteral("警告"), QStringLiteral("x"), MsgIcon::Warning,
+                           MsgButtons::OkCancel));
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+
+    answerNextBox(QMessageBox::Ok, &seen);
+    boxes.Information(QStringLiteral("提示"), QStringLiteral("通讯参数配置成功！"));
+    EXPECT_EQ(seen.icon, QMessageBox::Information);
+    EXPECT_EQ(seen.buttons, int(QMessageBox::Ok));
+
+    answerNextBox(QMessageBox::Ok, &seen);
+    boxes.ReportConversionError(QStringLiteral("'' is not a valid integer value"));
+    EXPECT_EQ(seen.icon, QMessageBox::Critical);
+    EXPECT_EQ(seen.text, QStringLiteral("'' is not a valid integer value"));
+    EXPECT_FALSE(seen.title.isEmpty());
+}
+
+TEST(AboutBox, CaptionSizeAndTexts) {
+    TFmabout box;
+    EXPECT_EQ(box.windowTitle(), QStringLiteral("关于软件"));
+    EXPECT_EQ(box.size(), QSize(394, 271));
+    EXPECT_FALSE(box.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_FALSE(box.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    auto* l1 = box.findChild<QLabel*>("Label1");
+    auto* l3 = box.findChild<QLabel*>("Label3");
+    auto* l5 = box.findChild<QLabel*>("Label5");
+    auto* img = box.findChild<QLabel*>("Image1");
+    ASSERT_TRUE(l1 && l3 && l5 && img && box.findChild<QLabel*>("Label2") &&
+                box.findChild<QLabel*>("Label4"));
+    EXPECT_EQ(l1->text(), QStringLiteral(" 本软件用于我公司KELM系列远程IO模块的参数配置及调试，"));
+    EXPECT_EQ(l3->text(), QStringLiteral("勿用于非法用途，感谢您的使用！"));
+    EXPECT_EQ(l1->pos(), QPoint(5, 98));
+    EXPECT_EQ(l5->pos(), QPoint(220, 238));
+    EXPECT_EQ(l1->font().pixelSize(), 14);
+    EXPECT_EQ(l5->font().pixelSize(), 16);
+    EXPECT_EQ(img->geometry(), QRect(0, 0, 496, 80));
+    EXPECT_FALSE(img->pixmap().isNull());
+}
+
+TEST(AboutBox, LinkTurnsBlueWithHandCursorAndOpensTheAddress) {
+    TFmabout box;
+    auto* l5 = box.findChild<QLabel*>("Label5");
+    ASSERT_TRUE(l5);
+    const QColor normal = l5->palette().color(QPalette::WindowText);
+    EXPECT_EQ(normal, box.palette().color(QPalette::WindowText));
+
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(l5, &enter);
+    EXPECT_EQ(l5->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(box.cursor().shape(), Qt::PointingHandCursor);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(l5, &leave);
+    EXPECT_EQ(l5->palette().color(QPalette::WindowText), normal);
+    EXPECT_EQ(box.cursor().shape(), Qt::ArrowCursor);
+
+    QUrl opened;
+    TFmabout::SetUrlOpener([&](const QUrl& u) {
+        opened = u;
+        return true;
+    });
+    QTest::mouseClick(l5, Qt::LeftButton);
+    TFmabout::SetUrlOpener({});
+    EXPECT_EQ(opened, QUrl(TFmabout::WebAddress()));
+    EXPECT_EQ(l5->text(), TFmabout::WebAddress());
+}
