@@ -20,6 +20,7 @@
 // for k = 0..31; virtual ports take the number in their link name. Other
 // ttys with a device behind them are listed from their device records only,
 // numbered 4097, 4098, ... in the order of their kernel names.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -108,6 +109,19 @@ std::vector<PortDeviceRecord> LoadPortRecords(PortEnumMode mode, PortSource& src
 // tree; udev information is consulted only with the real roots.
 std::unique_ptr<PortSource> MakeSystemPortSource(const std::string& sysRoot = "/sys",
                                                  const std::string& devRoot = "/dev");
+
+// Replaces the system's sources for the component's list loading (tests and
+// demonstrations); an empty function restores the system's. Thread-safe.
+void SetPortSourceFactory(std::function<std::unique_ptr<PortSource>()> factory);
+// A source from the factory set above, or the system's.
+std::unique_ptr<PortSource> MakePortSource();
+
+// The device-change notice as the component's WMDeviceChange takes it: the
+// kind of change, and for arrivals and removals the kind of device.
+constexpr uint32_t DBT_DEVNODES_CHANGED = 0x0007;
+constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
+constexpr uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+constexpr uint32_t DBT_DEVTYP_PORT = 3;
 
 // One line of the port list as the program shows it.
 struct PortListEntry {

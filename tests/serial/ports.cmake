@@ -1,0 +1,8 @@
+# Port enumeration, line utilities, data processor and log sink (label ports).
+# Included from this directory's CMakeLists.txt.
+kelm_add_gtest(test_enum_ports LABEL ports
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_enum_ports.cpp
+  LIBS kelm_serial)
+kelm_add_gtest(test_enum_virtual LABEL ports
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_enum_virtual.cpp
+  LIBS kelm_serial)
