@@ -6,3 +6,10 @@ kelm_add_gtest(test_enum_ports LABEL ports
 kelm_add_gtest(test_enum_virtual LABEL ports
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_enum_virtual.cpp
   LIBS kelm_serial)
+if(TARGET kelm-ports)
+  kelm_add_gtest(test_enum_tool LABEL ports
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_enum_tool.cpp
+    LIBS kelm_serial)
+  target_compile_definitions(test_enum_tool PRIVATE KELM_PORTS_BIN="$<TARGET_FILE:kelm-ports>")
+  add_dependencies(test_enum_tool kelm-ports)
+endif()
