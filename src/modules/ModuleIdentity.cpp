@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -40,6 +41,10 @@ QLineEdit* MakeReadOnlyEdit(const QString& name, QWidget* parent) {
     auto* e = new QLineEdit(parent);
     e->setObjectName(name);
     e->setEnabled(false);
+    // Disabled only so the user cannot type; the versions must stay readable.
+    QPalette pal = e->palette();
+    pal.setColor(QPalette::Disabled, QPalette::Text, pal.color(QPalette::Active, QPalette::Text));
+    e->setPalette(pal);
     return e;
 }
 
