@@ -84,6 +84,8 @@ void LineEngine::OnTimer(SimTime now) {
 void LineEngine::EndFrame(SimTime now) {
     ByteString frame;
     frame.swap(frame_);
+    // The delay counts from the end of the frame, even when this call is late.
+    const SimTime ended = frameEnd_;
     ++framesHeard_;
     Log("rx " + DescribeFrame(frame));
     BusResult result = bus_.OnFrame(frame, port_.Settings(), now);
@@ -94,7 +96,7 @@ void LineEngine::EndFrame(SimTime now) {
         if (settings) ApplySettings();
         return;
     }
-    replies_.push_back(PendingReply{now + replyDelay_, std::move(result.reply), settings});
+    replies_.push_back(PendingReply{ended + replyDelay_, std::move(result.reply), settings});
 }
 
 void LineEngine::ApplySettings() {
