@@ -311,6 +311,17 @@ TEST_F(RoutingTest, OtherAddressOrUnknownModelIsDroppedAfterTheStatusText) {
     EXPECT_TRUE(Idle());
 }
 
+TEST_F(RoutingTest, BeforeAnySelectionEveryNonZeroAddressIsIgnored) {
+    for (int addr : {1, 5, 127, 128, 247, 255}) {
+        Receive(FrameRtu({static_cast<std::uint8_t>(addr), 0x03, 0x02, 0x00, 0x01}));
+    }
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(master.UnroutedFrames(), 6u);
+    // Requests meanwhile go to address 0.
+    master.Modbus_Send_oneWord(3, 0, 3);
+    EXPECT_EQ(sink.frames.at(0).at(0), 0x00);
+}
+
 TEST_F(RoutingTest, ExceptionRepliesReachTheModelHandler) {
     Select(3, "KELM-2AO");
     Receive(FrameRtu({0x03, 0x86, 0x02}));
