@@ -243,17 +243,32 @@ class TksBaseIO : public TksComponent {
     TTerminalUsage TerminalUsage() const { return fTerminalUsage; }
     void SetTerminalUsage(TTerminalUsage Value);
     bool TerminalEcho() const { return fTerminalEcho; }
-    void SetTerminalEcho(bool Value) { fTerminalEcho = Value; }
+    void SetTerminalEcho(bool Value) {
+        std::lock_guard g(fLock);
+        fTerminalEcho = Value;
+    }
 
     // Events.
     const TOnFatalErrorEvent& OnFatalError() const { return fOnFatalError; }
-    void SetOnFatalError(TOnFatalErrorEvent Value) { fOnFatalError = std::move(Value); }
+    void SetOnFatalError(TOnFatalErrorEvent Value) {
+        std::lock_guard g(fLock);
+        fOnFatalError = std::move(Value);
+    }
     const TNotifyEvent& OnClose() const { return fOnClose; }
-    void SetOnClose(TNotifyEvent Value) { fOnClose = std::move(Value); }
+    void SetOnClose(TNotifyEvent Value) {
+        std::lock_guard g(fLock);
+        fOnClose = std::move(Value);
+    }
     const TNotifyEvent& OnOpen() const { return fOnOpen; }
-    void SetOnOpen(TNotifyEvent Value) { fOnOpen = std::move(Value); }
+    void SetOnOpen(TNotifyEvent Value) {
+        std::lock_guard g(fLock);
+        fOnOpen = std::move(Value);
+    }
     const TOnReceived& OnAfterReceive() const { return fOnReceived; }
-    void SetOnAfterReceive(TOnReceived Value) { fOnReceived = std::move(Value); }
+    void SetOnAfterReceive(TOnReceived Value) {
+        std::lock_guard g(fLock);
+        fOnReceived = std::move(Value);
+    }
 
     bool UseMainThread() const { return fUseMainThread.load(); }
     void SetUseMainThread(bool Value) { fUseMainThread.store(Value); }
@@ -339,7 +354,17 @@ class TksBaseIO : public TksComponent {
     bool TerminalCharHook(uint16_t ch);
 
     IExecutor* const fExecutor;
+    // Guards the component's state and events against a worker thread that
+    // runs receive processing (when it does not run on the GUI thread). The
+    // GUI thread takes it in every operation that changes what receive
+    // processing reads. Recursive: handlers run with it held may call back.
+    mutable std::recursive_mutex fLock;
     TksNotifyList ksNotifyList;
+    // The attached objects as components, kept apart so that their
+    // destruction notice is recognised without calling into them.
+    TksComponent* fLogComp = nullptr;
+    TksComponent* fDataProcessorComp = nullptr;
+    TksComponent* fTerminalComp = nullptr;
     IksLogSink* fLog = nullptr;
     IksDataProcessor* fDataProcessor = nullptr;
     TOnFatalErrorEvent fOnFatalError;
@@ -361,7 +386,7 @@ class TksBaseIO : public TksComponent {
     // Written by the GUI thread on open and close and by a worker thread
     // that finds the device lost; atomic so that Active reads it anywhere.
     std::atomic<TksHandle> fHandle{kInvalidHandle};
-    std::string sLogPrefix = "TksBaseIO: ";
+    std::string sLogPrefix = "TksBaseIO";
     bool flClearDeviceListWithFree = true;
     bool isThreaded = false;
     bool IsThreadIOTerminated = true;

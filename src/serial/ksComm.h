@@ -15,10 +15,13 @@
 //  - The dispatch thread takes one event at a time and runs the receive
 //    processing: on the GUI thread through the executor (UseMainThread, the
 //    application's setting) and waits for it, or on itself.
-//  - fLock (recursive) guards the component's state and events against the
-//    dispatch thread when receive processing runs there; the GUI thread holds
-//    it in every public operation. It is never held while joining a thread
-//    that could be waiting for it, and the event thread never takes it.
+//  - fLock (recursive, in the base) guards the component's state and events
+//    against the dispatch thread when receive processing runs there; the GUI
+//    thread holds it in every operation that changes what receive processing
+//    reads. Open and close do not hold it while joining the threads, and the
+//    event thread never takes it. With UseMainThread False, a handler must
+//    not close the port from a thread other than the dispatch thread while
+//    holding the component in one of its own calls.
 //  - Closing from the GUI thread while the dispatch thread waits for the GUI
 //    thread withdraws the pending call (stop request) and joins; closing from
 //    inside a handler of receive processing detaches the dispatch thread
@@ -56,6 +59,8 @@ using TksConfigDialogFn = std::function<bool(const std::string& portName, TCommC
 class TksCustomComm : public TksBaseIO {
   public:
     explicit TksCustomComm(IExecutor* executor = nullptr);
+    // With another backend (a future platform, or a scripted one in tests).
+    TksCustomComm(IExecutor* executor, std::unique_ptr<ISerialDevice> device);
     ~TksCustomComm() override;
 
     // Line settings; each change rebuilds the DCB and, when open, reaches the
@@ -164,6 +169,17 @@ class TksCustomComm : public TksBaseIO {
     void DoTraceStates(TksBaseIO* Com, TTraceStates Event);
 
   protected:
+    // Thread message queue of the dispatch thread, shared with it so that a
+    // detached dispatch thread never touches a component that is gone.
+    struct DispatchQueue {
+        // mutex guards everything below; cv signals a new message.
+        std::mutex mutex;
+        std::condition_variable_any cv;
+        std::deque<uint32_t> events;  // msgComEvent masks, in arrival order
+        bool lost = false;            // a lost-port halt waits to be finished
+        bool quit = false;            // msgQComEvent
+        bool inProcessing = false;    // an event is being handled
+    };
     void Open() override;
     void Close() override;
     void ThreadStart() override;
@@ -187,49 +203,41 @@ class TksCustomComm : public TksBaseIO {
     // Component drives RTS for RS-485 now.
     bool Rs485Emulated() const { return fRS485Mode && fIsNotSupportRS485; }
     void Rs485RaiseRts();
-    void Rs485DropRts();
+    // Drops RTS, after the output has gone out when drain is set.
+    void Rs485DropRts(bool drain);
+    void TryConnectHandle(TksTimer* sender) override;
+    // Runs fn on the GUI thread when there is one and it is not this thread
+    // (posted, not waited for); otherwise at once.
+    void RunOnGuiThread(std::function<void()> fn);
 
     // Halt: shared by close and by lost-port detection.
     void ForceHalt(bool byOwner);
     // The event thread found the port lost: close the handle and have the
     // rest of the halt run where receive processing runs.
-    void HaltLostFromEventThread();
+    void HaltLostFromEventThread(const std::shared_ptr<DispatchQueue>& q);
     // The rest of a lost-port halt, run once (whoever comes first: the
     // posted call or the next open or close).
     void FinishLostHalt();
 
     // Receive processing of one driver event.
     void WinProc(uint32_t mask, uint64_t openGen);
-    void EventThreadRun(std::stop_token stop);
+    void EventThreadRun(std::stop_token stop, std::shared_ptr<DispatchQueue> q);
 
     bool WriteBytes(const uint8_t* data, uint32_t n);
 
-    // Thread message queue of the dispatch thread, shared with it so that a
-    // detached dispatch thread never touches a component that is gone.
-    struct DispatchQueue {
-        // mutex guards everything below; cv signals a new message.
-        std::mutex mutex;
-        std::condition_variable_any cv;
-        std::deque<uint32_t> events;  // msgComEvent masks, in arrival order
-        bool lost = false;            // a lost-port halt waits to be finished
-        bool quit = false;            // msgQComEvent
-        bool inProcessing = false;    // an event is being handled
-    };
     static void DispatchThreadRun(std::stop_token stop, std::shared_ptr<DispatchQueue> q,
                                   TksCustomComm* com);
     // Posts an event mask to the dispatch thread; a mask is merged into one
     // that has not been taken yet (that one reads all queued bytes anyway).
-    void PostComEvent(uint32_t mask);
+    static void PostComEvent(DispatchQueue& q, uint32_t mask);
 
     void SetMonitor(TksComponent*& field, TksComponent* Value);
     static void SetMonitorChecked(TksComponent* control, bool value);
 
-    mutable std::recursive_mutex fLock;
     std::unique_ptr<ISerialDevice> fDevice;
     std::jthread MsgThread;
     std::jthread CommThread;
     std::shared_ptr<DispatchQueue> fQueue;
-    std::thread::id fDispatchThreadId;  // guarded by fLock
     TComStat Stat;
     TCommProp ComProp;
     TCommTimeouts fCommTimeouts;
@@ -261,14 +269,15 @@ class TksCustomComm : public TksBaseIO {
     std::atomic<bool> fLostPending{false};
     // Lets a posted lost-port completion see that the component is gone.
     std::shared_ptr<TksCustomComm*> fAlive;
-    // The GUI thread is inside receive processing started by the dispatch
-    // thread (it then cannot join that thread). Guarded by fLock.
-    int fInSyncProcessing = 0;
+    // The thread running receive processing now, if any: a close from there
+    // cannot join the dispatch thread, which waits for it.
+    std::atomic<std::thread::id> fProcessingThread{};
 };
 
 class TksCustomSerialComm : public TksCustomComm {
   public:
     explicit TksCustomSerialComm(IExecutor* executor = nullptr);
+    TksCustomSerialComm(IExecutor* executor, std::unique_ptr<ISerialDevice> device);
     ~TksCustomSerialComm() override;
 
     uint16_t ComPortNo() const { return fComPortNo; }
@@ -307,6 +316,8 @@ class TksCustomSerialComm : public TksCustomComm {
 class TksComm : public TksCustomSerialComm {
   public:
     explicit TksComm(IExecutor* executor = nullptr) : TksCustomSerialComm(executor) {}
+    TksComm(IExecutor* executor, std::unique_ptr<ISerialDevice> device)
+        : TksCustomSerialComm(executor, std::move(device)) {}
 };
 
 }  // namespace kelm

@@ -1,0 +1,630 @@
+#include "serial/posix/PosixSerialDevice.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "serial/posix/Termios.h"
+
+namespace kelm {
+
+std::unique_ptr<ISerialDevice> CreateSerialDevice() {
+    return std::make_unique<posix::PosixSerialDevice>();
+}
+
+namespace posix {
+
+namespace {
+constexpr uint64_t kPortTag = 1, kWakeTag = 2, kKickTag = 3;
+constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+constexpr int kModemPollMs = 20;
+
+// errno of the last failure on this thread, as LastError() reports it.
+thread_local int t_lastError = 0;
+
+int Fail(int e) {
+    t_lastError = e;
+    errno = e;
+    return e;
+}
+
+int MakeEventFd() {
+    return eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+}  // namespace
+
+PosixSerialDevice::PosixSerialDevice()
+    : epollFd_(epoll_create1(EPOLL_CLOEXEC)),
+      wakeFd_(MakeEventFd()),
+      kickFd_(MakeEventFd()),
+      cancelFd_(MakeEventFd()) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kWakeTag;
+    epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev);
+    ev.data.u64 = kKickTag;
+    epoll_ctl(epollFd_, EPOLL_CTL_ADD, kickFd_, &ev);
+}
+
+PosixSerialDevice::~PosixSerialDevice() {
+    Close();
+    for (int fd : {epollFd_, wakeFd_, kickFd_, cancelFd_})
+        if (fd >= 0) ::close(fd);
+}
+
+bool PosixSerialDevice::IsLostErrno(int e) {
+    return e == EIO || e == ENXIO || e == ENODEV;
+}
+
+void PosixSerialDevice::Drain(int efd) {
+    uint64_t v;
+    while (::read(efd, &v, sizeof v) > 0) {
+    }
+}
+
+void PosixSerialDevice::Kick(int efd) {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t r = ::write(efd, &one, sizeof one);
+}
+
+std::string PosixSerialDevice::ErrorText(int code) const {
+    char buf[256];
+    return strerror_r(code, buf, sizeof buf);
+}
+
+int PosixSerialDevice::LastError() const {
+    return t_lastError;
+}
+
+int PosixSerialDevice::Setup(int fd) {
+    // Exclusive use: TIOCEXCL keeps other openers out (except root), the
+    // lock keeps out everyone who asks for it, root included.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = (errno == EWOULDBLOCK) ? EBUSY : errno;
+        return e;
+    }
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return errno;  // not a tty
+    ioctl(fd, TIOCEXCL);
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLET;
+    ev.data.u64 = kPortTag;
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return errno;
+    return 0;
+}
+
+int PosixSerialDevice::Open(const std::string& portName) {
+    std::unique_lock lock(rw_);
+    if (fd_ >= 0) return Fail(EBUSY);
+    const int fd = ::open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Fail(errno);
+    if (const int e = Setup(fd); e != 0) {
+        ::close(fd);
+        return Fail(e);
+    }
+    fd_ = fd;
+    Drain(wakeFd_);
+    Drain(cancelFd_);
+    txPending_ = false;
+    lastModem_ = -1;
+    {
+        std::lock_guard g(icountMutex_);
+        serial_icounter_struct ic{};
+        if (ioctl(fd, TIOCGICOUNT, &ic) == 0) {
+            icountSupported_ = true;
+            clearBase_ = eventBase_ = ic;
+        } else {
+            icountSupported_ = false;
+        }
+    }
+    return 0;
+}
+
+int PosixSerialDevice::Adopt(TksHandle handle) {
+    std::unique_lock lock(rw_);
+    if (fd_ >= 0) return Fail(EBUSY);
+    const int fd = static_cast<int>(handle);
+    if (fd < 0 || fcntl(fd, F_GETFD) < 0) return Fail(EBADF);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (const int e = Setup(fd); e != 0) {
+        ::close(fd);  // it was handed over
+        return Fail(e);
+    }
+    fd_ = fd;
+    Drain(wakeFd_);
+    Drain(cancelFd_);
+    txPending_ = false;
+    lastModem_ = -1;
+    std::lock_guard g(icountMutex_);
+    serial_icounter_struct ic{};
+    icountSupported_ = ioctl(fd, TIOCGICOUNT, &ic) == 0;
+    clearBase_ = eventBase_ = ic;
+    return 0;
+}
+
+bool PosixSerialDevice::Close() {
+    Kick(cancelFd_);  // waited reads and writes give up
+    std::unique_lock lock(rw_);
+    if (fd_ < 0) return false;
+    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
+    ioctl(fd_, TIOCNXCL);  // the flag outlives us on a tty that stays open elsewhere
+    flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+    Drain(cancelFd_);
+    return true;
+}
+
+bool PosixSerialDevice::IsOpen() const {
+    std::shared_lock lock(rw_);
+    return fd_ >= 0;
+}
+
+TksHandle PosixSerialDevice::NativeHandle() const {
+    std::shared_lock lock(rw_);
+    return fd_ >= 0 ? fd_ : kInvalidHandle;
+}
+
+bool PosixSerialDevice::ApplyDcb(const TDCB& dcb) {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0) return Fail(errno), false;
+    DcbToTermios(dcb, t);
+    baud_ = dcb.BaudRate;
+    // A pty refuses some settings (EINVAL); the rest still apply.
+    const bool ok = tcsetattr(fd_, TCSANOW, &t) == 0;
+    if (!ok) Fail(errno);
+    int bits = TIOCM_DTR;
+    ioctl(fd_, dcb.DtrControl() == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &bits);
+    bits = TIOCM_RTS;
+    switch (dcb.RtsControl()) {
+        case RTS_CONTROL_ENABLE:
+            ioctl(fd_, TIOCMBIS, &bits);
+            break;
+        case RTS_CONTROL_DISABLE:
+        case RTS_CONTROL_TOGGLE:  // idle low; raised around transmissions
+            ioctl(fd_, TIOCMBIC, &bits);
+            break;
+        default:  // handshake: the driver drives it
+            break;
+    }
+    return ok;
+}
+
+bool PosixSerialDevice::ReadDcb(TDCB& dcb) {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0) return Fail(errno), false;
+    TermiosToDcb(t, dcb);
+    int lines = 0;
+    if (ioctl(fd_, TIOCMGET, &lines) == 0) {
+        dcb.Flags &= ~DCB_fDtrControlMask;
+        dcb.Flags |= ((lines & TIOCM_DTR) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE) << 4;
+    }
+    serial_rs485 rs{};
+    if (ioctl(fd_, TIOCGRS485, &rs) == 0 && (rs.flags & SER_RS485_ENABLED) != 0) {
+        dcb.Flags &= ~DCB_fRtsControlMask;
+        dcb.Flags |= RTS_CONTROL_TOGGLE << 12;
+    }
+    return true;
+}
+
+bool PosixSerialDevice::SetupQueues(uint32_t inSize, uint32_t outSize) {
+    // The kernel's tty buffers have fixed sizes; the values are reported by
+    // Properties only.
+    std::unique_lock lock(rw_);
+    inQueue_ = inSize;
+    outQueue_ = outSize;
+    return fd_ >= 0;
+}
+
+bool PosixSerialDevice::SetTimeouts(const TCommTimeouts& timeouts) {
+    std::unique_lock lock(rw_);
+    timeouts_ = timeouts;
+    return fd_ >= 0;
+}
+
+bool PosixSerialDevice::SupportsRs485Toggle() {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return false;
+    serial_rs485 rs{};
+    return ioctl(fd_, TIOCGRS485, &rs) == 0;
+}
+
+bool PosixSerialDevice::SetRs485(bool enabled) {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    serial_rs485 rs{};
+    if (ioctl(fd_, TIOCGRS485, &rs) != 0) return Fail(errno), false;
+    if (enabled)
+        rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    else
+        rs.flags &= ~SER_RS485_ENABLED;
+    rs.flags &= ~SER_RS485_RTS_AFTER_SEND;
+    if (ioctl(fd_, TIOCSRS485, &rs) != 0) return Fail(errno), false;
+    return true;
+}
+
+uint32_t PosixSerialDevice::TakeLineErrors(int fd, serial_icounter_struct& base, bool* supported) {
+    *supported = false;
+    if (!icountSupported_) return 0;
+    serial_icounter_struct ic{};
+    if (ioctl(fd, TIOCGICOUNT, &ic) != 0) return 0;
+    *supported = true;
+    std::lock_guard g(icountMutex_);
+    uint32_t e = 0;
+    if (ic.buf_overrun != base.buf_overrun) e |= CE_RXOVER;
+    if (ic.overrun != base.overrun) e |= CE_OVERRUN;
+    if (ic.parity != base.parity) e |= CE_RXPARITY;
+    if (ic.frame != base.frame) e |= CE_FRAME;
+    if (ic.brk != base.brk) e |= CE_BREAK;
+    base = ic;
+    return e;
+}
+
+bool PosixSerialDevice::ClearError(uint32_t* errors, TComStat* stat) {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    int inq = 0;
+    if (ioctl(fd_, FIONREAD, &inq) != 0) {
+        const int e = errno;
+        Fail(e);
+        if (!IsLostErrno(e)) return false;
+        // A vanished device: the flags the component reads as a lost port.
+        if (errors) *errors = CE_PORT_LOST;
+        if (stat) *stat = TComStat{};
+        return true;
+    }
+    int outq = 0;
+    if (ioctl(fd_, TIOCOUTQ, &outq) != 0) outq = 0;
+    bool supported = false;
+    const uint32_t e = TakeLineErrors(fd_, clearBase_, &supported);
+    if (errors) *errors = e;
+    if (stat) {
+        stat->Flags = 0;
+        stat->cbInQue = static_cast<uint32_t>(inq > 0 ? inq : 0);
+        stat->cbOutQue = static_cast<uint32_t>(outq > 0 ? outq : 0);
+    }
+    return true;
+}
+
+bool PosixSerialDevice::ReadNow(uint8_t* buf, uint32_t n, uint32_t* got) {
+    *got = 0;
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    if (n == 0) return true;
+    for (;;) {
+        const ssize_t r = ::read(fd_, buf, n);
+        if (r > 0) {
+            *got = static_cast<uint32_t>(r);
+            return true;
+        }
+        if (r == 0) return Fail(EIO), false;  // hung up
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return true;
+        return Fail(errno), false;
+    }
+}
+
+int PosixSerialDevice::WaitFd(int fd, short events, int timeoutMs) {
+    pollfd p[2] = {{fd, events, 0}, {cancelFd_, POLLIN, 0}};
+    for (;;) {
+        const int r = ::poll(p, 2, timeoutMs);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return Fail(errno), -1;
+        if (r == 0) return 0;
+        if (p[1].revents != 0) return Fail(ECANCELED), -1;
+        return 1;  // ready, or hung up: the next read or write tells which
+    }
+}
+
+bool PosixSerialDevice::Read(uint8_t* buf, uint32_t n, uint32_t* got) {
+    *got = 0;
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    const TCommTimeouts to = timeouts_;
+    // Total time-out as the driver computes it; the interval time-out runs
+    // between characters once the first has come.
+    const uint64_t total =
+        uint64_t(to.ReadTotalTimeoutMultiplier) * n + to.ReadTotalTimeoutConstant;
+    const auto start = std::chrono::steady_clock::now();
+    while (*got < n) {
+        const ssize_t r = ::read(fd_, buf + *got, n - *got);
+        if (r > 0) {
+            *got += static_cast<uint32_t>(r);
+            continue;
+        }
+        if (r == 0) return Fail(EIO), false;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return Fail(errno), false;
+        int timeout = -1;
+        if (total != 0) {
+            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count();
+            if (uint64_t(spent) >= total) return Fail(ETIMEDOUT), false;
+            timeout = static_cast<int>(total - uint64_t(spent));
+        }
+        if (to.ReadIntervalTimeout != 0 && *got > 0) {
+            const int interval = static_cast<int>(to.ReadIntervalTimeout);
+            timeout = timeout < 0 ? interval : std::min(timeout, interval);
+        }
+        const int w = WaitFd(fd_, POLLIN, timeout);
+        if (w < 0) return false;
+        if (w == 0) return Fail(ETIMEDOUT), false;
+    }
+    return true;
+}
+
+bool PosixSerialDevice::Write(const uint8_t* buf, uint32_t n, uint32_t* written, int* lastError) {
+    *written = 0;
+    if (lastError) *lastError = 0;
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) {
+        Fail(EBADF);
+        if (lastError) *lastError = EBADF;
+        return false;
+    }
+    const uint64_t total =
+        uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * n + timeouts_.WriteTotalTimeoutConstant;
+    const auto start = std::chrono::steady_clock::now();
+    while (*written < n) {
+        const ssize_t r = ::write(fd_, buf + *written, n - *written);
+        if (r > 0) {
+            *written += static_cast<uint32_t>(r);
+            continue;
+        }
+        int e = (r == 0) ? EIO : errno;
+        if (e == EINTR) continue;
+        if (e == EAGAIN) {
+            int timeout = -1;
+            if (total != 0) {
+                const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - start)
+                                       .count();
+                if (uint64_t(spent) >= total) {
+                    e = ETIMEDOUT;
+                } else {
+                    timeout = static_cast<int>(total - uint64_t(spent));
+                }
+            }
+            if (e == EAGAIN) {
+                const int w = WaitFd(fd_, POLLOUT, timeout);
+                if (w > 0) continue;
+                e = (w == 0) ? ETIMEDOUT : t_lastError;
+            }
+        }
+        Fail(e);
+        if (lastError) *lastError = e;
+        return false;
+    }
+    return true;
+}
+
+bool PosixSerialDevice::Purge(uint32_t flags) {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    const bool rx = (flags & (PURGE_RXCLEAR | PURGE_RXABORT)) != 0;
+    const bool tx = (flags & (PURGE_TXCLEAR | PURGE_TXABORT)) != 0;
+    int r = 0;
+    if (rx && tx)
+        r = tcflush(fd_, TCIOFLUSH);
+    else if (rx)
+        r = tcflush(fd_, TCIFLUSH);
+    else if (tx)
+        r = tcflush(fd_, TCOFLUSH);
+    if (r != 0) return Fail(errno), false;
+    return true;
+}
+
+bool PosixSerialDevice::Escape(uint32_t function) {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    int r = -1;
+    int bits = 0;
+    switch (function) {
+        case SETRTS:
+        case CLRRTS:
+            bits = TIOCM_RTS;
+            r = ioctl(fd_, function == SETRTS ? TIOCMBIS : TIOCMBIC, &bits);
+            break;
+        case SETDTR:
+        case CLRDTR:
+            bits = TIOCM_DTR;
+            r = ioctl(fd_, function == SETDTR ? TIOCMBIS : TIOCMBIC, &bits);
+            break;
+        case SETBREAK:
+            r = ioctl(fd_, TIOCSBRK);
+            break;
+        case CLRBREAK:
+            r = ioctl(fd_, TIOCCBRK);
+            break;
+        case SETXON:
+            r = tcflow(fd_, TCOON);
+            break;
+        case SETXOFF:
+            r = tcflow(fd_, TCOOFF);
+            break;
+        default:
+            return Fail(EINVAL), false;
+    }
+    if (r != 0) return Fail(errno), false;
+    return true;
+}
+
+bool PosixSerialDevice::ModemStatus(uint32_t* status) {
+    *status = 0;
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    int lines = 0;
+    if (ioctl(fd_, TIOCMGET, &lines) != 0) return Fail(errno), false;
+    if (lines & TIOCM_CTS) *status |= MS_CTS_ON;
+    if (lines & TIOCM_DSR) *status |= MS_DSR_ON;
+    if (lines & TIOCM_RI) *status |= MS_RING_ON;
+    if (lines & TIOCM_CD) *status |= MS_RLSD_ON;
+    return true;
+}
+
+bool PosixSerialDevice::TransmitChar(uint8_t ch) {
+    uint32_t written = 0;
+    return Write(&ch, 1, &written, nullptr);
+}
+
+bool PosixSerialDevice::Flush() {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    // Wait for the output queue to empty, giving up when closing; tcdrain
+    // would not return while hardware flow control holds the line.
+    for (;;) {
+        int outq = 0;
+        if (ioctl(fd_, TIOCOUTQ, &outq) != 0) {
+            if (IsLostErrno(errno)) return Fail(errno), false;
+            return tcdrain(fd_) == 0;
+        }
+        if (outq <= 0) return true;
+        pollfd p{cancelFd_, POLLIN, 0};
+        if (::poll(&p, 1, 2) > 0) return Fail(ECANCELED), false;
+    }
+}
+
+bool PosixSerialDevice::Properties(TCommProp* prop) {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    *prop = TCommProp{};
+    prop->wPacketLength = sizeof(TCommProp);
+    prop->wPacketVersion = 2;
+    prop->dwServiceMask = 1;       // SP_SERIALCOMM
+    prop->dwMaxBaud = 0x10000000;  // BAUD_USER: any rate termios offers
+    prop->dwProvSubType = 1;       // PST_RS232
+    prop->dwProvCapabilities = 0x0001 | 0x0002 | 0x0004 | 0x0010 | 0x0020 | 0x0040 | 0x0080;
+    prop->dwSettableParams = 0x7F;
+    prop->dwSettableBaud = 0x1000FFFF;
+    prop->wSettableData = 0x000F;        // 5 to 8 data bits
+    prop->wSettableStopParity = 0x1F07;  // 1, 1.5, 2 stop bits; all parities
+    prop->dwCurrentTxQueue = outQueue_;
+    prop->dwCurrentRxQueue = inQueue_;
+    return true;
+}
+
+void PosixSerialDevice::SetMask(uint32_t mask) {
+    mask_ = mask;
+    Kick(kickFd_);
+}
+
+uint32_t PosixSerialDevice::Mask() const {
+    return mask_;
+}
+
+void PosixSerialDevice::Wake() {
+    Kick(wakeFd_);
+}
+
+void PosixSerialDevice::NoteTransmit() {
+    txPending_ = true;
+    if (mask_ & EV_TXEMPTY) Kick(kickFd_);
+}
+
+ISerialDevice::WaitStatus PosixSerialDevice::Wait(uint32_t* events) {
+    *events = 0;
+    for (;;) {
+        uint32_t found = 0;
+        int timeout = -1;
+        const uint32_t mask = mask_;
+        {
+            std::shared_lock lock(rw_);
+            if (fd_ < 0) return WaitStatus::Closed;
+            if ((mask & EV_TXEMPTY) && txPending_) {
+                int outq = 0;
+                if (ioctl(fd_, TIOCOUTQ, &outq) != 0 || outq <= 0) {
+                    txPending_ = false;
+                    found |= EV_TXEMPTY;
+                } else {
+                    // Time for the queued characters at about 11 bits each.
+                    const uint32_t baud = baud_ ? baud_ : 9600;
+                    const uint64_t ms = uint64_t(outq) * 11000 / baud + 1;
+                    timeout = static_cast<int>(ms > 100 ? 100 : ms);
+                }
+            }
+            if (mask & kModemEvents) {
+                int lines = 0;
+                if (ioctl(fd_, TIOCMGET, &lines) == 0) {
+                    if (lastModem_ >= 0) {
+                        const int changed = lines ^ lastModem_;
+                        if ((mask & EV_CTS) && (changed & TIOCM_CTS)) found |= EV_CTS;
+                        if ((mask & EV_DSR) && (changed & TIOCM_DSR)) found |= EV_DSR;
+                        if ((mask & EV_RLSD) && (changed & TIOCM_CD)) found |= EV_RLSD;
+                        if ((mask & EV_RING) && (changed & TIOCM_RI) && !(lines & TIOCM_RI))
+                            found |= EV_RING;  // trailing edge of a ring
+                    }
+                    lastModem_ = lines;
+                    timeout = timeout < 0 ? kModemPollMs : std::min(timeout, kModemPollMs);
+                }
+            }
+        }
+        if (found != 0) {
+            *events = found;
+            return WaitStatus::Event;
+        }
+
+        epoll_event evs[4];
+        const int n = epoll_wait(epollFd_, evs, 4, timeout);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Fail(errno);
+            return WaitStatus::Closed;
+        }
+        bool woken = false, rx = false, lost = false;
+        for (int i = 0; i < n; ++i) {
+            switch (evs[i].data.u64) {
+                case kWakeTag:
+                    Drain(wakeFd_);
+                    woken = true;
+                    break;
+                case kKickTag:
+                    Drain(kickFd_);
+                    break;
+                case kPortTag:
+                    if (evs[i].events & (EPOLLHUP | EPOLLERR)) lost = true;
+                    if (evs[i].events & EPOLLIN) rx = true;
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (woken) return WaitStatus::Woken;
+        if (lost) return WaitStatus::Lost;
+        if (rx) {
+            std::shared_lock lock(rw_);
+            if (fd_ < 0) return WaitStatus::Closed;
+            int inq = 0;
+            if (ioctl(fd_, FIONREAD, &inq) != 0 && IsLostErrno(errno)) return WaitStatus::Lost;
+            if (mask & (EV_ERR | EV_BREAK)) {
+                bool supported = false;
+                const uint32_t e = TakeLineErrors(fd_, eventBase_, &supported);
+                if ((mask & EV_BREAK) && (e & CE_BREAK)) found |= EV_BREAK;
+                if ((mask & EV_ERR) && (e & (CE_FRAME | CE_OVERRUN | CE_RXPARITY))) found |= EV_ERR;
+            }
+            if (inq > 0) found |= EV_RXCHAR;
+            found &= mask | EV_RXCHAR;
+        }
+        if (found != 0) {
+            *events = found;
+            return WaitStatus::Event;
+        }
+    }
+}
+
+}  // namespace posix
+}  // namespace kelm

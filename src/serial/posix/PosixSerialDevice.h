@@ -1,0 +1,99 @@
+#pragma once
+// The Linux backend of a serial port: a tty opened exclusively (TIOCEXCL and
+// flock), configured through termios, watched with epoll.
+//
+// The event wait blocks in epoll_wait on the port (edge-triggered, so that
+// every arrival of characters is one event even while older ones are still
+// queued, as the driver's received-character event is) and on two eventfds:
+// one that ends the wait (Wake) and one that only makes it look again (a
+// write was started, the mask changed). A time-out is used only while output
+// is draining and EV_TXEMPTY is asked for, and while modem-line events are
+// asked for (the tty reports line changes to no poll). Idle, it costs nothing.
+//
+// Locking: rw_ guards fd_ and the settings. Every operation holds it shared
+// while it uses the descriptor; Close() signals cancelFd_ so that waited reads
+// and writes give up, then takes it exclusively. The event wait holds it only
+// around its bookkeeping, never while blocked. icountMutex_ guards the error
+// counter baselines.
+#include <linux/serial.h>
+
+#include <atomic>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include "serial/SerialDevice.h"
+
+namespace kelm::posix {
+
+class PosixSerialDevice final : public ISerialDevice {
+  public:
+    PosixSerialDevice();
+    ~PosixSerialDevice() override;
+
+    int Open(const std::string& portName) override;
+    int Adopt(TksHandle handle) override;
+    bool Close() override;
+    bool IsOpen() const override;
+    TksHandle NativeHandle() const override;
+    std::string ErrorText(int code) const override;
+
+    bool ApplyDcb(const TDCB& dcb) override;
+    bool ReadDcb(TDCB& dcb) override;
+    bool SetupQueues(uint32_t inSize, uint32_t outSize) override;
+    bool SetTimeouts(const TCommTimeouts& timeouts) override;
+    bool SupportsRs485Toggle() override;
+    bool SetRs485(bool enabled) override;
+
+    bool ClearError(uint32_t* errors, TComStat* stat) override;
+    bool ReadNow(uint8_t* buf, uint32_t n, uint32_t* got) override;
+    bool Read(uint8_t* buf, uint32_t n, uint32_t* got) override;
+    bool Write(const uint8_t* buf, uint32_t n, uint32_t* written, int* lastError) override;
+    bool Purge(uint32_t flags) override;
+    bool Escape(uint32_t function) override;
+    bool ModemStatus(uint32_t* status) override;
+    bool TransmitChar(uint8_t ch) override;
+    bool Flush() override;
+    bool Properties(TCommProp* prop) override;
+
+    void SetMask(uint32_t mask) override;
+    uint32_t Mask() const override;
+    WaitStatus Wait(uint32_t* events) override;
+    void Wake() override;
+    void NoteTransmit() override;
+    int LastError() const override;
+
+  private:
+    int Setup(int fd);
+    // Whether errno after a failed call means the device has gone.
+    static bool IsLostErrno(int e);
+    // Line-error flags accumulated since the given baseline; updates it.
+    uint32_t TakeLineErrors(int fd, serial_icounter_struct& baseline, bool* supported);
+    // Waits until fd is readable/writable, the timeout passes (-1: none) or
+    // Close() cancels. Returns 1 ready, 0 timeout, -1 cancelled or failed.
+    int WaitFd(int fd, short events, int timeoutMs);
+    static void Drain(int efd);
+    static void Kick(int efd);
+
+    mutable std::shared_mutex rw_;
+    int fd_ = -1;
+    TCommTimeouts timeouts_{};
+    uint32_t inQueue_ = 4096, outQueue_ = 4096;
+    uint32_t baud_ = 9600;
+
+    const int epollFd_;
+    const int wakeFd_;    // ends a Wait
+    const int kickFd_;    // makes a Wait look again
+    const int cancelFd_;  // ends waited reads and writes while closing
+
+    std::atomic<uint32_t> mask_{0};
+    std::atomic<bool> txPending_{false};
+    std::atomic<bool> icountSupported_{true};
+    int lastModem_ = -1;  // event thread only
+
+    std::mutex icountMutex_;
+    serial_icounter_struct clearBase_{};  // ClearError's baseline
+    serial_icounter_struct eventBase_{};  // the event wait's baseline
+};
+
+}  // namespace kelm::posix
