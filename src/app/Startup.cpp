@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 #include <memory>
 
 #include "app/AppSetup.h"
@@ -12,7 +13,7 @@
 
 namespace kelm {
 
-int RunApplication(int argc, char** argv) {
+int RunApplication(int argc, char** argv, const std::function<void(TFMmain&)>& onShown) {
     QApplication app(argc, argv);
     ConfigureApplication(app);
 
@@ -35,6 +36,7 @@ int RunApplication(int argc, char** argv) {
         window.move(avail.center() - QPoint(window.width() / 2, window.height() / 2));
     }
     window.show();
+    if (onShown) QTimer::singleShot(0, &window, [&window, &onShown] { onShown(window); });
     const int rc = app.exec();
     Fmabout.reset();
     FMserching.reset();

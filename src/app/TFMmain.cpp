@@ -24,7 +24,7 @@
 #include "modbus/ModbusMaster.h"
 #include "modbus/Models.h"
 #include "serial/ksComm.h"
-#include "serialui/ksDeviceBox.h"
+#include "serialui/TksDeviceBox.h"
 
 namespace kelm {
 
@@ -78,7 +78,10 @@ TFMmain::TFMmain(IMessageBoxes* boxes, bool watchDevices, QWidget* parent)
         ownsApplicationExecutor_ = true;
     }
     ksComm1_ = std::make_unique<TksComm>(executor_.get());
-    master_ = std::make_unique<ModbusMaster>(*this, *this, *this, Timer_com_rec_);
+    IFrameSink& sink = *this;
+    IStatusText& status = *this;
+    IHostProtocol& protocol = *this;
+    master_ = std::make_unique<ModbusMaster>(sink, status, protocol, Timer_com_rec_);
 
     BuildUi();
     FormCreate();
@@ -96,11 +99,18 @@ TFMmain::~TFMmain() {
     delete deviceNotifier_;
     deviceNotifier_ = nullptr;
     ksComm1_->SetOnAfterReceive({});
+    ksComm1_->SetOnClose({});
     try {
         ksComm1_->SetActive(false);
     } catch (...) {
         // closing never throws for a failure inside the close itself
     }
+    // The panels hold references to the master, the component and the
+    // timers, which are members and die before the window's children would.
+    delete PanelStack;
+    PanelStack = nullptr;
+    Pnl_comset_ = nullptr;
+    modules_ = ModulePanels{};
     if (ownsApplicationExecutor_) SetApplicationExecutor(nullptr);
     if (FMmain == this) FMmain = nullptr;
 }
@@ -180,10 +190,11 @@ void TFMmain::BuildUi() {
     Pnlmain = BuildStartPage();
     PanelStack->addWidget(Pnlmain);
 
+    IStatusText& status = *this;
     HostContext hctx{*ksComm1_,
                      *master_,
                      *boxes_,
-                     *this,
+                     status,
                      Timer_check_slavecom_,
                      [this](bool on) { ToolButton_Scan->setEnabled(on); },
                      [this](int index, bool open) { SetPortNodeImage(index, open); },
@@ -218,13 +229,13 @@ void TFMmain::BuildUi() {
     master_->SetCheckComTimer(&Timer_check_slavecom_);
 
     ksComm1_->SetOnAfterReceive(
-        [this](TksComm&, const std::uint8_t* Buffer, std::uint32_t Received) {
+        [this](TksBaseIO*, const std::uint8_t* Buffer, std::uint32_t Received) {
             master_->ksComm1AfterReceive(Buffer, Received);
         });
     // A port that vanishes is noticed by the component's threads; the same
     // check as for a device-change notice then asks the user, also where no
     // device notice arrives (or arrives before the component has noticed).
-    ksComm1_->SetOnClose([this](TksComm&) { executor_->Post([this] { WMDeviceChange(); }); });
+    ksComm1_->SetOnClose([this](TksComponent*) { executor_->Post([this] { WMDeviceChange(); }); });
 }
 
 QWidget* TFMmain::BuildStartPage() {

@@ -67,6 +67,9 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     const ModulePanels& Modules() const { return modules_; }
     TStatusBar* StatusBar() const { return StatusBar1; }
     QString StatusText(int panel) const;
+    // The link check's step timer and the end-of-frame timer.
+    QTimer* Timer_check_slavecom() { return Timer_check_slavecom_.timer(); }
+    QTimer* Timer_com_rec() { return Timer_com_rec_.timer(); }
     // The scan dialog being shown, or nullptr.
     TFMserching* ScanDialog() const;
     // The About box being shown, or nullptr (Fmabout).

@@ -1,0 +1,372 @@
+#include "host/Pnl_comset.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/MessageBoxes.h"
+#include "modbus/Checks.h"
+#include "modbus/ModbusMaster.h"
+#include "serial/ksComm.h"
+#include "serialui/TksDeviceBox.h"
+
+namespace kelm {
+
+namespace {
+
+const QStringList kBaudItems = {"1200",  "2400",  "4800",  "9600",
+                                "19200", "38400", "57600", "115200"};
+constexpr int kBaudDefault = 3;
+
+QComboBox* makeCombo(QWidget* parent, const char* name, const QStringList& items, int index) {
+    auto* c = new QComboBox(parent);
+    c->setObjectName(QString::fromLatin1(name));
+    c->addItems(items);
+    c->setCurrentIndex(index);
+    return c;
+}
+
+}  // namespace
+
+ByteString LinkCheckRequest(int protocolIndex) {
+    // Read of holding registers 3-5, broadcast to address 0.
+    return FrameForProtocol(OneWordBody(0, 3, 3, 3), protocolIndex);
+}
+
+LinkCheckStep LinkCheckStepAt(int step) {
+    LinkCheckStep s;
+    if (step < 0 || step >= kLinkCheckSteps) return s;
+    // Each baud rate is tried twice with None/2 stop bits (steps 0-15), then
+    // twice with Even/1 stop bit (16-31); step 32 repeats 115200 Even.
+    const int half = step < 16 ? step : step - 16;
+    s.baudIndex = std::min(half / 2, 7);
+    if (step == 0) s.change = LinkCheckStep::Switch::NoParityTwoStop;
+    if (step == 16) s.change = LinkCheckStep::Switch::EvenOneStop;
+    return s;
+}
+
+QString LinkCheckFormatLine(int formatCode, int protocolLetter) {
+    if (formatCode < 0 || formatCode > 15) return {};
+    QString dataBits;
+    if (protocolLetter == 'R')
+        dataBits = QStringLiteral("8");
+    else if (protocolLetter == 'A')
+        dataBits = QStringLiteral("7");
+    else
+        return {};
+    const bool even = formatCode >= 8;
+    return QStringLiteral("串口配置：%1/%2/%3/%4")
+        .arg(kBaudItems[formatCode % 8], dataBits, even ? QStringLiteral("1") : QStringLiteral("2"),
+             even ? QStringLiteral("Even") : QStringLiteral("None"));
+}
+
+Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("Pnl_comset"));
+
+    Gro_comset = new QGroupBox(QStringLiteral("串口参数"), this);
+    Gro_comset->setObjectName(QStringLiteral("Gro_comset"));
+    auto* grid = new QGridLayout(Gro_comset);
+    grid->setContentsMargins(16, 20, 16, 16);
+    grid->setVerticalSpacing(14);
+    grid->setHorizontalSpacing(10);
+
+    Edit_COM_Num = new QLineEdit(Gro_comset);
+    Edit_COM_Num->setObjectName(QStringLiteral("Edit_COM_Num"));
+    Edit_COM_Num->setEnabled(false);
+    Cmb_comXY = makeCombo(Gro_comset, "Cmb_comXY", {"RTU", "ASCII"}, 0);
+    Cmb_combaud = makeCombo(Gro_comset, "Cmb_combaud", kBaudItems, kBaudDefault);
+    Cmb_comdatabit = makeCombo(Gro_comset, "Cmb_comdatabit", {"7", "8"}, 1);
+    Cmb_comdatabit->setEnabled(false);
+    Cmb_comstopbit = makeCombo(Gro_comset, "Cmb_comstopbit", {"1", "2"}, 1);
+    Cmb_comstopbit->setEnabled(false);
+    Cmb_comcheckbit = makeCombo(Gro_comset, "Cmb_comcheckbit", {"None", "Even"}, 0);
+
+    const struct {
+        const char* caption;
+        QWidget* control;
+    } rows[] = {{"串口号：", Edit_COM_Num},   {"协  议：", Cmb_comXY},
+                {"波特率：", Cmb_combaud},    {"数据位：", Cmb_comdatabit},
+                {"停止位：", Cmb_comstopbit}, {"校验位：", Cmb_comcheckbit}};
+    int row = 0;
+    for (const auto& r : rows) {
+        grid->addWidget(new QLabel(QString::fromUtf8(r.caption), Gro_comset), row, 0);
+        r.control->setMinimumWidth(130);
+        grid->addWidget(r.control, row, 1);
+        ++row;
+    }
+    Sbtn_com_open = new QPushButton(hosttext::kOpen, Gro_comset);
+    Sbtn_com_open->setObjectName(QStringLiteral("Sbtn_com_open"));
+    btn_advanced = new QPushButton(hosttext::kAdvancedShow, Gro_comset);
+    btn_advanced->setObjectName(QStringLiteral("btn_advanced"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Sbtn_com_open);
+    buttons->addWidget(btn_advanced);
+    grid->addLayout(buttons, row, 0, 1, 2);
+
+    Gro_com_advanced_info = new QGroupBox(QStringLiteral("终端串口信息"), this);
+    Gro_com_advanced_info->setObjectName(QStringLiteral("Gro_com_advanced_info"));
+    auto* adv = new QVBoxLayout(Gro_com_advanced_info);
+    Memo_slavecominf = new QPlainTextEdit(Gro_com_advanced_info);
+    Memo_slavecominf->setObjectName(QStringLiteral("Memo_slavecominf"));
+    Memo_slavecominf->setReadOnly(true);
+    Memo_slavecominf->setMinimumSize(420, 260);
+    MemoSet({QString(), QStringLiteral("说明："),
+             QStringLiteral("1、模块默认地址为1，通讯参数为RTU/9600bps/8bit/2stop/None；"),
+             QStringLiteral("2、如果忘记通讯参数配置，请先选择RTU协议，单击“查询串口信息”按"),
+             QStringLiteral("钮自动查询，若失败后切换ASCII协议再重复操作；"),
+             QStringLiteral("3、使用该功能时通讯口下只能有一个模块；"), QString()});
+    Btn_readcominfo = new QPushButton(QStringLiteral("查询串口信息"), Gro_com_advanced_info);
+    Btn_readcominfo->setObjectName(QStringLiteral("Btn_readcominfo"));
+    adv->addWidget(Memo_slavecominf);
+    adv->addWidget(Btn_readcominfo, 0, Qt::AlignRight);
+    Gro_com_advanced_info->hide();
+
+    // The port selector stays hidden and disabled; the tree is built from it.
+    ksDeviceBox1_ = new TksDeviceBox(this);
+    ksDeviceBox1_->setObjectName(QStringLiteral("ksDeviceBox1"));
+    ksDeviceBox1_->setVisible(false);
+    ksDeviceBox1_->setEnabled(false);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(20);
+    layout->addWidget(Gro_comset, 0, Qt::AlignTop);
+    layout->addWidget(Gro_com_advanced_info, 0, Qt::AlignTop);
+    layout->addStretch(1);
+
+    // Only the user's choices run the change handlers (activated is not
+    // emitted for selections made by the program).
+    connect(Cmb_comXY, &QComboBox::activated, this, [this] { Cmb_comXYChange(); });
+    connect(Cmb_comcheckbit, &QComboBox::activated, this, [this] { Cmb_comcheckbitChange(); });
+    connect(Sbtn_com_open, &QPushButton::clicked, this, [this] { Sbtn_com_openClick(); });
+    connect(btn_advanced, &QPushButton::clicked, this, [this] { btn_advancedClick(); });
+    connect(Btn_readcominfo, &QPushButton::clicked, this, [this] { Btn_readcominfoClick(); });
+
+    ctx_.Timer_check_slavecom.SetEnabled(false);
+    ctx_.Timer_check_slavecom.SetInterval(1000);
+    ctx_.Timer_check_slavecom.SetOnTimer([this] { Timer_check_slavecomTimer(); });
+}
+
+Pnl_comset::~Pnl_comset() {
+    ctx_.Timer_check_slavecom.SetEnabled(false);
+    ctx_.Timer_check_slavecom.SetOnTimer({});
+}
+
+int Pnl_comset::ProtocolIndex() const {
+    return Cmb_comXY->currentIndex();
+}
+
+std::string Pnl_comset::ProtocolText() const {
+    return Cmb_comXY->currentText().toStdString();
+}
+
+void Pnl_comset::SetComNumText(const QString& text) {
+    Edit_COM_Num->setText(text);
+}
+
+bool Pnl_comset::PortOpenByUser() const {
+    return Sbtn_com_open->text() == hosttext::kClose;
+}
+
+void Pnl_comset::Cmb_comXYChange() {
+    // RTU frames carry 8 data bits, ASCII frames 7.
+    if (Cmb_comXY->currentIndex() == 0)
+        Cmb_comdatabit->setCurrentIndex(1);
+    else if (Cmb_comXY->currentIndex() == 1)
+        Cmb_comdatabit->setCurrentIndex(0);
+}
+
+void Pnl_comset::Cmb_comcheckbitChange() {
+    // The modules pair no parity with two stop bits and even parity with one.
+    if (Cmb_comcheckbit->currentIndex() == 0)
+        Cmb_comstopbit->setCurrentIndex(1);
+    else if (Cmb_comcheckbit->currentIndex() == 1)
+        Cmb_comstopbit->setCurrentIndex(0);
+}
+
+void Pnl_comset::ApplyLineSettings() {
+    ctx_.ksComm1.SetByteSize(Cmb_comdatabit->currentIndex() == 0 ? 7 : 8);
+    ctx_.ksComm1.SetStopBits(Cmb_comstopbit->currentIndex() == 0 ? TStopBits::sbOne
+                                                                 : TStopBits::sbTwo);
+    ctx_.ksComm1.SetParity(Cmb_comcheckbit->currentIndex() == 0 ? TParity::pNone : TParity::pEven);
+}
+
+void Pnl_comset::Sbtn_com_openClick() {
+    if (PortOpenByUser()) {
+        Com_close();
+        return;
+    }
+    try {
+        bool ok = false;
+        const uint number = Edit_COM_Num->text().trimmed().toUInt(&ok);
+        // A port number the component cannot hold is as unknown as a missing one.
+        if (!ok || number == 0 || number > 0xFFFF) throw std::runtime_error("bad port number");
+        ctx_.ksComm1.SetComPortNo(static_cast<std::uint16_t>(number));
+        ctx_.ksComm1.SetBaudRate(Cmb_combaud->currentText().toUInt());
+        ApplyLineSettings();
+        ctx_.ksComm1.Update();
+        ctx_.ksComm1.SetActive(true);
+    } catch (...) {
+        ctx_.boxes.Show(hosttext::kWarningTitle, hosttext::kOpenFailed, MsgIcon::Warning,
+                        MsgButtons::Ok);
+        return;
+    }
+    Sbtn_com_open->setText(hosttext::kClose);
+    Cmb_comXY->setEnabled(false);
+    Cmb_combaud->setEnabled(false);
+    Cmb_comcheckbit->setEnabled(false);
+    if (ctx_.SetScanEnabled) ctx_.SetScanEnabled(true);
+    if (ctx_.RepaintPortIcon) ctx_.RepaintPortIcon();
+    if (ctx_.SetPortNodeImage)
+        ctx_.SetPortNodeImage(ctx_.master.State().Node_Level1_oldindex, true);
+    SetPortText(OpenPortText());
+}
+
+void Pnl_comset::Com_close() {
+    try {
+        ctx_.ksComm1.SetActive(false);
+    } catch (const std::exception& e) {
+        ctx_.boxes.Show(QString(), QString::fromUtf8(e.what()), MsgIcon::None, MsgButtons::Ok);
+        return;
+    } catch (...) {
+        ctx_.boxes.Show(QString(), QStringLiteral("Close error"), MsgIcon::None, MsgButtons::Ok);
+        return;
+    }
+    Sbtn_com_open->setText(hosttext::kOpen);
+    Cmb_comXY->setEnabled(true);
+    Cmb_combaud->setEnabled(true);
+    Cmb_comcheckbit->setEnabled(true);
+    if (ctx_.SetScanEnabled) ctx_.SetScanEnabled(false);
+    if (ctx_.RepaintPortIcon) ctx_.RepaintPortIcon();
+    SetPortText(QStringLiteral("COM%1 Close").arg(ctx_.ksComm1.ComPortNo()));
+    if (ctx_.SetPortNodeImage)
+        ctx_.SetPortNodeImage(ctx_.master.State().Node_Level1_oldindex, false);
+}
+
+void Pnl_comset::btn_advancedClick() {
+    if (btn_advanced->text() == hosttext::kAdvancedShow) {
+        Gro_com_advanced_info->show();
+        btn_advanced->setText(hosttext::kAdvancedHide);
+    } else if (btn_advanced->text() == hosttext::kAdvancedHide) {
+        Gro_com_advanced_info->hide();
+        btn_advanced->setText(hosttext::kAdvancedShow);
+    }
+}
+
+void Pnl_comset::WMDeviceChange() {
+    if (!PortOpenByUser()) return;
+    // Notices keep arriving while the question below is open (the box runs
+    // the event loop); one question at a time.
+    if (askingPortLoss_) return;
+    try {
+        // A healthy open port makes this a no-op; a vanished one fails to reopen.
+        ctx_.ksComm1.SetActive(true);
+        return;
+    } catch (...) {
+    }
+    askingPortLoss_ = true;
+    const bool quit = ctx_.boxes.Show(hosttext::kWarningTitle, hosttext::kPortLost,
+                                      MsgIcon::Warning, MsgButtons::OkCancel);
+    askingPortLoss_ = false;
+    if (quit) {
+        if (ctx_.CloseMainWindow) ctx_.CloseMainWindow();
+        return;
+    }
+    Com_close();
+    SetPortText(QStringLiteral("COM%1 File lost").arg(ctx_.ksComm1.ComPortNo()));
+}
+
+QString Pnl_comset::OpenPortText() const {
+    return QStringLiteral("COM%1 Open: %2\\%3\\%4\\%5\\%6")
+        .arg(ctx_.ksComm1.ComPortNo())
+        .arg(
+            Cmb_comXY->currentText(), Cmb_combaud->currentText(), Cmb_comdatabit->currentText(),
+            Cmb_comstopbit->currentIndex() == 0 ? QStringLiteral("1") : QStringLiteral("2"),
+            Cmb_comcheckbit->currentIndex() == 0 ? QStringLiteral("None") : QStringLiteral("Even"));
+}
+
+void Pnl_comset::SetPortText(const QString& text) {
+    ctx_.status.SetStatusText(kStatusPanelPort, text.toStdString());
+}
+
+void Pnl_comset::MemoSet(const QStringList& lines) {
+    Memo_slavecominf->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+// --- link check ------------------------------------------------------------
+
+void Pnl_comset::Btn_readcominfoClick() {
+    if (!ctx_.ksComm1.Active()) {
+        ctx_.boxes.Show(hosttext::kNoticeTitle, hosttext::kNotOpen, MsgIcon::Warning,
+                        MsgButtons::Ok);
+        return;
+    }
+    auto& st = ctx_.master.State();
+    st.Modbus_Reg_Addr = 3;
+    st.Send_Str = LinkCheckRequest(Cmb_comXY->currentIndex());
+    MemoSet({hosttext::kQuerying});
+    // The first request goes out on the first tick, a second from now; a
+    // second click restarts the loop from step 0.
+    ctx_.Timer_check_slavecom.SetEnabled(false);
+    st.comauto_index = 0;
+    ctx_.Timer_check_slavecom.SetEnabled(true);
+}
+
+void Pnl_comset::Timer_check_slavecomTimer() {
+    auto& st = ctx_.master.State();
+    if (!ctx_.ksComm1.Active()) {
+        ctx_.Timer_check_slavecom.SetEnabled(false);
+        MemoSet({hosttext::kClosedUnexpectedly});
+        return;
+    }
+    if (st.comauto_index < 0 || st.comauto_index >= kLinkCheckSteps) {
+        // Cannot happen through the handlers; stop rather than index past the table.
+        ctx_.Timer_check_slavecom.SetEnabled(false);
+        return;
+    }
+    const LinkCheckStep step = LinkCheckStepAt(st.comauto_index);
+    try {
+        if (step.change == LinkCheckStep::Switch::NoParityTwoStop) {
+            Cmb_comdatabit->setCurrentIndex(Cmb_comXY->currentIndex() == 1 ? 0 : 1);
+            Cmb_comcheckbit->setCurrentIndex(0);
+            Cmb_comstopbit->setCurrentIndex(1);
+            ApplyLineSettings();
+        } else if (step.change == LinkCheckStep::Switch::EvenOneStop) {
+            Cmb_comcheckbit->setCurrentIndex(1);
+            Cmb_comstopbit->setCurrentIndex(0);
+            ApplyLineSettings();
+        }
+        Cmb_combaud->setCurrentIndex(step.baudIndex);
+        ctx_.ksComm1.SetBaudRate(Cmb_combaud->currentText().toUInt());
+        ctx_.ksComm1.Update();
+    } catch (...) {
+        // The line could not be set up: the port is as good as gone.
+        ctx_.Timer_check_slavecom.SetEnabled(false);
+        MemoSet({hosttext::kClosedUnexpectedly});
+        return;
+    }
+    ctx_.master.KELM_Uart_Send_String(st.Send_Str);
+    SetPortText(OpenPortText());
+    st.comauto_index += 1;
+    if (st.comauto_index >= kLinkCheckSteps) {
+        ctx_.Timer_check_slavecom.SetEnabled(false);
+        MemoSet({hosttext::kNoAnswer});
+    }
+}
+
+void Pnl_comset::Disposal_Modbus03_checkcom(const Frame& Pbuf) {
+    const int format = Pbuf.word(3);
+    const int address = Pbuf.word(5);
+    const int letter = Pbuf.word(7);
+    if (format > 15 || address == 0 || address > 247 || (letter != 82 && letter != 65)) return;
+    MemoSet({QStringLiteral("地址：%1").arg(address), LinkCheckFormatLine(format, letter)});
+}
+
+}  // namespace kelm

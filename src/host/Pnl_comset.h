@@ -1,0 +1,125 @@
+#pragma once
+// `Pnl_comset`: the host port panel. The host's protocol and serial format,
+// opening and closing the port on ksComm1, the check of the open port on
+// device changes, and the link check that finds a single module's address and
+// serial format by walking the host through every format the modules know.
+#include <QString>
+#include <QWidget>
+
+#include "host/HostContext.h"
+#include "modbus/Bytes.h"
+#include "modbus/Interfaces.h"
+
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace kelm {
+
+class TksDeviceBox;
+
+// Captions and messages of the panel.
+namespace hosttext {
+inline const QString kOpen = QStringLiteral("打开串口");
+inline const QString kClose = QStringLiteral("关闭串口");
+inline const QString kAdvancedShow = QStringLiteral("高级>>");
+inline const QString kAdvancedHide = QStringLiteral("高级<<");
+inline const QString kWarningTitle = QStringLiteral("警告");
+inline const QString kNoticeTitle = QStringLiteral("提示");
+inline const QString kOpenFailed = QStringLiteral("串口不存在或被占用！");
+inline const QString kPortLost = QStringLiteral("主机串口丢失，需要手动重启，是否关闭程序？");
+inline const QString kNotOpen = QStringLiteral("串口没有打开！");
+inline const QString kQuerying = QStringLiteral("正在查询通讯参数...");
+inline const QString kClosedUnexpectedly = QStringLiteral("串口意外关闭！");
+inline const QString kNoAnswer =
+    QStringLiteral("通讯错误，需要更换主机串口协议或检查通讯连接线路！");
+}  // namespace hosttext
+
+// Status bar panel that shows the port text.
+inline constexpr int kStatusPanelPort = 6;
+// Steps of the link check's detection loop.
+inline constexpr int kLinkCheckSteps = 33;
+
+// The link check's broadcast read of registers 3-5 in the given protocol
+// (0 RTU, 1 ASCII); empty for any other index.
+ByteString LinkCheckRequest(int protocolIndex);
+
+// Host setting of one detection step: baud index 0-7, and whether the step
+// first switches the format (step 0: data bits by protocol, None, 2 stop bits;
+// step 16: Even, 1 stop bit).
+struct LinkCheckStep {
+    int baudIndex = 0;
+    enum class Switch { None, NoParityTwoStop, EvenOneStop } change = Switch::None;
+};
+LinkCheckStep LinkCheckStepAt(int step);
+
+// The memo line naming a module's serial format ("串口配置：19200/8/2/None"), or
+// an empty string for a code above 15 or a letter other than 'R'/'A'.
+QString LinkCheckFormatLine(int formatCode, int protocolLetter);
+
+class Pnl_comset : public QWidget, public IHostProtocol {
+    Q_OBJECT
+  public:
+    explicit Pnl_comset(const HostContext& ctx, QWidget* parent = nullptr);
+    ~Pnl_comset() override;
+
+    // IHostProtocol: Cmb_comXY as the codec and the dispatcher read it.
+    int ProtocolIndex() const override;
+    std::string ProtocolText() const override;
+
+    // The hidden port selector bound to ksComm1; the tree's port nodes are
+    // built from its items.
+    TksDeviceBox* ksDeviceBox1() const { return ksDeviceBox1_; }
+
+    // Navigation puts the port number of the selected node here.
+    void SetComNumText(const QString& text);
+
+    // User changes of the lists (programmatic selections do not run these).
+    void Cmb_comXYChange();
+    void Cmb_comcheckbitChange();
+    void Sbtn_com_openClick();
+    // Closes the port and resets the panel; runs whether or not it was open.
+    void Com_close();
+    void btn_advancedClick();
+    // The system's notice that devices were added or removed: checks the open
+    // port and asks what to do when it has vanished.
+    void WMDeviceChange();
+
+    // Link check.
+    void Btn_readcominfoClick();
+    void Timer_check_slavecomTimer();
+    void Disposal_Modbus03_checkcom(const Frame& Pbuf);
+
+    // "COM3 Open: RTU\9600\8\2\None" for the setting in force.
+    QString OpenPortText() const;
+    // Whether the open/close button says the user has the port open.
+    bool PortOpenByUser() const;
+
+    // Widgets, for the window and for tests (also reachable by object name).
+    QLineEdit* Edit_COM_Num = nullptr;
+    QComboBox* Cmb_comXY = nullptr;
+    QComboBox* Cmb_combaud = nullptr;
+    QComboBox* Cmb_comdatabit = nullptr;
+    QComboBox* Cmb_comstopbit = nullptr;
+    QComboBox* Cmb_comcheckbit = nullptr;
+    QPushButton* Sbtn_com_open = nullptr;
+    QPushButton* btn_advanced = nullptr;
+    QGroupBox* Gro_comset = nullptr;
+    QGroupBox* Gro_com_advanced_info = nullptr;
+    QPlainTextEdit* Memo_slavecominf = nullptr;
+    QPushButton* Btn_readcominfo = nullptr;
+
+  private:
+    // Copies the four line settings of the lists into ksComm1.
+    void ApplyLineSettings();
+    void MemoSet(const QStringList& lines);
+    void SetPortText(const QString& text);
+
+    HostContext ctx_;
+    TksDeviceBox* ksDeviceBox1_ = nullptr;
+    bool askingPortLoss_ = false;
+};
+
+}  // namespace kelm
