@@ -13,3 +13,9 @@ if(TARGET kelm-ports)
   target_compile_definitions(test_enum_tool PRIVATE KELM_PORTS_BIN="$<TARGET_FILE:kelm-ports>")
   add_dependencies(test_enum_tool kelm-ports)
 endif()
+kelm_add_gtest(test_processor LABEL ports
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_processor.cpp
+  LIBS kelm_serial)
+kelm_add_gtest(test_lineutils LABEL ports
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_lineutils.cpp
+  LIBS kelm_serial)

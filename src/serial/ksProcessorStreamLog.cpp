@@ -1,0 +1,136 @@
+#include "serial/ksProcessorStreamLog.h"
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <sstream>
+
+namespace kelm {
+
+namespace {
+
+std::string Timestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    std::ostringstream s;
+    s << std::put_time(&tm, "%Y-%m-%d %H:%M:%S") << '.' << std::setw(3) << std::setfill('0') << ms;
+    return s.str();
+}
+
+const char* LevelName(TDetailLevel l) {
+    switch (l) {
+        case TDetailLevel::dlSimple:
+            return "simple";
+        case TDetailLevel::dlDetail:
+            return "detail";
+        case TDetailLevel::dlDebug:
+            return "debug";
+    }
+    return "?";
+}
+
+// Control characters would break the one-line-per-entry layout; log texts
+// carry raw frames ("Try to send string %s").
+std::string Printable(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    static const char* hex = "0123456789ABCDEF";
+    for (unsigned char c : s) {
+        if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TksStreamLog::TksStreamLog(std::ostream& out) : out_(&out) {}
+
+TksStreamLog::TksStreamLog(const std::string& path) : path_(path), out_(&file_) {
+    file_.open(path, std::ios::out | std::ios::app);
+    if (!file_) DoFatalErrors(1, 0, "Cannot open the log file " + path);
+}
+
+TDetailLevel TksStreamLog::MaxLevel() const {
+    std::lock_guard lock(mutex_);
+    return maxLevel_;
+}
+
+void TksStreamLog::SetMaxLevel(TDetailLevel level) {
+    std::lock_guard lock(mutex_);
+    maxLevel_ = level;
+}
+
+unsigned long TksStreamLog::Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+void TksStreamLog::Save() {
+    std::lock_guard lock(mutex_);
+    out_->flush();
+}
+
+void TksStreamLog::Clear() {
+    std::lock_guard lock(mutex_);
+    if (!path_.empty()) {
+        file_.close();
+        file_.clear();
+        file_.open(path_, std::ios::out | std::ios::trunc);
+    } else {
+        out_->clear();
+    }
+}
+
+void TksStreamLog::WriteLine(const std::string& level, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    *out_ << Timestamp();
+    if (!level.empty()) *out_ << " [" << level << "]";
+    *out_ << ' ' << Printable(text) << '\n';
+    ++lines_;
+}
+
+void TksStreamLog::Add(const std::string& s) {
+    WriteLine("", s);
+}
+
+void TksStreamLog::AddFmt(const std::string& Format, const std::vector<TksFmtArg>& Args) {
+    WriteLine("", KsFormat(Format, Args));
+}
+
+void TksStreamLog::AddSysInfo() {
+    utsname u{};
+    std::string sys = "system:";
+    if (::uname(&u) == 0) {
+        sys += std::string(" ") + u.sysname + " " + u.release + " " + u.machine + ", host " +
+               u.nodename;
+    }
+    sys += ", pid " + std::to_string(::getpid());
+    WriteLine("info", sys);
+}
+
+void TksStreamLog::AddLog(TDetailLevel l, const std::string& s) {
+    if (static_cast<int>(l) > static_cast<int>(MaxLevel())) return;
+    WriteLine(LevelName(l), s);
+}
+
+void TksStreamLog::AddLogFmt(TDetailLevel l, const std::string& Format,
+                             const std::vector<TksFmtArg>& Args) {
+    if (static_cast<int>(l) > static_cast<int>(MaxLevel())) return;
+    WriteLine(LevelName(l), KsFormat(Format, Args));
+}
+
+}  // namespace kelm
