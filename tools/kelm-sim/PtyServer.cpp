@@ -264,4 +264,9 @@ int OpenStopSignalFd(std::string* error) {
     return fd;
 }
 
+bool FdReadable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
 }  // namespace kelm::sim

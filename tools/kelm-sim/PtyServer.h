@@ -81,4 +81,7 @@ class PtyServer {
 // inherits the mask. -1 with a reason on failure.
 int OpenStopSignalFd(std::string* error);
 
+// True when fd has something to read now (never waits).
+bool FdReadable(int fd);
+
 }  // namespace kelm::sim

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "kelm-sim/DeviceServer.h"
 #include "kelm-sim/Options.h"
 #include "kelm-sim/PtyServer.h"
 #include "serial/VirtualPortDir.h"
@@ -62,6 +63,21 @@ int ServePty(const SimOptions& o, int stopFd) {
     return 0;
 }
 
+int ServeDevice(const SimOptions& o, int stopFd) {
+    std::string error;
+    std::unique_ptr<DeviceServer> server = DeviceServer::Open(
+        DeviceServer::Config{*o.device, o.modules, o.delay, MakeLog(o.quiet)}, &error);
+    if (!server) return Fail("cannot open " + *o.device + ": " + error);
+    std::printf("kelm-sim: %zu module(s) on %s (%s)\n", o.modules.size(), o.device->c_str(),
+                DescribeLine(server->Line()).c_str());
+    PrintModules(o.modules);
+    const bool ok = server->Run(stopFd);
+    server.reset();
+    if (!ok) return Fail(*o.device + " was lost");
+    std::printf("kelm-sim: stopped\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,6 +95,5 @@ int main(int argc, char** argv) {
     std::string error;
     const int stopFd = OpenStopSignalFd(&error);
     if (stopFd < 0) return Fail(error);
-    if (o.device) return Fail("--device: serving a real serial port is not built in yet");
-    return ServePty(o, stopFd);
+    return o.device ? ServeDevice(o, stopFd) : ServePty(o, stopFd);
 }

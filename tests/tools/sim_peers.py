@@ -1,0 +1,292 @@
+#!/usr/bin/python3
+"""kelm-sim against independent Modbus peers, and its command line.
+
+  sim_peers.py KELM_SIM mbpoll-rtu | pymodbus-ascii | wrong-format | cli
+
+mbpoll (libmodbus) checks the RTU side, a pymodbus client the ASCII side; the
+simulator runs as its own process on a pseudo-terminal, as users run it.
+"""
+import os
+import re
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SIM = sys.argv[1]
+failures = []
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what, flush=True)
+
+
+class Sim:
+    """kelm-sim started with the given arguments; path = the pty to open."""
+
+    def __init__(self, *args, env=None):
+        self.start = time.monotonic()
+        self.proc = subprocess.Popen([SIM, *args], stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True, env=env)
+        line = self._line(5.0)
+        self.startup_ms = (time.monotonic() - self.start) * 1000
+        m = re.search(r"(/dev/pts/\d+)", line or "")
+        if not m:
+            self.stop()
+            raise RuntimeError("kelm-sim did not start: %r %s" % (line, self.proc.stderr.read()))
+        self.path = m.group(1)
+        self.first_line = line
+
+    def _line(self, timeout):
+        r, _, _ = select.select([self.proc.stdout], [], [], timeout)
+        return self.proc.stdout.readline() if r else None
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+        try:
+            out, err = self.proc.communicate(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            out, err = self.proc.communicate()
+            check(False, "kelm-sim did not stop on SIGINT")
+        return self.proc.returncode, out, err
+
+
+def run_mbpoll(path, line, slave, table, ref, count=1, values=(), timeout=0.5):
+    """Runs mbpoll once; returns (returncode, {reference: value}, output)."""
+    baud, parity, stop = line
+    cmd = ["mbpoll", "-m", "rtu", "-0", "-1", "-o", str(timeout), "-b", str(baud),
+           "-P", parity, "-s", str(stop), "-a", str(slave), "-t", table, "-r", str(ref)]
+    if not values:
+        cmd += ["-c", str(count)]
+    cmd += [path, *[str(v) for v in values]]
+    p = subprocess.run(cmd, capture_output=True, text=True, timeout=20)
+    out = p.stdout + p.stderr
+    regs = {int(m.group(1)): int(m.group(2)) for m in re.finditer(r"^\[(\d+)\]:\s+(-?\d+)", out, re.M)}
+    return p.returncode, regs, out
+
+
+def test_mbpoll_rtu():
+    sim = Sim("--module", "8I8T@1", "--module", "2AO@2", "--module", "8AD@3", "--module", "16I@4",
+              "--delay", "1")
+    line = (9600, "none", 2)
+    try:
+        rc, regs, out = run_mbpoll(sim.path, line, 1, "4", 0, 6)
+        check(rc == 0 and regs == {0: 10, 1: 0xA1, 2: 0xB3, 3: 3, 4: 1, 5: 82},
+              "identity and settings of the KELM-8I8T: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 1, "0", 3, values=[1])  # function 5
+        check(rc == 0, "write coil 3: %s" % out)
+        rc, regs, out = run_mbpoll(sim.path, line, 1, "0", 0, 8)
+        check(regs == {0: 0, 1: 0, 2: 0, 3: 1, 4: 0, 5: 0, 6: 0, 7: 0}, "coils after write: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 1, "0", 0, values=[1, 0, 0, 0, 0, 0, 0, 1])  # 15
+        rc, regs, out = run_mbpoll(sim.path, line, 1, "0", 0, 8)
+        check(regs == {0: 1, 1: 0, 2: 0, 3: 0, 4: 0, 5: 0, 6: 0, 7: 1}, "coils after group write: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 2, "4", 8, values=[12000])  # function 6
+        check(rc == 0, "write AO0: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 2, "4", 6, values=[0x30, 0x31])  # function 16
+        check(rc == 0, "write AO modes: %s" % out)
+        rc, regs, out = run_mbpoll(sim.path, line, 2, "4", 6, 4)
+        check(regs == {6: 0x30, 7: 0x31, 8: 12000, 9: 4000}, "KELM-2AO registers: %s" % out)
+        rc, regs, out = run_mbpoll(sim.path, line, 3, "3", 0, 12)  # function 4
+        check(rc == 0 and len(regs) == 12, "KELM-8AD input registers: %s" % out)
+        rc, regs, out = run_mbpoll(sim.path, line, 4, "1", 0, 16)  # function 2
+        check(rc == 0 and len(regs) == 16 and set(regs.values()) <= {0, 1},
+              "KELM-16I discrete inputs: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 1, "4", 200, 1)
+        check(rc != 0 and "Illegal data address" in out, "exception 02 seen by libmodbus: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 1, "4", 1, values=[0xA5])
+        check(rc != 0 and "Illegal data address" in out, "read-only register: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 1, "4", 3, values=[16])
+        check(rc != 0 and "Illegal data value" in out, "exception 03 seen by libmodbus: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 3, "0", 0, 1)
+        check(rc != 0 and "Illegal function" in out, "exception 01 seen by libmodbus: %s" % out)
+        rc, _, out = run_mbpoll(sim.path, line, 9, "4", 0, 3, timeout=0.3)
+        check(rc != 0 and not re.search(r"^\[0\]", out, re.M), "address 9 is silent: %s" % out)
+    finally:
+        rc, out, err = sim.stop()
+    check(rc == 0, "kelm-sim exits 0 on SIGINT (%s)" % err)
+    check("rx 01 03 00 00 00 06 C5 C8" in out, "the log shows the request in hex")
+    check("tx 01 03 0C 00 0A 00 A1 00 B3 00 03 00 01 00 52" in out, "the log shows the reply in hex")
+
+
+def test_wrong_format():
+    # 19200 baud, even parity, one stop bit.
+    sim = Sim("--module", "8RY@1,format=12", "--quiet")
+    try:
+        rc, regs, out = run_mbpoll(sim.path, (9600, "none", 2), 1, "4", 0, 3, timeout=0.4)
+        check(rc != 0 and not regs, "no answer at 9600 none: %s" % out)
+        rc, regs, out = run_mbpoll(sim.path, (19200, "none", 2), 1, "4", 0, 3, timeout=0.4)
+        check(rc != 0 and not regs, "no answer at 19200 with two stop bits: %s" % out)
+        rc, regs, out = run_mbpoll(sim.path, (19200, "even", 1), 1, "4", 0, 3)
+        check(rc == 0 and regs == {0: 13, 1: 0xA1, 2: 0xB3}, "answer at 19200 even 1: %s" % out)
+    finally:
+        rc, out, err = sim.stop()
+    check(rc == 0, "kelm-sim exits 0")
+    check("rx " not in out, "--quiet prints no traffic")
+
+
+def test_pymodbus_ascii():
+    from pymodbus.client import ModbusSerialClient
+    from pymodbus.framer.ascii_framer import ModbusAsciiFramer
+
+    def client(path, baud, parity, stop):
+        c = ModbusSerialClient(path, framer=ModbusAsciiFramer, baudrate=baud, bytesize=7,
+                               parity=parity, stopbits=stop, timeout=1, retries=0)
+        check(c.connect(), "pymodbus connects")
+        return c
+
+    sim = Sim("--module", "16T@5,protocol=ascii", "--module", "8AS@6,protocol=ascii",
+              "--module", "16T@5")  # an RTU module at the same address stays silent
+    try:
+        c = client(sim.path, 9600, "N", 2)
+        r = c.read_holding_registers(0, 6, slave=5)
+        check(not r.isError() and r.registers == [12, 0xA1, 0xB3, 3, 5, 65],
+              "ASCII identity of the KELM-16T: %s" % r)
+        r = c.write_coil(12, True, slave=5)
+        check(not r.isError() and r.value is True, "write coil in ASCII: %s" % r)
+        r = c.write_coils(0, [True] + [False] * 7 + [True] + [False] * 6 + [True], slave=5)
+        check(not r.isError(), "write 16 coils: %s" % r)
+        r = c.read_coils(0, 16, slave=5)
+        check(not r.isError() and [i for i, b in enumerate(r.bits[:16]) if b] == [0, 8, 15],
+              "coils read back: %s" % (getattr(r, "bits", r),))
+        r = c.write_register(7, 0x8200, slave=5)
+        check(not r.isError(), "write mode word: %s" % r)
+        r = c.read_holding_registers(6, 2, slave=5)
+        check(not r.isError() and r.registers == [0, 0x8200], "mode word read back: %s" % r)
+        r = c.read_holding_registers(100, 1, slave=5)
+        check(r.isError() and r.exception_code == 2, "exception 02 in ASCII: %s" % r)
+        r = c.write_register(40, 0x32, slave=5)  # DO0 continuous pulse: "2" is no command
+        check(r.isError() and r.exception_code == 3, "exception 03 in ASCII: %s" % r)
+        r = c.read_input_registers(0, 8, slave=6)
+        check(not r.isError() and all(800 <= v <= 4000 for v in r.registers),
+              "KELM-8AS counts of a 4-20 mA signal: %s" % (getattr(r, "registers", r),))
+        # New settings: address 7, 19200 even 1 stop (code 12), ASCII.
+        r = c.write_registers(3, [12, 7, 0x41], slave=5)
+        check(not r.isError(), "new settings acknowledged under the old ones: %s" % r)
+        time.sleep(0.1)
+        r = c.read_holding_registers(0, 3, slave=5)
+        check(r.isError(), "the old settings no longer answer: %s" % r)
+        c.close()
+        # A pty carries no parity (pyserial is refused 7E1 there): the stop bit tells.
+        c = client(sim.path, 19200, "N", 1)
+        r = c.read_holding_registers(3, 3, slave=7)
+        check(not r.isError() and r.registers == [12, 7, 65], "the new settings answer: %s" % r)
+        c.close()
+    finally:
+        rc, out, err = sim.stop()
+    check(rc == 0, "kelm-sim exits 0")
+    check(":050300000006F2\\r\\n" in out, "the log shows ASCII requests as text too")
+
+
+def test_cli():
+    p = subprocess.run([SIM, "--help"], capture_output=True, text=True, timeout=5)
+    check(p.returncode == 0 and "Usage: kelm-sim" in p.stdout and "--module" in p.stdout, "--help")
+    for args, text in [([], "no modules"), (["--module", "16Q@1"], "unknown model"),
+                       (["--demo", "--com", "0"], "port number"), (["--bogus"], "unknown argument")]:
+        p = subprocess.run([SIM, *args], capture_output=True, text=True, timeout=5)
+        check(p.returncode == 2 and text in p.stderr and p.stdout == "",
+              "bad arguments %s: rc %d, %r" % (args, p.returncode, p.stderr))
+    p = subprocess.run([SIM, "--demo", "--device", "/dev/kelm-no-such-port"], capture_output=True,
+                       text=True, timeout=10)
+    check(p.returncode == 1 and "/dev/kelm-no-such-port" in p.stderr,
+          "a port that cannot be opened: rc %d, %r" % (p.returncode, p.stderr))
+
+    with tempfile.TemporaryDirectory() as ports:
+        env = dict(os.environ, KELM_PORTS_DIR=ports)
+        link = os.path.join(ports, "COM7")
+        sim = Sim("--demo", "--com", "7", env=env)
+        print("startup_ms=%.1f" % sim.startup_ms)
+        try:
+            check(os.path.islink(link) and os.readlink(link) == sim.path,
+                  "COM7 links to the pty: %s" % sim.first_line)
+            rc, regs, out = run_mbpoll(link, (9600, "none", 2), 8, "4", 0, 3)
+            check(rc == 0 and regs.get(0) == 17, "the demo's KELM-2AO at 8 through the link: %s" % out)
+            for a in range(1, 9):
+                rc, regs, out = run_mbpoll(link, (9600, "none", 2), a, "4", 0, 1)
+                check(regs.get(0) == 9 + a, "demo module %d: %s" % (a, out))
+            second = subprocess.run([SIM, "--demo", "--com", "7"], capture_output=True, text=True,
+                                    env=env, timeout=10)
+            check(second.returncode == 1 and "COM7" in second.stderr,
+                  "a second simulator cannot take COM7: %r" % second.stderr)
+            check(os.readlink(link) == sim.path, "the first simulator keeps COM7")
+            fd = os.open(sim.path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        finally:
+            rc, out, err = sim.stop()
+        check(rc == 0 and "stopped" in out, "Ctrl-C ends it cleanly: rc %d %r" % (rc, err))
+        check(not os.path.lexists(link), "the link is removed on exit")
+        r, _, _ = select.select([fd], [], [], 2)
+        try:
+            data = os.read(fd, 16)
+            hung_up = data == b""
+        except OSError:
+            hung_up = True
+        check(bool(r) and hung_up, "the pty is closed on exit")
+        os.close(fd)
+
+
+def test_device():
+    """--device on a tty the simulator configures itself (a pty stands in for the adaptor)."""
+    import termios
+    master, slave = os.openpty()
+    path = os.ttyname(slave)
+    os.close(slave)
+    sim = Sim("--device", path, "--module", "8RY@1,format=12", "--module", "16T@2,format=3")
+    # On a real port all four settings are known; the port opens at the first module's format.
+    check("19200 baud, 1 stop bit, parity Even, 8 data bits" in sim.first_line,
+          "the port opens at the first module's format: %s" % sim.first_line)
+    attrs = termios.tcgetattr(master)
+    check(attrs[4] == termios.B19200 and not attrs[2] & termios.CSTOPB,
+          "the simulator set 19200 and one stop bit on the tty")
+
+    def exchange(frame, wait=0.5):
+        termios.tcflush(master, termios.TCIFLUSH)
+        os.write(master, frame)
+        got = b""
+        deadline = time.monotonic() + wait
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            r, _, _ = select.select([master], [], [], left)
+            if not r:
+                break
+            got += os.read(master, 256)
+            deadline = time.monotonic() + 0.06
+        return got
+
+    try:
+        check(exchange(bytes.fromhex("01 03 00 00 00 03 05 CB")) ==
+              bytes.fromhex("01 03 06 00 0D 00 A1 00 B3 1C E3"), "the KELM-8RY answers")
+        check(exchange(bytes.fromhex("02 03 00 00 00 03 05 F8"), 0.3) == b"",
+              "the KELM-16T at 9600 is not heard on a 19200 line")
+        # New settings for the KELM-8RY: 38400, no parity, two stop bits (code 5), address 1.
+        ack = exchange(bytes.fromhex("01 10 00 03 00 03 06 00 05 00 01 00 52 0A B2"))
+        check(ack == bytes.fromhex("01 10 00 03 00 03 70 08"), "acknowledged: %s" % ack.hex())
+        time.sleep(0.1)
+        attrs = termios.tcgetattr(master)
+        check(attrs[4] == termios.B38400 and attrs[2] & termios.CSTOPB,
+              "the port follows the module to 38400 with two stop bits")
+        check(exchange(bytes.fromhex("01 03 00 03 00 03 F5 CB")) ==
+              bytes.fromhex("01 03 06 00 05 00 01 00 52 3D 48"), "answers at the new format")
+    finally:
+        os.close(master)  # the adaptor is unplugged
+        try:
+            out, err = sim.proc.communicate(timeout=5)
+            rc = sim.proc.returncode
+        except subprocess.TimeoutExpired:
+            rc, out, err = sim.stop()
+    check(rc == 1 and "lost" in err, "a lost port ends the simulator with a message: %d %r" % (rc, err))
+
+
+tests = {"device": test_device, "mbpoll-rtu": test_mbpoll_rtu, "pymodbus-ascii": test_pymodbus_ascii,
+         "wrong-format": test_wrong_format, "cli": test_cli}
+tests[sys.argv[2]]()
+if failures:
+    print("%d check(s) failed" % len(failures))
+    sys.exit(1)
+print("all checks passed")
