@@ -42,15 +42,7 @@ TksCustomComm::TksCustomComm(IExecutor* executor, std::unique_ptr<ISerialDevice>
 }
 
 TksCustomComm::~TksCustomComm() {
-    SetTerminal(nullptr);
-    SetDataProcessor(nullptr);
-    fOnTraceState = nullptr;
-    try {
-        Close();
-    } catch (...) {
-        // Destruction goes on whatever the close met.
-    }
-    ThreadStop();
+    ShutDown();
     fAlive.reset();
 }
 
@@ -510,7 +502,10 @@ void TksCustomComm::ForceHalt(bool byOwner) {
 void TksCustomComm::HaltLostFromEventThread(const std::shared_ptr<DispatchQueue>& q) {
     // Close the handle here so that this thread stops waiting on a hung-up
     // tty (it would keep polling readable). Someone else may have closed it.
-    if (!CloseHandleOnly()) return;
+    // Worker threads make no virtual calls: the object may be between
+    // destructor levels while they are being stopped.
+    if (fHandle.exchange(kInvalidHandle) == kInvalidHandle) return;
+    fDevice->Close();
     fLostPending = true;
     if (UseMainThread() && fExecutor) {
         std::weak_ptr<TksCustomComm*> alive = fAlive;
@@ -605,7 +600,7 @@ void TksCustomComm::PostComEvent(DispatchQueue& q, uint32_t mask) {
 }
 
 void TksCustomComm::EventThreadRun(std::stop_token stop, std::shared_ptr<DispatchQueue> q) {
-    while (!stop.stop_requested() && IsHandleValid()) {
+    while (!stop.stop_requested() && fHandle.load() != kInvalidHandle) {
         uint32_t events = 0;
         const auto status = fDevice->Wait(&events);
         if (stop.stop_requested()) return;
@@ -646,7 +641,7 @@ void TksCustomComm::DispatchThreadRun(std::stop_token stop, std::shared_ptr<Disp
             com->FinishLostHalt();
             return;
         }
-        if (!com->IsHandleValid()) return;
+        if (com->fHandle.load() == kInvalidHandle) return;
         const uint64_t gen = com->fOpenGen.load();
         try {
             if (com->UseMainThread() && com->fExecutor) {
@@ -682,13 +677,18 @@ void TksCustomComm::WinProc(uint32_t mask, uint64_t openGen) {
         }
         if ((mask & EV_RXCHAR) && Stat.cbInQue > 0) {
             const bool readNeeded = fTraceStates.Contains(TTraceState::tsRxChar) || IsReadNeeded();
-            fTotalReceived += Stat.cbInQue;
+            // Bytes left queued are counted at every event that finds them;
+            // bytes read are counted as read, so that those arriving while
+            // this event reads are counted too.
+            if (!readNeeded) fTotalReceived += Stat.cbInQue;
             uint32_t lateErrors = 0;
             while (readNeeded && Stat.cbInQue > 0 && !glBuffer.empty()) {
                 const uint32_t want =
                     std::min<uint32_t>(Stat.cbInQue, static_cast<uint32_t>(glBuffer.size()));
                 uint32_t got = 0;
                 if (!fDevice->ReadNow(glBuffer.data(), want, &got) || got == 0) break;
+                if (!stillOpen()) return;  // lost meanwhile
+                fTotalReceived += got;
                 DoInputData(glBuffer.data(), got);
                 // A handler may have closed (or closed and reopened) the
                 // port: nothing more is delivered then.
@@ -742,7 +742,21 @@ TksCustomSerialComm::TksCustomSerialComm(IExecutor* executor, std::unique_ptr<IS
     SetEventChar(0);
 }
 
-TksCustomSerialComm::~TksCustomSerialComm() = default;
+TksCustomSerialComm::~TksCustomSerialComm() {
+    ShutDown();
+}
+
+void TksCustomComm::ShutDown() {
+    SetTerminal(nullptr);
+    SetDataProcessor(nullptr);
+    SetOnTraceState(nullptr);
+    try {
+        Close();
+    } catch (...) {
+        // Destruction goes on whatever the close met.
+    }
+    ThreadStop();
+}
 
 void TksCustomSerialComm::SetComPortNo(uint16_t Value) {
     const bool was = Active();

@@ -169,6 +169,10 @@ class TksCustomComm : public TksBaseIO {
     void DoTraceStates(TksBaseIO* Com, TTraceStates Event);
 
   protected:
+    // Closes the port and ends the threads. Each destructor level calls it
+    // first, so that no worker thread runs while the object is taken apart.
+    void ShutDown();
+
     // Thread message queue of the dispatch thread, shared with it so that a
     // detached dispatch thread never touches a component that is gone.
     struct DispatchQueue {
@@ -318,6 +322,8 @@ class TksComm : public TksCustomSerialComm {
     explicit TksComm(IExecutor* executor = nullptr) : TksCustomSerialComm(executor) {}
     TksComm(IExecutor* executor, std::unique_ptr<ISerialDevice> device)
         : TksCustomSerialComm(executor, std::move(device)) {}
+    // The port closes and the threads end while the object is still whole.
+    ~TksComm() override { ShutDown(); }
 };
 
 }  // namespace kelm
