@@ -4,14 +4,15 @@
 # (host port panel with the link check box, scan dialog during a scan, a
 # module panel, the About box).
 #   scripts/screenshots.sh [output dir]     (default: build/screenshots)
+# KELM_BUILD_DIR picks another build directory of the default preset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-build/screenshots}"
-build=build/default
+build="${KELM_BUILD_DIR:-build/default}"
 com=9
 
 bash scripts/install-deps.sh
-cmake --preset default >/dev/null
+cmake --preset default -B "$build" >/dev/null
 cmake --build "$build" --target kelm-utility kelm-sim kelm-screenshot-tour -j "$(nproc)"
 mkdir -p "$out"
 
@@ -46,7 +47,7 @@ unset QT_QPA_PLATFORM
 "$build/src/app/kelm-utility" &
 apppid=$!
 sleep 3
-import -window root -crop 1134x660+0+0 +repage "$out/00-program.png"
+import -window root "$out/00-program.png"
 kill "$apppid" 2>/dev/null || true
 wait "$apppid" 2>/dev/null || true
 apppid=""

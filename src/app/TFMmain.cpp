@@ -126,7 +126,7 @@ void TFMmain::BuildUi() {
     QFont f = font();
     f.setFamilies(
         {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei")});
-    f.setPixelSize(14);
+    f.setPixelSize(16);
     setFont(f);
 
     ToolBar1 = new QToolBar(this);
@@ -172,6 +172,10 @@ void TFMmain::BuildUi() {
     TreeView1->setIconSize(QSize(20, 20));
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Long port descriptions scroll sideways instead of being cut off.
+    TreeView1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    TreeView1->header()->setStretchLastSection(false);
+    TreeView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // The selection stays visible when the tree loses focus.
     QPalette pal = TreeView1->palette();
     pal.setColor(QPalette::Inactive, QPalette::Highlight,

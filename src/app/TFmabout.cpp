@@ -30,7 +30,7 @@ QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x,
 }  // namespace
 
 QString TFmabout::WebAddress() {
-    return QStringLiteral("https://www.kelm-io.com");
+    return QStringLiteral("www.kelm-io.com");
 }
 
 void TFmabout::SetUrlOpener(UrlOpener fn) {
@@ -94,7 +94,8 @@ bool TFmabout::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFmabout::Label5Click() {
-    opener()(QUrl(Label5->text()));
+    // The caption is the address; the shell opens it as a web address.
+    opener()(QUrl::fromUserInput(Label5->text()));
 }
 
 void TFmabout::Label5MouseEnter() {

@@ -116,7 +116,8 @@ Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent
     Memo_slavecominf = new QPlainTextEdit(Gro_com_advanced_info);
     Memo_slavecominf->setObjectName(QStringLiteral("Memo_slavecominf"));
     Memo_slavecominf->setReadOnly(true);
-    Memo_slavecominf->setMinimumSize(420, 260);
+    Memo_slavecominf->setMinimumSize(560, 260);
+    Memo_slavecominf->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoSet({QString(), QStringLiteral("说明："),
              QStringLiteral("1、模块默认地址为1，通讯参数为RTU/9600bps/8bit/2stop/None；"),
              QStringLiteral("2、如果忘记通讯参数配置，请先选择RTU协议，单击“查询串口信息”按"),

@@ -314,6 +314,6 @@ TEST(AboutBox, LinkTurnsBlueWithHandCursorAndOpensTheAddress) {
     });
     QTest::mouseClick(l5, Qt::LeftButton);
     TFmabout::SetUrlOpener({});
-    EXPECT_EQ(opened, QUrl(TFmabout::WebAddress()));
+    EXPECT_EQ(opened, QUrl(QStringLiteral("http://www.kelm-io.com")));
     EXPECT_EQ(l5->text(), TFmabout::WebAddress());
 }

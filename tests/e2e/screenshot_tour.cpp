@@ -9,6 +9,7 @@
 // Usage: kelm-screenshot-tour <output dir> <COM number>
 #include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -77,6 +78,8 @@ int main(int argc, char** argv) {
     const QString com = QStringLiteral("COM") + QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(outDir);
 
+    // Keep the pointer off the windows so that nothing shows a hover state.
+    QCursor::setPos(1270, 790);
     TFMmain w;
     FMmain = &w;
     w.move(10, 10);
