@@ -1,9 +1,12 @@
 #include "kelm-sim/DeviceServer.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 #include <string>
 
 #include "kelm-sim/PtyServer.h"
+#include "kelm-sim/SlaveFrame.h"
 #include "serial/ksComm.h"
 
 namespace kelm::sim {
@@ -22,6 +25,12 @@ class PathComm final : public TksComm {
 
 }  // namespace
 
+// The engine runs under DeviceServer::mutex_, and the component takes its own
+// lock when it delivers received bytes (and then we take mutex_). So that the
+// two locks are never taken in the other order, the engine never calls into
+// the component: writes and new settings wait in the outbox, which the loop
+// carries out after it has released mutex_. The line settings are a copy
+// kept here for the same reason.
 class DeviceServer::Port final : public LinePort {
   public:
     Port(IExecutor* executor, const std::string& path) : comm_(executor, path) {
@@ -55,37 +64,54 @@ class DeviceServer::Port final : public LinePort {
         }
     }
 
-    LineSettings Settings() override {
-        LineSettings s;
-        s.baud = comm_.BaudRate();
-        s.stopBits = comm_.StopBits() == TStopBits::sbOne ? 1 : 2;
-        s.parity = comm_.Parity() == TParity::pEven  ? Parity::Even
-                   : comm_.Parity() == TParity::pOdd ? Parity::Odd
-                                                     : Parity::None;
-        s.dataBits = comm_.ByteSize();
-        return s;
-    }
+    // Under mutex_ (engine calls):
+    LineSettings Settings() override { return line_; }
 
     bool Write(const ByteString& bytes) override {
-        if (!comm_.Active()) return false;
-        comm_.SendData(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        outbox_.push_back(Action{bytes, std::nullopt});
         return true;
     }
 
     void FollowModule(std::uint8_t format, Protocol protocol) override {
-        Configure(format, protocol);  // reaches the driver at once while open
+        line_ = FormatLine(format, protocol);
+        outbox_.push_back(Action{{}, std::make_pair(format, protocol)});
+    }
+
+    // Without mutex_, on the loop's thread: carries out the outbox in order.
+    void Flush(std::vector<ByteString>* unsent) {
+        for (Action& a : outbox_) {
+            if (a.settings) {
+                // Let the acknowledgement leave under the old settings first.
+                comm_.FlushOutputBuffer();
+                Configure(a.settings->first, a.settings->second);
+            } else if (comm_.Active()) {
+                comm_.SendData(a.bytes.data(), static_cast<std::uint32_t>(a.bytes.size()));
+            } else {
+                unsent->push_back(std::move(a.bytes));
+            }
+        }
+        outbox_.clear();
     }
 
   private:
+    struct Action {
+        ByteString bytes;
+        std::optional<std::pair<std::uint8_t, Protocol>> settings;
+    };
+
     void Configure(std::uint8_t format, Protocol protocol) {
-        const LineSettings want = FormatLine(format, protocol);
-        comm_.SetBaudRate(want.baud);
-        comm_.SetByteSize(static_cast<std::uint8_t>(*want.dataBits));
-        comm_.SetParity(*want.parity == Parity::Even ? TParity::pEven : TParity::pNone);
-        comm_.SetStopBits(want.stopBits == 1 ? TStopBits::sbOne : TStopBits::sbTwo);
+        line_ = FormatLine(format, protocol);
+        comm_.SetBaudRate(line_.baud);
+        comm_.SetByteSize(static_cast<std::uint8_t>(*line_.dataBits));
+        comm_.SetParity(*line_.parity == Parity::Even ? TParity::pEven : TParity::pNone);
+        comm_.SetStopBits(line_.stopBits == 1 ? TStopBits::sbOne : TStopBits::sbTwo);
     }
 
     PathComm comm_;
+    // Both under mutex_ while the engine runs; Flush and Configure run on the
+    // loop's thread, which is the only one that runs the engine.
+    LineSettings line_;
+    std::vector<Action> outbox_;
 };
 
 std::unique_ptr<DeviceServer> DeviceServer::Open(Config config, std::string* error) {
@@ -115,7 +141,8 @@ DeviceServer::~DeviceServer() {
     port_->Close();
 }
 
-LineSettings DeviceServer::Line() const {
+LineSettings DeviceServer::Line() {
+    std::lock_guard lock(mutex_);
     return port_->Settings();
 }
 
@@ -139,8 +166,14 @@ bool DeviceServer::Run(int stopFd) {
             if (config_.log) config_.log("the port was lost");
             return false;
         }
-        std::lock_guard lock(mutex_);
-        engine_->OnTimer(PtyServer::Now());
+        {
+            std::lock_guard lock(mutex_);
+            engine_->OnTimer(PtyServer::Now());
+        }
+        std::vector<ByteString> unsent;
+        port_->Flush(&unsent);
+        for (const ByteString& bytes : unsent)
+            if (config_.log) config_.log("tx failed: the port is closed (" + HexBytes(bytes) + ")");
     }
     return true;
 }

@@ -10,9 +10,10 @@
 //
 // Threads: Open and Run belong to one thread, which becomes the loop's "GUI"
 // thread (the component delivers its receive event there through a
-// LoopExecutor). mutex_ guards bus_ and engine_ for WithBus() callers on
-// other threads; Stop() may be called from any thread (atomic flag and a
-// posted wake-up).
+// LoopExecutor). mutex_ guards bus_, engine_ and what the engine reaches of
+// the port, for WithBus() callers on other threads; the component is never
+// called with mutex_ held (see Port). Stop() may be called from any thread
+// (atomic flag and a posted wake-up).
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -43,7 +44,7 @@ class DeviceServer {
     DeviceServer& operator=(const DeviceServer&) = delete;
 
     // The settings the port has now.
-    LineSettings Line() const;
+    LineSettings Line();
 
     // Serves until Stop(), until stopFd (if not -1) becomes readable, or
     // until the port is lost (then false).
