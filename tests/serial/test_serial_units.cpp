@@ -1,0 +1,413 @@
+// The small parts of the serial library: the loop executor and its
+// synchronised calls, the listener list, the timer, the device list, the
+// terminal, log formatting, fatal errors and the DCB to termios translation.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "SerialTestSupport.h"
+#include "serial/posix/Termios.h"
+
+namespace kelm::test {
+namespace {
+
+// ---------------------------------------------------------------- executor
+
+TEST(LoopExecutor, SynchronizeRunsOnTheGuiThreadAndWaits) {
+    LoopExecutor ex;
+    std::thread::id ranOn;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        const bool ran = ex.Synchronize([&] { ranOn = std::this_thread::get_id(); });
+        EXPECT_TRUE(ran);
+        returned = true;
+    });
+    EXPECT_TRUE(ex.RunUntil([&] { return returned.load(); }, 2000ms));
+    worker.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    // On the GUI thread itself it runs at once.
+    bool inline_ran = false;
+    EXPECT_TRUE(ex.Synchronize([&] { inline_ran = true; }));
+    EXPECT_TRUE(inline_ran);
+}
+
+TEST(LoopExecutor, StopWithdrawsACallTheGuiThreadHasNotTaken) {
+    LoopExecutor ex;
+    std::atomic<int> runs{0};
+    std::atomic<int> result{-1};
+    std::jthread worker(
+        [&](std::stop_token st) { result = ex.Synchronize([&] { ++runs; }, st) ? 1 : 0; });
+    std::this_thread::sleep_for(50ms);  // the call is queued, the loop does not run
+    worker.request_stop();
+    worker.join();  // returns without the GUI thread serving the call
+    EXPECT_EQ(result.load(), 0);
+    ex.RunFor(50ms);
+    EXPECT_EQ(runs.load(), 0);
+}
+
+TEST(LoopExecutor, ExceptionsReachTheWaitingThread) {
+    LoopExecutor ex;
+    std::atomic<bool> caught{false};
+    std::thread worker([&] {
+        try {
+            ex.Synchronize([] { throw std::runtime_error("boom"); });
+        } catch (const std::runtime_error& e) {
+            caught = std::string(e.what()) == "boom";
+        }
+    });
+    EXPECT_TRUE(ex.RunUntil([&] { return caught.load(); }, 2000ms));
+    worker.join();
+}
+
+TEST(LoopExecutor, PostedCallsRunInOrderFromManyThreads) {
+    LoopExecutor ex;
+    std::vector<int> seen;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < 4; ++t)
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < 250; ++i) ex.Post([&, t, i] { seen.push_back(t * 1000 + i); });
+        });
+    for (auto& p : posters) p.join();
+    ex.ProcessEvents();
+    ASSERT_EQ(seen.size(), 1000u);
+    std::vector<int> last(4, -1);
+    for (int v : seen) {
+        EXPECT_GT(v % 1000, last[static_cast<size_t>(v / 1000)]);
+        last[static_cast<size_t>(v / 1000)] = v % 1000;
+    }
+}
+
+TEST(LoopExecutor, TimersRepeatUntilDisabledAndIntervalZeroNeverFires) {
+    LoopExecutor ex;
+    auto t = ex.CreateTimer();
+    int ticks = 0;
+    t->SetInterval(5);
+    t->SetOnTimer([&] {
+        if (++ticks == 3) t->SetEnabled(false);
+    });
+    t->SetEnabled(true);
+    ex.RunFor(100ms);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(t->Enabled());
+
+    auto zero = ex.CreateTimer();
+    int zeroTicks = 0;
+    zero->SetInterval(0);
+    zero->SetOnTimer([&] { ++zeroTicks; });
+    zero->SetEnabled(true);
+    ex.RunFor(30ms);
+    EXPECT_EQ(zeroTicks, 0);
+}
+
+// ------------------------------------------------------------------ TksTimer
+
+TEST(TksTimer, FiresOnItsThreadAndStopsFromItsOwnHandler) {
+    LoopExecutor ex;
+    TksTimer timer(&ex);
+    EXPECT_TRUE(timer.Enabled());
+    EXPECT_EQ(timer.Interval(), 1000u);
+    timer.SetInterval(5);
+    int calls = 0;
+    timer.SetOnTimer([&](TksTimer* sender) {
+        EXPECT_EQ(sender, &timer);
+        EXPECT_TRUE(ex.IsGuiThread());
+        ++calls;
+        sender->SetEnabled(false);
+    });
+    ex.RunFor(60ms);
+    EXPECT_EQ(calls, 1);
+
+    TksTimer never(&ex);
+    never.SetInterval(0);
+    never.SetOnTimer([&](TksTimer*) { ++calls; });
+    ex.RunFor(30ms);
+    EXPECT_EQ(calls, 1);
+
+    // An exception in the handler is swallowed; the timer goes on.
+    int throws = 0;
+    TksTimer thrower(&ex);
+    thrower.SetInterval(5);
+    thrower.SetOnTimer([&](TksTimer*) {
+        ++throws;
+        throw std::runtime_error("x");
+    });
+    ex.RunFor(40ms);
+    EXPECT_GE(throws, 2);
+}
+
+// ------------------------------------------------------------ listener list
+
+struct Listener {
+    void OnNotify(TksComponent*, int code) { codes.push_back(code); }
+    std::vector<int> codes;
+};
+
+TEST(TksNotifyList, SameHandlerAndTargetIsOneEntry) {
+    Listener a, b;
+    TksNotifyList list;
+    list.Call(nullptr, 1);  // empty: nothing
+    list.AddUnique(MakeNotifyEvent(&a, &Listener::OnNotify));
+    list.AddUnique(MakeNotifyEvent(&a, &Listener::OnNotify));
+    EXPECT_EQ(list.Count(), 1);
+    list.AddUnique(MakeNotifyEvent(&b, &Listener::OnNotify));
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.IndexOf(MakeNotifyEvent(&b, &Listener::OnNotify)), 1);
+    list.Call(nullptr, 3);
+    EXPECT_EQ(a.codes, (std::vector<int>{3}));
+    EXPECT_EQ(b.codes, (std::vector<int>{3}));
+    list.DeleteEqual(MakeNotifyEvent(&a, &Listener::OnNotify));
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.IndexOf(MakeNotifyEvent(&a, &Listener::OnNotify)), -1);
+    list.Call(nullptr, 2);
+    EXPECT_EQ(a.codes, (std::vector<int>{3}));
+    EXPECT_EQ(b.codes, (std::vector<int>{3, 2}));
+}
+
+TEST(TksNotifyList, AListenerMayRemoveItselfDuringACall) {
+    TksNotifyList list;
+    int calls = 0;
+    auto self = MakeNotifyEvent(&list, 7, [&](TksComponent*, int) {
+        ++calls;
+        list.DeleteEqual(MakeNotifyEvent(&list, 7, nullptr));
+    });
+    list.Add(self);
+    list.Add(MakeNotifyEvent(&calls, 8, [&](TksComponent*, int) { ++calls; }));
+    list.Call(nullptr, 1);  // both entries present at the start are called
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(list.Count(), 1);
+}
+
+// ----------------------------------------------------- base: list, log, errors
+
+class Recorder : public TksComponent, public IksLogSink {
+  public:
+    TksComponent* LogComponent() override { return this; }
+    void AddSysInfo() override { lines.push_back("<sysinfo>"); }
+    void AddLog(TDetailLevel, const std::string& s) override { lines.push_back(s); }
+    void AddLogFmt(TDetailLevel, const std::string& f, const std::vector<TksFmtArg>& a) override {
+        lines.push_back(KsFormat(f, a));
+    }
+    std::vector<std::string> lines;
+};
+
+TEST(TksBaseIO, DeviceListLookups) {
+    LoopExecutor ex;
+    TksComm com(&ex);
+    EXPECT_EQ(com.GetDevice(-1), nullptr);
+    EXPECT_EQ(com.GetDevice(0), nullptr);
+    ListPort(com, 10, "/dev/null10");
+    ListPort(com, 3, "/dev/null3");
+    ASSERT_EQ(com.DeviceCount(), 2);
+    EXPECT_EQ(com.GetDevice(0)->Data, 3);
+    EXPECT_EQ(com.GetDevice(com.DeviceCount()), nullptr);
+    EXPECT_EQ(com.IndexOfDeviceData(10), 1);
+    EXPECT_EQ(com.IndexOfDeviceData(4), -1);
+    EXPECT_EQ(com.IndexOfDevice(com.GetDevice(1)), 1);
+    EXPECT_EQ(com.GetDevice(1)->Parent(), &com);
+    com.SetComPortNo(10);
+    EXPECT_EQ(com.ComName(), "/dev/null10");
+    TksDeviceList copy;
+    com.GetDeviceList(&copy);
+    ASSERT_EQ(copy.size(), 2u);
+    EXPECT_EQ(copy[1].Text, "COM10");
+    com.DeviceListClear();
+    EXPECT_EQ(com.DeviceCount(), 0);
+    EXPECT_EQ(copy[1].Device->PortName, "/dev/null10");  // shared records survive
+    EXPECT_EQ(com.ComName(), "COM10");
+}
+
+TEST(TksBaseIO, LoggingGoesToTheSinkWithThePrefix) {
+    LoopExecutor ex;
+    TksComm com(&ex);
+    com.Logging(TDetailLevel::dlSimple, "no sink: nothing");
+    {
+        Recorder log;
+        com.SetLog(&log);
+        com.Logging(TDetailLevel::dlSimple, "");
+        com.Logging(TDetailLevel::dlDetail, "hello");
+        com.LoggingFmt(TDetailLevel::dlDebug, "n=%d x=%2X s=%s", {int64_t{-5}, uint64_t{10}, "z"});
+        EXPECT_EQ(log.lines, (std::vector<std::string>{"<sysinfo>", "ksComm: hello",
+                                                       "ksComm: n=-5 x= A s=z"}));
+    }
+    // The sink was destroyed: the component forgot it.
+    EXPECT_EQ(com.Log(), nullptr);
+    com.Logging(TDetailLevel::dlSimple, "still fine");
+}
+
+TEST(KsFormat, DirectivesOfTheLogLines) {
+    EXPECT_EQ(KsFormat("Try to send char %2Xh ...", {uint64_t{0x5}}), "Try to send char  5h ...");
+    EXPECT_EQ(
+        KsFormat("%02X|%-4d|%u|%x|%%", {uint64_t{0xA}, int64_t{7}, uint64_t{9}, uint64_t{255}}),
+        "0A|7   |9|ff|%");
+    EXPECT_EQ(KsFormat("Fatal Error: %u, %u, %s", {uint64_t{1}, uint64_t{0}, "m"}),
+              "Fatal Error: 1, 0, m");
+    EXPECT_EQ(KsFormat("missing %d and %s", {int64_t{1}}), "missing 1 and %s");
+    EXPECT_EQ(KsFormat("trailing %", {}), "trailing %");
+}
+
+TEST(TksBaseIO, FatalErrorsWhileLoadingNeitherRaiseNorShow) {
+    LoopExecutor ex;
+    TksComm com(&ex);
+    com.SetComPortNo(99);
+    com.BeginLoading();
+    com.SetActive(true);  // stored only
+    EXPECT_TRUE(com.Active());
+    Recorder log;
+    com.SetLog(&log);
+    // Applied after loading: the open fails and the failure is reported as
+    // the box "error" / "Error", not raised.
+    EXPECT_NO_THROW(com.Loaded());
+    EXPECT_FALSE(com.Active());
+    ASSERT_EQ(ex.ShownErrors().size(), 1u);
+    EXPECT_EQ(ex.ShownErrors()[0], (std::pair<std::string, std::string>{"Error", "error"}));
+    ASSERT_FALSE(log.lines.empty());
+    EXPECT_EQ(log.lines.back(),
+              "Fatal Error: 1, 0, Device \"COM99\" Open Error !!!\rNo such file or directory");
+    com.SetLog(nullptr);
+}
+
+// ------------------------------------------------------------------ terminal
+
+class FakeTerminal : public TksComponent, public IksTerminal {
+  public:
+    TksComponent* TerminalComponent() override { return this; }
+    void SetDeviceIO(TksBaseIO* d) override { device = d; }
+    void SetCharHook(std::function<bool(uint16_t)> h) override { hook = std::move(h); }
+    void TypeChar(uint16_t ch) override { shown.push_back("char:" + std::to_string(ch)); }
+    void InsertText(const std::string& t) override { shown.push_back("text:" + t); }
+    // A key typed by the user: the hook decides whether it is shown.
+    void UserTypes(uint16_t ch) {
+        if (!hook || !hook(ch)) TypeChar(ch);
+    }
+    TksBaseIO* device = nullptr;
+    std::function<bool(uint16_t)> hook;
+    std::vector<std::string> shown;
+};
+
+class TerminalPty : public ::testing::Test {
+  protected:
+    LoopExecutor ex;
+    posix::Pty pty;
+    TksComm com{&ex};
+    FakeTerminal term;
+};
+
+TEST_F(TerminalPty, ShowsReceivedBytesAndSendsTypedOnes) {
+    ListPort(com, 5, pty.SlavePath());
+    com.SetComPortNo(5);
+    com.SetTerminal(&term);
+    EXPECT_EQ(term.device, &com);
+    com.SetTerminalUsage(TTerminalUsage::tuBoth);
+    com.SetActive(true);
+    WriteAll(pty.MasterFd(), "A\0B", 3);
+    ASSERT_TRUE(ex.RunUntil([&] { return term.shown.size() >= 2; }, 2000ms));
+    EXPECT_EQ(term.shown, (std::vector<std::string>{"text:A", "text:B"}));
+    term.shown.clear();
+    WriteAll(pty.MasterFd(), "Z", 1);
+    ASSERT_TRUE(ex.RunUntil([&] { return !term.shown.empty(); }, 2000ms));
+    EXPECT_EQ(term.shown, (std::vector<std::string>{"char:90"}));
+
+    // Typing sends; without echo the character is not shown.
+    term.shown.clear();
+    term.UserTypes('q');
+    EXPECT_TRUE(term.shown.empty());
+    com.SetTerminalEcho(true);
+    term.UserTypes('r');
+    EXPECT_EQ(term.shown, (std::vector<std::string>{"char:114"}));
+    EXPECT_EQ(ReadMaster(pty.MasterFd(), 2), "qr");
+
+    // Receive-only: typing is not sent; send-only: nothing is shown.
+    com.SetTerminalUsage(TTerminalUsage::tuReceive);
+    term.UserTypes('x');
+    com.SetTerminalUsage(TTerminalUsage::tuSend);
+    term.shown.clear();
+    WriteAll(pty.MasterFd(), "hidden", 6);
+    ex.RunFor(100ms);
+    EXPECT_TRUE(term.shown.empty());
+    EXPECT_EQ(ReadMaster(pty.MasterFd(), 1, 100ms), "");
+
+    com.SetTerminal(nullptr);
+    EXPECT_EQ(term.device, nullptr);
+    EXPECT_FALSE(term.hook);
+}
+
+// ------------------------------------------------------------ DCB and termios
+
+TDCB Dcb(uint32_t baud, uint8_t size, TParity p, TStopBits s, uint32_t flags) {
+    TDCB d;
+    d.BaudRate = baud;
+    d.ByteSize = size;
+    d.Parity = static_cast<uint8_t>(p);
+    d.StopBits = static_cast<uint8_t>(s);
+    d.Flags = flags;
+    d.XonChar = 0x11;
+    d.XoffChar = 0x13;
+    return d;
+}
+
+TEST(Termios, LineSettingsTranslate) {
+    termios t{};
+    ASSERT_TRUE(posix::DcbToTermios(
+        Dcb(9600, 7, TParity::pEven, TStopBits::sbOne, dcbFlagProtocolNone | DCB_fParity), t));
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_EQ(cfgetispeed(&t), B9600);
+    EXPECT_EQ(t.c_cflag & CSIZE, CS7);
+    EXPECT_NE(t.c_cflag & PARENB, 0u);
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INPCK), 0u);
+
+    ASSERT_TRUE(posix::DcbToTermios(
+        Dcb(115200, 8, TParity::pNone, TStopBits::sbTwo, dcbFlagProtocolNone), t));
+    EXPECT_EQ(cfgetospeed(&t), B115200);
+    EXPECT_EQ(t.c_cflag & CSIZE, CS8);
+    EXPECT_EQ(t.c_cflag & PARENB, 0u);
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+
+    posix::DcbToTermios(Dcb(1200, 8, TParity::pOdd, TStopBits::sbOne, 0), t);
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), PARENB | PARODD);
+    EXPECT_EQ(cfgetospeed(&t), B1200);
+    posix::DcbToTermios(Dcb(2400, 8, TParity::pMark, TStopBits::sbOne, 0), t);
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), PARENB | PARODD | CMSPAR);
+    posix::DcbToTermios(Dcb(4800, 8, TParity::pSpace, TStopBits::sbOneAndHalf, 0), t);
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), PARENB | CMSPAR);
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+
+    posix::DcbToTermios(Dcb(19200, 8, TParity::pNone, TStopBits::sbOne, dcbFlagProtocolHardware),
+                        t);
+    EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
+    posix::DcbToTermios(Dcb(38400, 8, TParity::pNone, TStopBits::sbOne, dcbFlagProtocolXOnXOff), t);
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), IXON | IXOFF);
+    EXPECT_EQ(t.c_cc[VSTART], 0x11);
+    EXPECT_EQ(t.c_cc[VSTOP], 0x13);
+    posix::DcbToTermios(Dcb(57600, 8, TParity::pNone, TStopBits::sbOne, dcbFlagProtocolRS485), t);
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+
+    // A rate termios does not offer leaves the speed as it was.
+    EXPECT_FALSE(posix::DcbToTermios(Dcb(12345, 8, TParity::pNone, TStopBits::sbOne, 0), t));
+    EXPECT_EQ(cfgetospeed(&t), B57600);
+}
+
+TEST(Termios, ReadBackGivesTheSameSettings) {
+    for (TParity p :
+         {TParity::pNone, TParity::pOdd, TParity::pEven, TParity::pMark, TParity::pSpace}) {
+        termios t{};
+        posix::DcbToTermios(Dcb(38400, 7, p, TStopBits::sbTwo, dcbFlagProtocolHardware), t);
+        TDCB back;
+        posix::TermiosToDcb(t, back);
+        EXPECT_EQ(back.BaudRate, 38400u);
+        EXPECT_EQ(back.ByteSize, 7);
+        EXPECT_EQ(back.Parity, static_cast<uint8_t>(p));
+        EXPECT_EQ(back.StopBits, 2);
+        EXPECT_EQ(back.Flags & dcbFlagProtocolHardware & ~DCB_fBinary & ~0x10u,
+                  DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << 12));
+    }
+}
+
+}  // namespace
+}  // namespace kelm::test
