@@ -19,3 +19,6 @@ kelm_add_gtest(test_processor LABEL ports
 kelm_add_gtest(test_lineutils LABEL ports
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_lineutils.cpp
   LIBS kelm_serial)
+kelm_add_gtest(test_lineutils_pnp LABEL ports
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_lineutils_pnp.cpp
+  LIBS kelm_serial)
