@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "kelm-sim/PtyServer.h"
 #include "kelm-sim/SlaveFrame.h"
@@ -179,8 +179,11 @@ bool DeviceServer::Run(int stopFd) {
 }
 
 void DeviceServer::Stop() {
+    // Wake first, flag last: once the flag is set the owner may destroy the
+    // server as soon as Run returns, so nothing of it is touched after that.
+    // A loop that woke before the flag was set sees it within 50 ms.
+    executor_.Post([] {});
     stopping_ = true;
-    executor_.Post([] {});  // wakes the loop
 }
 
 }  // namespace kelm::sim

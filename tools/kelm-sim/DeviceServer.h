@@ -49,6 +49,8 @@ class DeviceServer {
     // Serves until Stop(), until stopFd (if not -1) becomes readable, or
     // until the port is lost (then false).
     bool Run(int stopFd = -1);
+    // From any thread. The owner destroys the server on the loop's thread
+    // once Run has returned.
     void Stop();
 
     template <class F>
