@@ -13,7 +13,9 @@
 
 #include "serial/EnumPorts.h"
 #include "serial/EnumWatcher.h"
+#include "serial/LoopExecutor.h"
 #include "serial/VirtualPortDir.h"
+#include "serial/ksComm.h"
 
 namespace fs = std::filesystem;
 using namespace kelm;
@@ -192,4 +194,45 @@ TEST_F(VirtualPorts, WatcherFollowsADirectoryThatIsRemovedAndMadeAgain) {
     // Drain re-arms on a new directory; a link published there is seen.
     ASSERT_TRUE(VirtualPortDir::Publish(161, a.slave));
     EXPECT_TRUE(watcher.Wait(2000));
+}
+
+TEST_F(VirtualPorts, ComponentListFollowsTheWatcherThroughItsDeviceChangeNotice) {
+    TestPty a, b;
+    ASSERT_TRUE(VirtualPortDir::Publish(162, a.slave));
+    LoopExecutor ex;
+    TksComm comm(&ex);
+    comm.SetEnumPorts(TksEnumPorts::epFullPresent);
+    std::vector<int> codes;
+    const auto listener =
+        MakeNotifyEvent(this, 7, [&](TksComponent*, int code) { codes.push_back(code); });
+    comm.NotifyAdd(listener);
+    PortChangeWatcher watcher;
+    watcher.Drain();
+
+    comm.SetComPortNo(163);
+    comm.GetDeviceList(nullptr);
+    EXPECT_EQ(comm.IndexOfDeviceData(163), -1);
+    EXPECT_EQ(comm.ComName(), "COM163");  // not listed: the bare name
+    ASSERT_GE(comm.IndexOfDeviceData(162), 0);
+
+    ASSERT_TRUE(VirtualPortDir::Publish(163, b.slave));
+    ASSERT_TRUE(watcher.Wait(2000));
+    codes.clear();
+    EXPECT_TRUE(comm.WMDeviceChange(DBT_DEVNODES_CHANGED, 0));
+    EXPECT_THAT(codes, ::testing::ElementsAre(csDeviceIdChanged));
+    const int idx = comm.DeviceIndex();
+    ASSERT_GE(idx, 0);
+    EXPECT_EQ(comm.GetDevice(idx)->NameFriendly, "COM163 (virtual port, " + b.slave + ")");
+    EXPECT_EQ(comm.ComName(), (dir_ / "COM163").string());
+    comm.SetActive(true);  // opened by the listed port name
+    EXPECT_TRUE(comm.Active());
+    comm.SetActive(false);
+
+    ASSERT_TRUE(VirtualPortDir::Unpublish(163));
+    ASSERT_TRUE(watcher.Wait(2000));
+    EXPECT_FALSE(comm.WMDeviceChange(DBT_DEVICEARRIVAL, 5));  // not about a port
+    EXPECT_GE(comm.DeviceIndex(), 0);
+    EXPECT_TRUE(comm.WMDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT));
+    EXPECT_EQ(comm.DeviceIndex(), -1);
+    comm.NotifyDelete(listener);
 }
