@@ -259,6 +259,9 @@ int OpenStopSignalFd(std::string* error) {
         if (error) *error = "cannot block the stop signals";
         return -1;
     }
+    // A log piped into a reader that quits must not kill the simulator before
+    // it has removed its port link: writes to it just fail.
+    ::signal(SIGPIPE, SIG_IGN);
     const int fd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd < 0 && error) *error = SystemError("signalfd");
     return fd;
