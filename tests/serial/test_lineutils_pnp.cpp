@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <sstream>
@@ -32,6 +34,7 @@ class ScriptedDevice : public ISerialDevice {
     std::vector<uint32_t> purges;
     std::function<void(ScriptedDevice&, uint32_t)> onEscape;
     uint32_t mask = 0;
+    uint32_t readLimit = UINT32_MAX;  // a waited read delivers at most this many
 
     void Queue(const std::string& bytes) {
         std::lock_guard lock(mutex);
@@ -80,7 +83,12 @@ class ScriptedDevice : public ISerialDevice {
         return open;
     }
     bool Read(uint8_t* buf, uint32_t n, uint32_t* got) override {
-        return ReadNow(buf, n, got) && *got == n;
+        const uint32_t want = n;
+        {
+            std::lock_guard lock(mutex);
+            n = std::min(n, readLimit);
+        }
+        return ReadNow(buf, n, got) && *got == want;
     }
     bool Write(const uint8_t*, uint32_t n, uint32_t* written, int* lastError) override {
         *written = n;
@@ -228,4 +236,16 @@ TEST_F(Pnp, WithoutDsrTheExchangeIsAFatalErrorAndLeavesThePortOpen) {
     EXPECT_TRUE(comm->Active());
     EXPECT_TRUE(dev->dtr);
     EXPECT_FALSE(dev->rts);
+}
+
+TEST_F(Pnp, DirectReadsCutShortReportWhatArrived) {
+    comm->SetActive(true);
+    dev->Queue("abcdef");
+    dev->readLimit = 2;  // the driver gives fewer bytes than it said it had
+    uint8_t buf[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+    EXPECT_EQ(comm->ReadMax(buf, 8), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "abx");
+    EXPECT_EQ(comm->ReadString(), "cd");  // not "cd" plus four NULs
+    dev->readLimit = UINT32_MAX;
+    EXPECT_EQ(comm->ReadString(), "ef");
 }
