@@ -1,5 +1,6 @@
 #include "app/Pictures.h"
 
+#include <QPixmapCache>
 #include <QString>
 
 // The resource file is compiled into this static library; its initialiser must
@@ -14,10 +15,22 @@ static void ensurePictures() {
 
 namespace kelm {
 
+namespace {
+// Each picture is decoded once; QPixmapCache belongs to the application object
+// and is emptied with it.
+QPixmap cached(const QString& path) {
+    ensurePictures();
+    QPixmap pm;
+    if (QPixmapCache::find(path, &pm)) return pm;
+    pm = QPixmap(path);
+    if (!pm.isNull()) QPixmapCache::insert(path, pm);
+    return pm;
+}
+}  // namespace
+
 QPixmap ImageList2020(int index) {
     if (index < 0 || index >= kImageList2020Count) return {};
-    ensurePictures();
-    return QPixmap(QStringLiteral(":/kelm/image2020_%1.png").arg(index));
+    return cached(QStringLiteral(":/kelm/image2020_%1.png").arg(index));
 }
 
 QIcon ImageList2020Icon(int index) {
@@ -32,13 +45,11 @@ QIcon ImageList2020Icon(int index) {
 }
 
 QPixmap AboutBanner() {
-    ensurePictures();
-    return QPixmap(QStringLiteral(":/kelm/about_banner.jpg"));
+    return cached(QStringLiteral(":/kelm/about_banner.jpg"));
 }
 
 QPixmap BusyPicture() {
-    ensurePictures();
-    return QPixmap(QStringLiteral(":/kelm/busy.png"));
+    return cached(QStringLiteral(":/kelm/busy.png"));
 }
 
 }  // namespace kelm

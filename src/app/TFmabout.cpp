@@ -24,7 +24,6 @@ QLabel* textLabel(QWidget* parent, const char* name, const QString& text, int x,
     f.setPixelSize(pixelSize);
     l->setFont(f);
     l->move(x, y);
-    l->adjustSize();
     return l;
 }
 }  // namespace
@@ -50,7 +49,6 @@ TFmabout::TFmabout(QWidget* parent) : QDialog(parent) {
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(0, 0, 496, 80);
-    Image1->setPixmap(AboutBanner());
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     Label1 = textLabel(this, "Label1",
@@ -72,6 +70,16 @@ TFmabout::TFmabout(QWidget* parent) : QDialog(parent) {
     Label5 = textLabel(this, "Label5", WebAddress(), 220, 238, 16);
     Label5->installEventFilter(this);
     Label5MouseLeave();
+}
+
+void TFmabout::showEvent(QShowEvent* event) {
+    // The start-up instance is never shown: the banner and the text metrics
+    // are only loaded for a box that is.
+    if (Image1->pixmap().isNull()) {
+        Image1->setPixmap(AboutBanner());
+        for (QLabel* l : {Label1, Label2, Label3, Label4, Label5}) l->adjustSize();
+    }
+    QDialog::showEvent(event);
 }
 
 bool TFmabout::eventFilter(QObject* watched, QEvent* event) {

@@ -27,6 +27,7 @@ class TFmabout : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     QLabel* Image1 = nullptr;

@@ -271,6 +271,7 @@ TEST(QtMessageBoxes, TopmostWithTitleTextIconAndButtons) {
 
 TEST(AboutBox, CaptionSizeAndTexts) {
     TFmabout box;
+    box.show();
     EXPECT_EQ(box.windowTitle(), QStringLiteral("关于软件"));
     EXPECT_EQ(box.size(), QSize(394, 271));
     EXPECT_FALSE(box.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
@@ -289,6 +290,8 @@ TEST(AboutBox, CaptionSizeAndTexts) {
     EXPECT_EQ(l5->font().pixelSize(), 16);
     EXPECT_EQ(img->geometry(), QRect(0, 0, 496, 80));
     EXPECT_FALSE(img->pixmap().isNull());
+    EXPECT_GE(l1->x() + l1->width(), 300) << "sized to its text when shown";
+    EXPECT_LE(l5->x() + l5->width(), 394) << "the address fits in the box";
 }
 
 TEST(AboutBox, LinkTurnsBlueWithHandCursorAndOpensTheAddress) {
