@@ -191,7 +191,16 @@ void LoopExecutor::ProcessEvents() {
 }
 
 void LoopExecutor::RunFor(std::chrono::milliseconds duration) {
-    RunUntil([] { return false; }, duration);
+    // Sleeps until posted work, a timer or the end: an idle loop costs nothing.
+    const auto deadline = Clock::now() + duration;
+    for (;;) {
+        if (RunOnce()) continue;
+        if (Clock::now() >= deadline) return;
+        std::unique_lock lock(mutex_);
+        const auto gen = armGen_;
+        const auto until = std::min(deadline, NextDue());
+        wake_.wait_until(lock, until, [this, gen] { return !queue_.empty() || armGen_ != gen; });
+    }
 }
 
 bool LoopExecutor::RunUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {

@@ -223,7 +223,7 @@ TEST_F(CommPty, ReceivesOnTheGuiThreadInOrder) {
     std::thread writer([&] { WriteAll(pty.MasterFd(), sent.data(), sent.size()); });
     EXPECT_TRUE(ex.RunUntil([&] { return received.size() >= sent.size(); }, 5000ms));
     writer.join();
-    EXPECT_EQ(received, sent);
+    EXPECT_TRUE(received == sent) << received.size() << " of " << sent.size() << " bytes";
     EXPECT_EQ(com->TotalReceived(), sent.size());
     EXPECT_GE(chunks, 1);
 }
@@ -244,7 +244,7 @@ TEST_F(CommPty, BothDirectionsAtOnce) {
     }
     EXPECT_TRUE(ex.RunUntil([&] { return received.size() >= fromPeer.size(); }, 5000ms));
     peer.join();
-    EXPECT_EQ(received, fromPeer);
+    EXPECT_TRUE(received == fromPeer) << received.size() << " of " << fromPeer.size();
     ASSERT_EQ(toPeer.size(), 1000u);
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(toPeer.substr(static_cast<size_t>(i) * 10, 10),
@@ -429,7 +429,7 @@ TEST_F(CommPty, ReceiveOnTheDispatchThreadWithoutTheGuiThread) {
     EXPECT_TRUE(offGui);
     com->SetActive(false);
     std::lock_guard l(m);
-    EXPECT_EQ(got, sent);
+    EXPECT_TRUE(got == sent) << got.size() << " of " << sent.size();
 }
 
 TEST_F(CommPty, RS485DirectionIsDrivenByTheComponentOnAPty) {

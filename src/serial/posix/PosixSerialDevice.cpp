@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -115,7 +116,12 @@ int PosixSerialDevice::Open(const std::string& portName) {
     Drain(wakeFd_);
     Drain(cancelFd_);
     txPending_ = false;
+    outMayBeQueued_ = true;
     lastModem_ = -1;
+    {
+        std::lock_guard in(inMutex_);
+        ResetInputLocked();
+    }
     {
         std::lock_guard g(icountMutex_);
         serial_icounter_struct ic{};
@@ -144,7 +150,12 @@ int PosixSerialDevice::Adopt(TksHandle handle) {
     Drain(wakeFd_);
     Drain(cancelFd_);
     txPending_ = false;
+    outMayBeQueued_ = true;
     lastModem_ = -1;
+    {
+        std::lock_guard in(inMutex_);
+        ResetInputLocked();
+    }
     std::lock_guard g(icountMutex_);
     serial_icounter_struct ic{};
     icountSupported_ = ioctl(fd, TIOCGICOUNT, &ic) == 0;
@@ -162,7 +173,76 @@ bool PosixSerialDevice::Close() {
     ::close(fd_);
     fd_ = -1;
     Drain(cancelFd_);
+    std::lock_guard in(inMutex_);
+    ResetInputLocked();  // what was queued goes with the port
     return true;
+}
+
+void PosixSerialDevice::ResetInputLocked() {
+    const size_t cap = std::max<size_t>(inQueue_, kMinInputQueue);
+    if (inCap_ != cap) {
+        inRing_ = std::make_unique<uint8_t[]>(cap);
+        inCap_ = cap;
+    }
+    inHead_ = inSize_ = 0;
+    ttyMayHoldMore_ = false;
+    lost_ = false;
+}
+
+void PosixSerialDevice::FillLocked() {
+    if (fd_ < 0 || lost_ || !inRing_) return;
+    while (inSize_ < inCap_) {
+        // The free space from the tail to the end of the ring, or to the head.
+        const size_t tail = (inHead_ + inSize_) % inCap_;
+        const size_t room = tail >= inHead_ && inSize_ > 0 ? inCap_ - tail
+                            : inSize_ == 0                 ? inCap_ - tail
+                                                           : inHead_ - tail;
+        const ssize_t r = ::read(fd_, inRing_.get() + tail, room);
+        if (r > 0) {
+            inSize_ += static_cast<size_t>(r);
+            // A short read emptied the tty; new arrivals bring a new event.
+            if (static_cast<size_t>(r) < room) {
+                ttyMayHoldMore_ = false;
+                return;
+            }
+            continue;
+        }
+        if (r == 0) {
+            // End of file from a hung-up tty (or "no data" from a tty that
+            // someone set to VMIN 0): the hang-up shows in poll.
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+                lost_ = true;
+            ttyMayHoldMore_ = false;
+            return;
+        }
+        if (errno == EINTR) continue;
+        if (IsLostErrno(errno)) lost_ = true;
+        ttyMayHoldMore_ = false;
+        return;  // EAGAIN: the tty is empty
+    }
+    ttyMayHoldMore_ = true;
+}
+
+size_t PosixSerialDevice::TakeLocked(uint8_t* out, size_t n) {
+    size_t done = 0;
+    while (done < n && inSize_ > 0) {
+        const size_t run = std::min({n - done, inSize_, inCap_ - inHead_});
+        std::memcpy(out + done, inRing_.get() + inHead_, run);
+        inHead_ = (inHead_ + run) % inCap_;
+        inSize_ -= run;
+        done += run;
+    }
+    if (inSize_ == 0) inHead_ = 0;
+    return done;
+}
+
+uint32_t PosixSerialDevice::QueuedLocked() {
+    uint64_t n = inSize_;
+    int inq = 0;
+    if (ttyMayHoldMore_ && ioctl(fd_, FIONREAD, &inq) == 0 && inq > 0)
+        n += static_cast<uint64_t>(inq);
+    return static_cast<uint32_t>(std::min<uint64_t>(n, 0xFFFFFFFFu));
 }
 
 bool PosixSerialDevice::IsOpen() const {
@@ -277,24 +357,37 @@ uint32_t PosixSerialDevice::TakeLineErrors(int fd, serial_icounter_struct& base,
 bool PosixSerialDevice::ClearError(uint32_t* errors, TComStat* stat) {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
-    int inq = 0;
-    if (ioctl(fd_, FIONREAD, &inq) != 0) {
-        const int e = errno;
-        Fail(e);
-        if (!IsLostErrno(e)) return false;
-        // A vanished device: the flags the component reads as a lost port.
-        if (errors) *errors = CE_PORT_LOST;
-        if (stat) *stat = TComStat{};
-        return true;
+    uint32_t inq = 0;
+    {
+        std::lock_guard in(inMutex_);
+        // The event wait keeps the queue filled; look at the tty only when
+        // the queue has nothing (nobody may be waiting for events).
+        if (inSize_ == 0 || ttyMayHoldMore_) {
+            FillLocked();
+            int probe = 0;
+            if (!lost_ && ioctl(fd_, FIONREAD, &probe) != 0 && IsLostErrno(errno)) lost_ = true;
+        }
+        if (lost_) {
+            // A vanished device: the flags the component reads as a lost port.
+            Fail(EIO);
+            if (errors) *errors = CE_PORT_LOST;
+            if (stat) *stat = TComStat{};
+            return true;
+        }
+        inq = QueuedLocked();
     }
     int outq = 0;
-    if (ioctl(fd_, TIOCOUTQ, &outq) != 0) outq = 0;
+    // Output can only be queued after a write: skip the query until then.
+    if (outMayBeQueued_) {
+        if (ioctl(fd_, TIOCOUTQ, &outq) != 0) outq = 0;
+        if (outq <= 0) outMayBeQueued_ = false;
+    }
     bool supported = false;
     const uint32_t e = TakeLineErrors(fd_, clearBase_, &supported);
     if (errors) *errors = e;
     if (stat) {
         stat->Flags = 0;
-        stat->cbInQue = static_cast<uint32_t>(inq > 0 ? inq : 0);
+        stat->cbInQue = inq;
         stat->cbOutQue = static_cast<uint32_t>(outq > 0 ? outq : 0);
     }
     return true;
@@ -305,17 +398,14 @@ bool PosixSerialDevice::ReadNow(uint8_t* buf, uint32_t n, uint32_t* got) {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
     if (n == 0) return true;
-    for (;;) {
-        const ssize_t r = ::read(fd_, buf, n);
-        if (r > 0) {
-            *got = static_cast<uint32_t>(r);
-            return true;
-        }
-        if (r == 0) return Fail(EIO), false;  // hung up
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return true;
-        return Fail(errno), false;
-    }
+    std::lock_guard in(inMutex_);
+    if (inSize_ == 0) FillLocked();
+    const size_t take = TakeLocked(buf, n);
+    if (take == 0 && lost_) return Fail(EIO), false;
+    *got = static_cast<uint32_t>(take);
+    // Room was made: the tty may hold what did not fit before.
+    if (ttyMayHoldMore_) FillLocked();
+    return true;
 }
 
 int PosixSerialDevice::WaitFd(int fd, short events, int timeoutMs) {
@@ -341,14 +431,13 @@ bool PosixSerialDevice::Read(uint8_t* buf, uint32_t n, uint32_t* got) {
         uint64_t(to.ReadTotalTimeoutMultiplier) * n + to.ReadTotalTimeoutConstant;
     const auto start = std::chrono::steady_clock::now();
     while (*got < n) {
-        const ssize_t r = ::read(fd_, buf + *got, n - *got);
-        if (r > 0) {
-            *got += static_cast<uint32_t>(r);
-            continue;
+        {
+            std::lock_guard in(inMutex_);
+            FillLocked();
+            *got += static_cast<uint32_t>(TakeLocked(buf + *got, n - *got));
+            if (*got == n) break;
+            if (lost_) return Fail(EIO), false;
         }
-        if (r == 0) return Fail(EIO), false;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN) return Fail(errno), false;
         int timeout = -1;
         if (total != 0) {
             const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -361,9 +450,12 @@ bool PosixSerialDevice::Read(uint8_t* buf, uint32_t n, uint32_t* got) {
             const int interval = static_cast<int>(to.ReadIntervalTimeout);
             timeout = timeout < 0 ? interval : std::min(timeout, interval);
         }
-        const int w = WaitFd(fd_, POLLIN, timeout);
+        // The event thread may take the bytes into the queue before this
+        // poll sees them: look at the queue again at least every 10 ms.
+        const int slice = timeout < 0 ? 10 : std::min(timeout, 10);
+        const int w = WaitFd(fd_, POLLIN, slice);
         if (w < 0) return false;
-        if (w == 0) return Fail(ETIMEDOUT), false;
+        if (w == 0 && timeout >= 0 && timeout <= 10) return Fail(ETIMEDOUT), false;
     }
     return true;
 }
@@ -383,6 +475,7 @@ bool PosixSerialDevice::Write(const uint8_t* buf, uint32_t n, uint32_t* written,
     while (*written < n) {
         const ssize_t r = ::write(fd_, buf + *written, n - *written);
         if (r > 0) {
+            outMayBeQueued_ = true;
             *written += static_cast<uint32_t>(r);
             continue;
         }
@@ -425,6 +518,11 @@ bool PosixSerialDevice::Purge(uint32_t flags) {
         r = tcflush(fd_, TCIFLUSH);
     else if (tx)
         r = tcflush(fd_, TCOFLUSH);
+    if (rx) {
+        std::lock_guard in(inMutex_);
+        inHead_ = inSize_ = 0;
+        ttyMayHoldMore_ = false;
+    }
     if (r != 0) return Fail(errno), false;
     return true;
 }
@@ -532,6 +630,7 @@ void PosixSerialDevice::Wake() {
 }
 
 void PosixSerialDevice::NoteTransmit() {
+    outMayBeQueued_ = true;
     txPending_ = true;
     if (mask_ & EV_TXEMPTY) Kick(kickFd_);
 }
@@ -608,8 +707,13 @@ ISerialDevice::WaitStatus PosixSerialDevice::Wait(uint32_t* events) {
         if (rx) {
             std::shared_lock lock(rw_);
             if (fd_ < 0) return WaitStatus::Closed;
-            int inq = 0;
-            if (ioctl(fd_, FIONREAD, &inq) != 0 && IsLostErrno(errno)) return WaitStatus::Lost;
+            uint32_t inq = 0;
+            {
+                std::lock_guard in(inMutex_);
+                FillLocked();
+                if (lost_) return WaitStatus::Lost;
+                inq = QueuedLocked();
+            }
             if (mask & (EV_ERR | EV_BREAK)) {
                 bool supported = false;
                 const uint32_t e = TakeLineErrors(fd_, eventBase_, &supported);

@@ -10,17 +10,27 @@
 // is draining and EV_TXEMPTY is asked for, and while modem-line events are
 // asked for (the tty reports line changes to no poll). Idle, it costs nothing.
 //
+// Input queue: like a serial driver's own input buffer, received bytes are
+// moved out of the tty into a queue of ours as soon as they arrive (by the
+// event wait, or by whoever asks for the queue state or reads). The tty's
+// own buffer is small (4 KiB on a pty); emptying it at once keeps the line
+// flowing while the GUI thread is busy delivering, and lets one event hand
+// over everything queued. The queue holds what SetupQueues asked for, at
+// least kMinInputQueue bytes; when it is full, the rest stays in the tty.
+//
 // Locking: rw_ guards fd_ and the settings. Every operation holds it shared
 // while it uses the descriptor; Close() signals cancelFd_ so that waited reads
 // and writes give up, then takes it exclusively. The event wait holds it only
 // around its bookkeeping, never while blocked. icountMutex_ guards the error
-// counter baselines.
+// counter baselines; inMutex_ guards the input queue and lost_ (taken inside rw_).
 #include <linux/serial.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "serial/SerialDevice.h"
 
@@ -63,8 +73,17 @@ class PosixSerialDevice final : public ISerialDevice {
     void NoteTransmit() override;
     int LastError() const override;
 
+    static constexpr uint32_t kMinInputQueue = 64 * 1024;
+
   private:
     int Setup(int fd);
+    // Moves what the tty holds into the input queue while there is room.
+    // Called with rw_ held (shared) and inMutex_ held. Sets lost_ when the
+    // tty has hung up.
+    void FillLocked();
+    // Bytes queued: ours plus what the tty still holds. rw_ and inMutex_ held.
+    uint32_t QueuedLocked();
+    void ResetInputLocked();
     // Whether errno after a failed call means the device has gone.
     static bool IsLostErrno(int e);
     // Line-error flags accumulated since the given baseline; updates it.
@@ -88,8 +107,19 @@ class PosixSerialDevice final : public ISerialDevice {
 
     std::atomic<uint32_t> mask_{0};
     std::atomic<bool> txPending_{false};
+    std::atomic<bool> outMayBeQueued_{true};
     std::atomic<bool> icountSupported_{true};
     int lastModem_ = -1;  // event thread only
+
+    std::mutex inMutex_;
+    // The input queue: a ring of inCap_ bytes, inSize_ of them queued from
+    // inHead_ on. Allocated at open.
+    std::unique_ptr<uint8_t[]> inRing_;
+    size_t inCap_ = 0, inHead_ = 0, inSize_ = 0;
+    bool ttyMayHoldMore_ = false;  // the last fill stopped with the queue full
+    bool lost_ = false;
+    // Copies up to n queued bytes out. inMutex_ held.
+    size_t TakeLocked(uint8_t* out, size_t n);
 
     std::mutex icountMutex_;
     serial_icounter_struct clearBase_{};  // ClearError's baseline

@@ -90,7 +90,9 @@ bool DcbToTermios(const TDCB& dcb, termios& t) {
     if ((dcb.Flags & DCB_fInX) != 0) t.c_iflag |= IXOFF;
     t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
-    t.c_cc[VMIN] = 0;
+    // The port is non-blocking: with VMIN 1 an empty tty reads EAGAIN, so
+    // that a read of 0 bytes means a hang-up.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     return ok;
 }
