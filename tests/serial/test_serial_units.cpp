@@ -411,3 +411,107 @@ TEST(Termios, ReadBackGivesTheSameSettings) {
 
 }  // namespace
 }  // namespace kelm::test
+
+namespace kelm::test {
+namespace {
+
+// ------------------------------------------- data processor and monitor hooks
+
+class KeepOutOfTerminal : public TksComponent, public IksDataProcessor {
+  public:
+    TksComponent* ProcessorComponent() override { return this; }
+    void SetDevice(TksBaseIO* v) override { device = v; }
+    void DoProcessing(const uint8_t* d, uint32_t n, TIgnoreTypes& R) override {
+        seen.append(reinterpret_cast<const char*>(d), n);
+        R.Include(TIgnoreType::itTerminal);
+    }
+    void DoAfterSendComplete(bool& flIgnore) override {
+        ++sendCompletes;
+        flIgnore = claimSendComplete;
+    }
+    TksBaseIO* device = nullptr;
+    std::string seen;
+    int sendCompletes = 0;
+    bool claimSendComplete = true;
+};
+
+class Lamp : public TksComponent, public IksCheckable {
+  public:
+    void SetChecked(bool v) override { states.push_back(v); }
+    std::vector<bool> states;
+};
+
+TEST(TksComm, DataProcessorSeesDataFirstAndMayClaimTheSendCompletion) {
+    LoopExecutor ex;
+    posix::Pty pty;
+    TksComm com(&ex);
+    ListPort(com, 5, pty.SlavePath());
+    com.SetComPortNo(5);
+    FakeTerminal term;
+    com.SetTerminal(&term);
+    com.SetTerminalUsage(TTerminalUsage::tuBoth);
+    std::string handed;
+    com.SetOnAfterReceive([&](TksBaseIO*, const uint8_t* b, uint32_t n) {
+        handed.append(reinterpret_cast<const char*>(b), n);
+    });
+    int afterSend = 0;
+    com.SetOnAfterSend([&](TksBaseIO*) { ++afterSend; });
+    com.SetTraceStates({TTraceState::tsTxEmpty});
+    {
+        KeepOutOfTerminal proc;
+        com.SetDataProcessor(&proc);
+        EXPECT_EQ(proc.device, &com);
+        com.SetActive(true);
+        WriteAll(pty.MasterFd(), "data", 4);
+        ASSERT_TRUE(ex.RunUntil([&] { return handed == "data"; }, 2000ms));
+        EXPECT_EQ(proc.seen, "data");
+        EXPECT_TRUE(term.shown.empty());  // the processor kept it out
+
+        com.SendString("x");
+        ASSERT_TRUE(ex.RunUntil([&] { return proc.sendCompletes >= 1; }, 2000ms));
+        EXPECT_EQ(afterSend, 0);  // claimed by the processor
+        proc.claimSendComplete = false;
+        com.SendString("y");
+        ASSERT_TRUE(ex.RunUntil([&] { return afterSend >= 1; }, 2000ms));
+    }
+    // The processor is gone: the component forgot it and goes on.
+    EXPECT_EQ(com.DataProcessor(), nullptr);
+    WriteAll(pty.MasterFd(), "more", 4);
+    ASSERT_TRUE(ex.RunUntil([&] { return handed == "datamore"; }, 2000ms));
+    EXPECT_EQ(term.shown, (std::vector<std::string>{"text:more"}));
+    com.SetTerminal(nullptr);
+    com.SetOnAfterReceive(nullptr);
+    com.SetOnAfterSend(nullptr);
+}
+
+TEST(TksComm, MonitorControlsFollowTheModemLinesOnEveryReport) {
+    LoopExecutor ex;
+    TksComm com(&ex);
+    Lamp cts, dsr, rlsd, ring;
+    com.SetMonitorCTS(&cts);
+    com.SetMonitorDSR(&dsr);
+    com.SetMonitorRLSD(&rlsd);
+    com.SetMonitorRing(&ring);
+    std::vector<uint16_t> traces;
+    com.SetOnTraceState([&](TksBaseIO*, TTraceStates s) { traces.push_back(s.Bits()); });
+    com.SetActive(false);  // closed already: nothing
+    EXPECT_TRUE(traces.empty());
+    // A report with the port closed: the lines read empty.
+    com.DoTraceStates(&com, {TTraceState::tsRing, TTraceState::tsCTS});
+    EXPECT_EQ(cts.states, (std::vector<bool>{false}));
+    EXPECT_EQ(dsr.states, (std::vector<bool>{false}));
+    EXPECT_EQ(rlsd.states, (std::vector<bool>{false}));
+    EXPECT_EQ(ring.states, (std::vector<bool>{true}));  // set, never reset
+    com.DoTraceStates(&com, {TTraceState::tsTxEmpty});
+    EXPECT_EQ(ring.states.size(), 1u);
+    EXPECT_EQ(traces.size(), 2u);
+    {
+        Lamp gone;
+        com.SetMonitorCTS(&gone);
+    }
+    EXPECT_EQ(com.MonitorCTS(), nullptr);
+    com.SetOnTraceState(nullptr);
+}
+
+}  // namespace
+}  // namespace kelm::test
