@@ -34,7 +34,14 @@ trap cleanup EXIT
 if [ "$sim" = 1 ] && [ -x "$simbin" ]; then
   "$simbin" --demo --com "$com" --quiet &
   simpid=$!
-  sleep 0.5
+  # The program lists its ports once, at start: wait until the simulator has
+  # published its port (up to 5 s).
+  ports=build/default/tools/kelm-ports/kelm-ports
+  for _ in $(seq 50); do
+    [ -x "$ports" ] || { sleep 0.5; break; }
+    "$ports" 2>/dev/null | grep -q "COM$com\b" && break
+    sleep 0.1
+  done
   echo "Simulated demo bus on COM$com (9600 baud, no parity, 2 stop bits, RTU)."
 fi
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

@@ -239,7 +239,12 @@ void TFMmain::BuildUi() {
     // A port that vanishes is noticed by the component's threads; the same
     // check as for a device-change notice then asks the user, also where no
     // device notice arrives (or arrives before the component has noticed).
-    ksComm1_->SetOnClose([this](TksComponent*) { executor_->Post([this] { WMDeviceChange(); }); });
+    ksComm1_->SetOnClose([this](TksComponent*) {
+        executor_->Post([this] {
+            StatusBar1->update();
+            WMDeviceChange();
+        });
+    });
 }
 
 QWidget* TFMmain::BuildStartPage() {

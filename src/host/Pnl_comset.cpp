@@ -1,6 +1,7 @@
 #include "host/Pnl_comset.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -234,10 +235,14 @@ void Pnl_comset::Com_close() {
     try {
         ctx_.ksComm1.SetActive(false);
     } catch (const std::exception& e) {
-        ctx_.boxes.Show(QString(), QString::fromUtf8(e.what()), MsgIcon::None, MsgButtons::Ok);
+        // A plain box with the error's own text, titled like the program.
+        ctx_.boxes.Show(QCoreApplication::applicationName(), QString::fromUtf8(e.what()),
+                        MsgIcon::None, MsgButtons::Ok);
         return;
     } catch (...) {
-        ctx_.boxes.Show(QString(), QStringLiteral("Close error"), MsgIcon::None, MsgButtons::Ok);
+        ctx_.boxes.Show(QCoreApplication::applicationName(),
+                        QStringLiteral("The port could not be closed."), MsgIcon::None,
+                        MsgButtons::Ok);
         return;
     }
     Sbtn_com_open->setText(hosttext::kOpen);
