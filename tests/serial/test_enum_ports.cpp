@@ -1,5 +1,6 @@
 // Port list rules: ordered insertion, the active-port map, the three modes on
 // a fake source, and the system source on a fake sysfs tree.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <fstream>
 
 #include "serial/EnumPorts.h"
+#include "serial/VirtualPortDir.h"
 
 namespace fs = std::filesystem;
 using namespace kelm;
@@ -267,4 +269,24 @@ TEST_F(FakeSysfs, ListsHardwareWithDescriptionsInFullPresentMode) {
 TEST_F(FakeSysfs, QuickModeListsNumberedKernelNamesOnly) {
     EXPECT_THAT(Texts(Load(PortEnumMode::QuickAll)),
                 ElementsAre(Pair(1, "COM1"), Pair(33, "COM33")));
+}
+
+TEST_F(FakeSysfs, HardwareKeepsItsNumberWhenAVirtualLinkClaimsIt) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    char slave[128];
+    ASSERT_EQ(::ptsname_r(master, slave, sizeof slave), 0);
+    ASSERT_TRUE(VirtualPortDir::Publish(1, slave));
+    const std::string link = (root_ / "ports/COM1").string();
+    EXPECT_THAT(Texts(Load(PortEnumMode::FullPresent)),
+                ElementsAre(Pair(1, "COM1 (16550A UART, /dev/ttyS0)"),
+                            Pair(33, "COM33 (FT232R USB UART, /dev/ttyUSB0)"),
+                            Pair(4097, "/dev/ttyXR0 (exar_serial, /dev/ttyXR0)"),
+                            Pair(4098, link + " (virtual port, " + slave + ")")));
+    // The quick list has no device records: the link is not listed at all.
+    EXPECT_THAT(Texts(Load(PortEnumMode::QuickAll)),
+                ElementsAre(Pair(1, "COM1"), Pair(33, "COM33")));
+    ::close(master);
 }
