@@ -251,6 +251,25 @@ TEST_F(CommPty, BothDirectionsAtOnce) {
                   std::string(10, static_cast<char>('A' + i % 26)));
 }
 
+TEST_F(CommPty, AWriteTheLineDoesNotTakeFailsAfterTheTimeOut) {
+    std::vector<uint32_t> sysErrors;
+    com->SetOnCommError([&](TksBaseIO*, uint32_t code, uint32_t sys, uint8_t, bool&) {
+        EXPECT_EQ(code, 0u);
+        sysErrors.push_back(sys);
+    });
+    com->SetTimeoutWrite(200);
+    com->SetActive(true);
+    // Nobody reads the other end: the tty fills up and stays full.
+    const std::string big(1 << 20, 'w');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NO_THROW(com->SendString(big));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_EQ(sysErrors, (std::vector<uint32_t>{ETIMEDOUT}));
+    EXPECT_EQ(com->TotalSent(), 0u);
+    EXPECT_TRUE(com->Active());
+    com->SetOnCommError(nullptr);
+}
+
 TEST_F(CommPty, BytesWithoutAReceiverWaitForTheNextArrival) {
     com->SetActive(true);
     WriteAll(pty.MasterFd(), "0123456789", 10);

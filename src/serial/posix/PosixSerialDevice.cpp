@@ -421,41 +421,41 @@ int PosixSerialDevice::WaitFd(int fd, short events, int timeoutMs) {
 }
 
 bool PosixSerialDevice::Read(uint8_t* buf, uint32_t n, uint32_t* got) {
+    using Clock = std::chrono::steady_clock;
+    using Ms = std::chrono::milliseconds;
     *got = 0;
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
     const TCommTimeouts to = timeouts_;
     // Total time-out as the driver computes it; the interval time-out runs
-    // between characters once the first has come.
+    // from the last character once the first has come. Without either, a
+    // read that sees no byte for kIdleCapMs gives up rather than hang.
     const uint64_t total =
         uint64_t(to.ReadTotalTimeoutMultiplier) * n + to.ReadTotalTimeoutConstant;
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
+    auto lastByte = start;
     while (*got < n) {
         {
             std::lock_guard in(inMutex_);
             FillLocked();
-            *got += static_cast<uint32_t>(TakeLocked(buf + *got, n - *got));
+            const size_t took = TakeLocked(buf + *got, n - *got);
+            *got += static_cast<uint32_t>(took);
             if (*got == n) break;
+            if (took > 0) lastByte = Clock::now();
             if (lost_) return Fail(EIO), false;
         }
-        int timeout = -1;
-        if (total != 0) {
-            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now() - start)
-                                   .count();
-            if (uint64_t(spent) >= total) return Fail(ETIMEDOUT), false;
-            timeout = static_cast<int>(total - uint64_t(spent));
-        }
-        if (to.ReadIntervalTimeout != 0 && *got > 0) {
-            const int interval = static_cast<int>(to.ReadIntervalTimeout);
-            timeout = timeout < 0 ? interval : std::min(timeout, interval);
-        }
+        auto deadline = Clock::time_point::max();
+        if (total != 0) deadline = start + Ms(total);
+        if (to.ReadIntervalTimeout != 0 && *got > 0)
+            deadline = std::min(deadline, lastByte + Ms(to.ReadIntervalTimeout));
+        if (total == 0 && to.ReadIntervalTimeout == 0) deadline = lastByte + Ms(kIdleCapMs);
+        const auto now = Clock::now();
+        if (now >= deadline) return Fail(ETIMEDOUT), false;
         // The event thread may take the bytes into the queue before this
         // poll sees them: look at the queue again at least every 10 ms.
-        const int slice = timeout < 0 ? 10 : std::min(timeout, 10);
-        const int w = WaitFd(fd_, POLLIN, slice);
-        if (w < 0) return false;
-        if (w == 0 && timeout >= 0 && timeout <= 10) return Fail(ETIMEDOUT), false;
+        const auto left = std::chrono::duration_cast<Ms>(deadline - now).count();
+        const int slice = static_cast<int>(std::clamp<int64_t>(left, 1, 10));
+        if (WaitFd(fd_, POLLIN, slice) < 0) return false;
     }
     return true;
 }
@@ -482,7 +482,9 @@ bool PosixSerialDevice::Write(const uint8_t* buf, uint32_t n, uint32_t* written,
         int e = (r == 0) ? EIO : errno;
         if (e == EINTR) continue;
         if (e == EAGAIN) {
-            int timeout = -1;
+            // Without a write time-out, a line that takes nothing for
+            // kIdleCapMs (flow control holding it) fails instead of hanging.
+            int timeout = kIdleCapMs;
             if (total != 0) {
                 const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - start)

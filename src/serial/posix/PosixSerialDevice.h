@@ -74,6 +74,9 @@ class PosixSerialDevice final : public ISerialDevice {
     int LastError() const override;
 
     static constexpr uint32_t kMinInputQueue = 64 * 1024;
+    // Longest wait without progress of a waited read or write that has no
+    // time-out of its own.
+    static constexpr int kIdleCapMs = 5000;
 
   private:
     int Setup(int fd);
