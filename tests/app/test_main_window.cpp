@@ -10,6 +10,8 @@
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <atomic>
+#include <thread>
 
 #include "WindowFixture.h"
 #include "app/Pictures.h"
@@ -488,4 +490,57 @@ TEST_F(MainWindow, CloseButtonClosesTheWindowWithoutAsking) {
     W().ToolButton_Close->click();
     EXPECT_FALSE(W().isVisible());
     EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(MainWindow, ScanButtonDoesNothingWhileTheLinkCheckRuns) {
+    Select(PortNamed(5));
+    Host().Sbtn_com_openClick();
+    ASSERT_TRUE(W().ToolButton_Scan->isEnabled());
+    Host().Btn_readcominfoClick();
+    ASSERT_TRUE(W().Timer_check_slavecom()->isActive());
+    bool dialogSeen = false;
+    QTimer::singleShot(50, [&] {
+        if (QWidget* d = QApplication::activeModalWidget()) {
+            dialogSeen = true;
+            d->close();
+        }
+    });
+    W().ToolButton_Scan->click();
+    QTest::qWait(100);
+    EXPECT_FALSE(dialogSeen);
+    EXPECT_FALSE(St().Scan_Device_Flag);
+}
+
+TEST_F(MainWindow, OpenAndCloseWhileBytesPourInNeverHangs) {
+    // Received bytes reach the GUI thread through the executor while the GUI
+    // thread opens and closes the port: closing must withdraw a pending
+    // delivery rather than wait for it, and nothing may arrive after close.
+    Select(PortNamed(5));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        const char chunk[16] = {1, 3, 6, 0, 10, 0, char(0xA0), 0, char(0xA1)};
+        while (!stop) {
+            (void)::write(a_.MasterFd(), chunk, sizeof chunk);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    int opens = 0;
+    for (int i = 0; i < 40; ++i) {
+        Host().Sbtn_com_openClick();
+        if (W().ksComm1().Active()) ++opens;
+        QCoreApplication::processEvents();
+        QTest::qWait(i % 3);
+        Host().Sbtn_com_openClick();
+        ASSERT_FALSE(W().ksComm1().Active());
+        QCoreApplication::processEvents();
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(opens, 40);
+    EXPECT_EQ(Host().Sbtn_com_open->text(), QStringLiteral("打开串口"));
+    EXPECT_TRUE(boxes_.boxes.empty());
+    // Nothing is delivered once closed.
+    const auto before = W().Master().State().Recv_Str.size();
+    QTest::qWait(50);
+    EXPECT_LE(W().Master().State().Recv_Str.size(), before);
 }
