@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "WindowFixture.h"
+#include "app/DeviceChangeNotifier.h"
 #include "app/Pictures.h"
 #include "app/StatusBar.h"
 #include "app/TFmabout.h"
@@ -543,4 +544,32 @@ TEST_F(MainWindow, OpenAndCloseWhileBytesPourInNeverHangs) {
     const auto before = W().Master().State().Recv_Str.size();
     QTest::qWait(50);
     EXPECT_LE(W().Master().State().Recv_Str.size(), before);
+}
+
+TEST_F(MainWindow, DeviceNoticesComeFromThePortDirectory) {
+    int notices = 0;
+    DeviceChangeNotifier notifier([&] { ++notices; });
+    ASSERT_TRUE(notifier.Watching());
+    posix::Pty c;
+    Publish(21, c.SlavePath());
+    ASSERT_TRUE(WaitUntil([&] { return notices > 0; }, 3000));
+    const int afterPublish = notices;
+    VirtualPortDir::Unpublish(21);
+    ASSERT_TRUE(WaitUntil([&] { return notices > afterPublish; }, 3000));
+}
+
+TEST_F(MainWindow, ANoticeAboutAnotherPortLeavesTheOpenPortAlone) {
+    window_.reset();
+    MakeWindow(/*watchDevices=*/true);
+    Select(PortNamed(12));
+    Host().Sbtn_com_openClick();
+    ASSERT_TRUE(W().ksComm1().Active());
+    posix::Pty c;
+    Publish(22, c.SlavePath());
+    VirtualPortDir::Unpublish(22);
+    QTest::qWait(300);
+    EXPECT_TRUE(boxes_.boxes.empty());
+    EXPECT_TRUE(W().ksComm1().Active());
+    EXPECT_EQ(Host().Sbtn_com_open->text(), QStringLiteral("关闭串口"));
+    EXPECT_EQ(W().StatusText(6), "COM12 Open: RTU\\9600\\8\\2\\None");
 }
