@@ -378,6 +378,9 @@ TEST(SimModule, AnalogOutputsStoreModesAndValues) {
     EXPECT_EQ(Ask(ao, "06 00 09 3A 98"), Hex("06 00 09 3A 98"));  // 15000 kept as written
     EXPECT_EQ(Ask(ao, "03 00 09 00 01"), Hex("03 02 3A 98"));
     EXPECT_DOUBLE_EQ(ao.AnalogSignal(0, SimTime{0}), 12.0);
+    EXPECT_DOUBLE_EQ(ao.AnalogSignal(2, SimTime{0}), 0.0);
+    SimModule relays = Make(k8RY);  // no analog channels at all
+    for (unsigned ch = 0; ch < 10; ++ch) EXPECT_DOUBLE_EQ(relays.AnalogSignal(ch, SimTime{0}), 0.0);
     EXPECT_EQ(Ask(ao, "03 00 0A 00 01"), Hex("83 02"));
 }
 

@@ -538,7 +538,7 @@ double SimModule::AnalogSignal(unsigned ch, SimTime now) const {
         if (ch >= 2) return 0;
         return holding_[8 + ch] / 1000.0;  // uA -> mA, mV -> V
     }
-    if (ch >= 8) return 0;
+    if (layout_.analogInMode < 0 || ch >= 8) return 0;  // no analog inputs here
     // A slow sine, a different period and phase per channel.
     const double period = 20.0 + 2.0 * ch;
     const double s = std::sin(2 * std::numbers::pi * t / period + ch * std::numbers::pi / 4);

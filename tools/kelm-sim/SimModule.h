@@ -96,8 +96,8 @@ class SimModule {
     bool Coil(unsigned ch, SimTime now) const;
     bool DiscreteInput(unsigned ch, SimTime now) const;
 
-    // The signal an analog input channel sees, in mA or V, and the output
-    // value of an analog output channel as stored.
+    // The signal an analog input channel sees, in mA or V, or the output of
+    // an analog output channel; 0 for a channel the model does not have.
     double AnalogSignal(unsigned ch, SimTime now) const;
 
   private:
