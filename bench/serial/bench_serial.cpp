@@ -13,6 +13,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -171,15 +173,18 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The three readers take turns, three rounds, and each reports its
+    // The three readers take turns, five rounds, and each reports its
     // median: a machine shared with other work slows them alike.
-    constexpr int kRounds = 3;
+    constexpr int kRounds = 5;
+    // KELM_BENCH_ONLY=raw|comp|qt runs one reader alone (for profiling).
+    const char* only = std::getenv("KELM_BENCH_ONLY");
+    auto want = [only](const char* name) { return !only || std::strcmp(only, name) == 0; };
     std::vector<double> raw, comp, qt;
     for (int r = 0; r < kRounds; ++r) {
-        raw.push_back(RawLoop());
-        comp.push_back(Component());
+        if (want("raw")) raw.push_back(RawLoop());
+        if (want("comp")) comp.push_back(Component());
 #ifdef KELM_BENCH_QSERIALPORT
-        qt.push_back(QtSerialPort(argc, argv));
+        if (want("qt")) qt.push_back(QtSerialPort(argc, argv));
 #endif
     }
     std::printf("bytes=%zu\n", kTotal);

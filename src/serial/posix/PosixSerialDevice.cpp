@@ -360,12 +360,13 @@ bool PosixSerialDevice::ClearError(uint32_t* errors, TComStat* stat) {
     uint32_t inq = 0;
     {
         std::lock_guard in(inMutex_);
-        // The event wait keeps the queue filled; look at the tty only when
-        // the queue has nothing (nobody may be waiting for events).
-        if (inSize_ == 0 || ttyMayHoldMore_) {
-            FillLocked();
+        // While an event wait runs it moves every arrival into the queue;
+        // reading an empty tty here would only wait for the tty's own
+        // buffer work. Without a waiter, or when the queue was full, look.
+        if (ttyMayHoldMore_ || (inSize_ == 0 && waiters_.load() == 0)) FillLocked();
+        if (inSize_ == 0 && !lost_) {
             int probe = 0;
-            if (!lost_ && ioctl(fd_, FIONREAD, &probe) != 0 && IsLostErrno(errno)) lost_ = true;
+            if (ioctl(fd_, FIONREAD, &probe) != 0 && IsLostErrno(errno)) lost_ = true;
         }
         if (lost_) {
             // A vanished device: the flags the component reads as a lost port.
@@ -399,7 +400,7 @@ bool PosixSerialDevice::ReadNow(uint8_t* buf, uint32_t n, uint32_t* got) {
     if (fd_ < 0) return Fail(EBADF), false;
     if (n == 0) return true;
     std::lock_guard in(inMutex_);
-    if (inSize_ == 0) FillLocked();
+    if (inSize_ == 0 && waiters_.load() == 0) FillLocked();
     const size_t take = TakeLocked(buf, n);
     if (take == 0 && lost_) return Fail(EIO), false;
     *got = static_cast<uint32_t>(take);
@@ -639,6 +640,11 @@ void PosixSerialDevice::NoteTransmit() {
 
 ISerialDevice::WaitStatus PosixSerialDevice::Wait(uint32_t* events) {
     *events = 0;
+    struct Waiting {
+        std::atomic<int>& n;
+        explicit Waiting(std::atomic<int>& c) : n(c) { ++n; }
+        ~Waiting() { --n; }
+    } waiting(waiters_);
     for (;;) {
         uint32_t found = 0;
         int timeout = -1;

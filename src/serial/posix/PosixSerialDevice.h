@@ -111,6 +111,7 @@ class PosixSerialDevice final : public ISerialDevice {
     std::atomic<uint32_t> mask_{0};
     std::atomic<bool> txPending_{false};
     std::atomic<bool> outMayBeQueued_{true};
+    std::atomic<int> waiters_{0};  // threads inside Wait()
     std::atomic<bool> icountSupported_{true};
     int lastModem_ = -1;  // event thread only
 
