@@ -47,13 +47,13 @@ std::optional<std::uint8_t> ModelCodeOfName(std::string_view name) {
     return m->typeCode;
 }
 
-std::optional<ModuleConfig> ParseModuleSpec(std::string_view spec, std::string* error) {
+std::optional<ModuleConfig> ParseModuleArg(std::string_view text, std::string* error) {
     auto fail = [&](const std::string& why) -> std::optional<ModuleConfig> {
-        if (error) *error = "--module " + std::string(spec) + ": " + why;
+        if (error) *error = "--module " + std::string(text) + ": " + why;
         return std::nullopt;
     };
-    const std::size_t comma = spec.find(',');
-    const std::string_view head = spec.substr(0, comma);
+    const std::size_t comma = text.find(',');
+    const std::string_view head = text.substr(0, comma);
     const std::size_t at = head.find('@');
     if (at == std::string_view::npos) return fail("expected MODEL@ADDRESS, such as 16T@5");
     ModuleConfig c;
@@ -65,7 +65,7 @@ std::optional<ModuleConfig> ParseModuleSpec(std::string_view spec, std::string* 
     const std::optional<unsigned> address = ParseNumber(head.substr(at + 1), 1, 247);
     if (!address) return fail("the address must be a number from 1 to 247");
     c.address = static_cast<std::uint8_t>(*address);
-    std::string_view rest = comma == std::string_view::npos ? "" : spec.substr(comma + 1);
+    std::string_view rest = comma == std::string_view::npos ? "" : text.substr(comma + 1);
     while (comma != std::string_view::npos) {
         const std::size_t next = rest.find(',');
         const std::string_view item = rest.substr(0, next);
@@ -149,7 +149,7 @@ ParseResult ParseArgs(const std::vector<std::string>& args) {
         } else if (arg == "--module") {
             if (!value(&v)) return fail("--module needs MODEL@ADDRESS");
             std::string error;
-            const std::optional<ModuleConfig> m = ParseModuleSpec(v, &error);
+            const std::optional<ModuleConfig> m = ParseModuleArg(v, &error);
             if (!m) return fail(error);
             explicitModules.push_back(*m);
         } else if (arg == "--delay") {

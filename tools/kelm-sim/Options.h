@@ -43,7 +43,7 @@ std::vector<ModuleConfig> DemoModules();
 std::optional<std::uint8_t> ModelCodeOfName(std::string_view name);
 
 // Parses MODEL@ADDRESS[,format=CODE][,protocol=rtu|ascii].
-std::optional<ModuleConfig> ParseModuleSpec(std::string_view spec, std::string* error);
+std::optional<ModuleConfig> ParseModuleArg(std::string_view text, std::string* error);
 
 inline constexpr unsigned kMaxDelayMs = 10000;
 
