@@ -136,9 +136,13 @@ void TFMmain::BuildUi() {
     ToolBar1->setFixedHeight(kBarHeight);
     ToolBar1->setIconSize(QSize(20, 20));
     ToolBar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    ToolBar1->setStyleSheet(
-        QStringLiteral("QToolBar#ToolBar1 { background: #00ff00; border: 0; "
-                       "spacing: 2px; padding: 0; }"));
+    // Lime background through the palette: a style sheet would re-polish
+    // every button at start-up for one colour.
+    ToolBar1->setAutoFillBackground(true);
+    QPalette lime = ToolBar1->palette();
+    lime.setColor(QPalette::Window, QColor(0x00, 0xFF, 0x00));
+    lime.setColor(QPalette::Button, QColor(0x00, 0xFF, 0x00));
+    ToolBar1->setPalette(lime);
     ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
     addToolBar(Qt::TopToolBarArea, ToolBar1);
     auto makeButton = [this](const char* name, const QString& caption, int image) {
