@@ -189,19 +189,32 @@ void PosixSerialDevice::ResetInputLocked() {
     lost_ = false;
 }
 
-void PosixSerialDevice::FillLocked() {
-    if (fd_ < 0 || lost_ || !inRing_) return;
-    while (inSize_ < inCap_) {
-        // The free space from the tail to the end of the ring, or to the head.
-        const size_t tail = (inHead_ + inSize_) % inCap_;
-        const size_t room = tail >= inHead_ && inSize_ > 0 ? inCap_ - tail
-                            : inSize_ == 0                 ? inCap_ - tail
-                                                           : inHead_ - tail;
+void PosixSerialDevice::Fill(bool untilEmpty) {
+    // One filler at a time; the read itself runs without inMutex_, so that
+    // consumers take bytes while the tty is being read. The region read into
+    // lies outside the queued bytes, and consumers only ever free space.
+    std::lock_guard f(fillMutex_);
+    for (;;) {
+        size_t tail = 0, room = 0;
+        {
+            std::lock_guard in(inMutex_);
+            if (fd_ < 0 || lost_ || !inRing_) return;
+            if (inSize_ >= inCap_) {
+                ttyMayHoldMore_ = true;
+                return;
+            }
+            tail = (inHead_ + inSize_) % inCap_;
+            room = (inSize_ > 0 && tail < inHead_) ? inHead_ - tail : inCap_ - tail;
+        }
         const ssize_t r = ::read(fd_, inRing_.get() + tail, room);
+        const int e = errno;
+        std::lock_guard in(inMutex_);
         if (r > 0) {
             inSize_ += static_cast<size_t>(r);
             // A short read emptied the tty; new arrivals bring a new event.
-            if (static_cast<size_t>(r) < room) {
+            // The event wait reads on: the tty hands over what its buffer
+            // work has pending without another round through epoll.
+            if (static_cast<size_t>(r) < room && !untilEmpty) {
                 ttyMayHoldMore_ = false;
                 return;
             }
@@ -216,12 +229,11 @@ void PosixSerialDevice::FillLocked() {
             ttyMayHoldMore_ = false;
             return;
         }
-        if (errno == EINTR) continue;
-        if (IsLostErrno(errno)) lost_ = true;
+        if (e == EINTR) continue;
+        if (IsLostErrno(e)) lost_ = true;
         ttyMayHoldMore_ = false;
         return;  // EAGAIN: the tty is empty
     }
-    ttyMayHoldMore_ = true;
 }
 
 size_t PosixSerialDevice::TakeLocked(uint8_t* out, size_t n) {
@@ -233,7 +245,8 @@ size_t PosixSerialDevice::TakeLocked(uint8_t* out, size_t n) {
         inSize_ -= run;
         done += run;
     }
-    if (inSize_ == 0) inHead_ = 0;
+    // inHead_ stays where it is even when the queue runs empty: a fill may
+    // be reading into the place after the last byte right now.
     return done;
 }
 
@@ -358,12 +371,17 @@ bool PosixSerialDevice::ClearError(uint32_t* errors, TComStat* stat) {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
     uint32_t inq = 0;
+    bool fill = false;
     {
-        std::lock_guard in(inMutex_);
         // While an event wait runs it moves every arrival into the queue;
         // reading an empty tty here would only wait for the tty's own
         // buffer work. Without a waiter, or when the queue was full, look.
-        if (ttyMayHoldMore_ || (inSize_ == 0 && waiters_.load() == 0)) FillLocked();
+        std::lock_guard in(inMutex_);
+        fill = ttyMayHoldMore_ || (inSize_ == 0 && waiters_.load() == 0);
+    }
+    if (fill) Fill();
+    {
+        std::lock_guard in(inMutex_);
         if (inSize_ == 0 && !lost_) {
             int probe = 0;
             if (ioctl(fd_, FIONREAD, &probe) != 0 && IsLostErrno(errno)) lost_ = true;
@@ -399,13 +417,21 @@ bool PosixSerialDevice::ReadNow(uint8_t* buf, uint32_t n, uint32_t* got) {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
     if (n == 0) return true;
-    std::lock_guard in(inMutex_);
-    if (inSize_ == 0 && waiters_.load() == 0) FillLocked();
-    const size_t take = TakeLocked(buf, n);
-    if (take == 0 && lost_) return Fail(EIO), false;
-    *got = static_cast<uint32_t>(take);
+    bool fill = false;
+    {
+        std::lock_guard in(inMutex_);
+        fill = inSize_ == 0 && waiters_.load() == 0;
+    }
+    if (fill) Fill();
+    {
+        std::lock_guard in(inMutex_);
+        const size_t take = TakeLocked(buf, n);
+        if (take == 0 && lost_) return Fail(EIO), false;
+        *got = static_cast<uint32_t>(take);
+        fill = ttyMayHoldMore_;
+    }
     // Room was made: the tty may hold what did not fit before.
-    if (ttyMayHoldMore_) FillLocked();
+    if (fill) Fill();
     return true;
 }
 
@@ -436,9 +462,9 @@ bool PosixSerialDevice::Read(uint8_t* buf, uint32_t n, uint32_t* got) {
     const auto start = Clock::now();
     auto lastByte = start;
     while (*got < n) {
+        Fill();
         {
             std::lock_guard in(inMutex_);
-            FillLocked();
             const size_t took = TakeLocked(buf + *got, n - *got);
             *got += static_cast<uint32_t>(took);
             if (*got == n) break;
@@ -522,6 +548,7 @@ bool PosixSerialDevice::Purge(uint32_t flags) {
     else if (tx)
         r = tcflush(fd_, TCOFLUSH);
     if (rx) {
+        std::lock_guard f(fillMutex_);
         std::lock_guard in(inMutex_);
         inHead_ = inSize_ = 0;
         ttyMayHoldMore_ = false;
@@ -716,9 +743,9 @@ ISerialDevice::WaitStatus PosixSerialDevice::Wait(uint32_t* events) {
             std::shared_lock lock(rw_);
             if (fd_ < 0) return WaitStatus::Closed;
             uint32_t inq = 0;
+            Fill(true);
             {
                 std::lock_guard in(inMutex_);
-                FillLocked();
                 if (lost_) return WaitStatus::Lost;
                 inq = QueuedLocked();
             }

@@ -22,7 +22,8 @@
 // while it uses the descriptor; Close() signals cancelFd_ so that waited reads
 // and writes give up, then takes it exclusively. The event wait holds it only
 // around its bookkeeping, never while blocked. icountMutex_ guards the error
-// counter baselines; inMutex_ guards the input queue and lost_ (taken inside rw_).
+// counter baselines; inMutex_ guards the input queue's indexes and lost_ (taken
+// inside rw_); fillMutex_ lets one thread at a time read the tty into it.
 #include <linux/serial.h>
 
 #include <atomic>
@@ -81,9 +82,9 @@ class PosixSerialDevice final : public ISerialDevice {
   private:
     int Setup(int fd);
     // Moves what the tty holds into the input queue while there is room.
-    // Called with rw_ held (shared) and inMutex_ held. Sets lost_ when the
-    // tty has hung up.
-    void FillLocked();
+    // Called with rw_ held (shared), without inMutex_. Sets lost_ when the
+    // tty has hung up. untilEmpty: read on after a short read.
+    void Fill(bool untilEmpty = false);
     // Bytes queued: ours plus what the tty still holds. rw_ and inMutex_ held.
     uint32_t QueuedLocked();
     void ResetInputLocked();
@@ -115,6 +116,7 @@ class PosixSerialDevice final : public ISerialDevice {
     std::atomic<bool> icountSupported_{true};
     int lastModem_ = -1;  // event thread only
 
+    std::mutex fillMutex_;  // one reader of the tty at a time; taken before inMutex_
     std::mutex inMutex_;
     // The input queue: a ring of inCap_ bytes, inSize_ of them queued from
     // inHead_ on. Allocated at open.
