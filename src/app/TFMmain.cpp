@@ -78,6 +78,16 @@ TFMmain::TFMmain(IMessageBoxes* boxes, bool watchDevices, QWidget* parent)
         ownsApplicationExecutor_ = true;
     }
     ksComm1_ = std::make_unique<TksComm>(executor_.get());
+    // The settings ksComm1 keeps for the whole run; opening and the link
+    // check change only the port number and the line format.
+    ksComm1_->SetName("ksComm1");
+    ksComm1_->SetBufferInSize(8192);
+    ksComm1_->SetBufferOutSize(8192);
+    ksComm1_->SetTimeoutRead(0);
+    ksComm1_->SetTimeoutWrite(0);
+    ksComm1_->SetRS485Mode(false);
+    ksComm1_->SetUseMainThread(true);
+    ksComm1_->SetKeepConnection(false);
     IFrameSink& sink = *this;
     IStatusText& status = *this;
     IHostProtocol& protocol = *this;

@@ -87,6 +87,18 @@ TEST_F(MainWindow, LayoutNamesAndCaptions) {
     EXPECT_EQ(W().StatusBar()->objectName(), "StatusBar1");
     EXPECT_EQ(W().StatusBar()->geometry(), QRect(0, 606, 1114, 25));
 
+    // The component as the window configures it.
+    TksComm& c = W().ksComm1();
+    EXPECT_EQ(c.EnumPorts(), TksEnumPorts::epFullPresent);
+    EXPECT_EQ(c.StreamProtocol(), TStreamProtocol::spNone);
+    EXPECT_TRUE(c.UseMainThread()) << "receive events on the GUI thread";
+    EXPECT_FALSE(c.KeepConnection());
+    EXPECT_FALSE(c.RS485Mode());
+    EXPECT_EQ(c.BufferInSize(), 8192);
+    EXPECT_EQ(c.TimeoutRead(), 0u);
+    EXPECT_FALSE(c.Active());
+    EXPECT_TRUE(c.OnAfterReceive()) << "the receive handler is assigned";
+
     // The host panel's controls and defaults.
     Pnl_comset& h = Host();
     EXPECT_FALSE(h.Edit_COM_Num->isEnabled());
