@@ -217,7 +217,12 @@ void TFMmain::BuildUi() {
                      [this](bool on) { ToolButton_Scan->setEnabled(on); },
                      [this](int index, bool open) { SetPortNodeImage(index, open); },
                      [this] { StatusBar1->update(); },
-                     [this] { close(); }};
+                     [this] {
+                         // The port-loss question can come up over the scan
+                         // dialog; ending the program closes it too.
+                         if (TFMserching* d = ScanDialog()) d->reject();
+                         close();
+                     }};
     Pnl_comset_ = new Pnl_comset(hctx, PanelStack);
     PanelStack->addWidget(Pnl_comset_);
 

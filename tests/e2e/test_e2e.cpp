@@ -246,3 +246,23 @@ TEST_F(EndToEnd, PortLossQuestionWithCancel) {
     EXPECT_FALSE(W().ToolButton_Scan->isEnabled());
     EXPECT_TRUE(W().isVisible());
 }
+
+TEST_F(EndToEnd, PortLostDuringAScanEndsTheProgramOnOk) {
+    StartBus({module(11, 2)}, /*watchDevices=*/true);
+    OpenPort();
+    boxes_.answers.push_back(true);
+    bool dialogClosed = false;
+    WithScanDialog([&](TFMserching& d) {
+        d.findChild<QLineEdit*>("Edit_scan_time")->setText("500");
+        d.findChild<QPushButton*>("Btn_start")->click();
+        server_->Stop();
+        server_.reset();
+        VirtualPortDir::Unpublish(kCom);
+        ASSERT_TRUE(WaitUntil([&] { return !boxes_.boxes.empty(); }, 5000));
+        EXPECT_EQ(boxes_.boxes[0].text,
+                  QStringLiteral("主机串口丢失，需要手动重启，是否关闭程序？"));
+        dialogClosed = !d.isVisible();
+    });
+    EXPECT_TRUE(dialogClosed) << "OK closes the scan dialog with the window";
+    EXPECT_FALSE(W().isVisible());
+}
