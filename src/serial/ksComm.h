@@ -19,9 +19,10 @@
 //    against the dispatch thread when receive processing runs there; the GUI
 //    thread holds it in every operation that changes what receive processing
 //    reads. Open and close do not hold it while joining the threads, and the
-//    event thread never takes it. With UseMainThread False, a handler must
-//    not close the port from a thread other than the dispatch thread while
-//    holding the component in one of its own calls.
+//    event thread never takes it. With UseMainThread False, do not close the
+//    port from inside an event the component raises on the GUI thread during
+//    one of its own calls (a comm error of a send): the close would wait for
+//    a dispatch thread that waits for that call to release the lock.
 //  - Closing from the GUI thread while the dispatch thread waits for the GUI
 //    thread withdraws the pending call (stop request) and joins; closing from
 //    inside a handler of receive processing detaches the dispatch thread
