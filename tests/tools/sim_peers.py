@@ -243,7 +243,7 @@ def test_device():
     check(attrs[4] == termios.B19200 and not attrs[2] & termios.CSTOPB,
           "the simulator set 19200 and one stop bit on the tty")
 
-    def exchange(frame, wait=0.5):
+    def exchange(frame, wait=2.0):  # returns as soon as the reply has ended
         termios.tcflush(master, termios.TCIFLUSH)
         os.write(master, frame)
         got = b""
