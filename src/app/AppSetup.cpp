@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFontDatabase>
 
 #include "app/Pictures.h"
 
@@ -15,6 +16,17 @@ void DeclareFonts() {
     QFont::insertSubstitutions(
         QStringLiteral("Times New Roman"),
         QStringList{QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif")} + cjk);
+}
+
+QStringList WindowFontFamilies() {
+    QStringList families;
+    for (const QString& f :
+         {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei"),
+          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("AR PL UMing CN")})
+        if (QFontDatabase::hasFamily(f)) families << f;
+    // Nothing installed: keep the name, the substitutions still apply.
+    if (families.isEmpty()) families << QStringLiteral("SimSun");
+    return families;
 }
 
 void ConfigureApplication(QApplication& app) {

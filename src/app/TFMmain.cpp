@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/AppSetup.h"
 #include "app/DeviceChangeNotifier.h"
 #include "app/Pictures.h"
 #include "app/QtMessageBoxes.h"
@@ -134,8 +135,7 @@ void TFMmain::BuildUi() {
     setFixedSize(kClientWidth, kClientHeight);
 
     QFont f = font();
-    f.setFamilies(
-        {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("WenQuanYi Micro Hei")});
+    f.setFamilies(WindowFontFamilies());
     f.setPixelSize(16);
     setFont(f);
 
