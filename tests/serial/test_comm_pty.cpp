@@ -451,6 +451,32 @@ TEST_F(CommPty, ReceiveOnTheDispatchThreadWithoutTheGuiThread) {
     EXPECT_TRUE(got == sent) << got.size() << " of " << sent.size();
 }
 
+TEST_F(CommPty, CloseFromAHandlerOnTheDispatchThread) {
+    com->SetUseMainThread(false);
+    std::atomic<int> calls{0}, offGuiCloses{0};
+    // OnClose runs on the closing thread here: count it atomically.
+    com->SetOnClose([&](TksComponent*) { ++offGuiCloses; });
+    com->SetOnAfterReceive([&](TksBaseIO* c, const uint8_t*, uint32_t) {
+        ++calls;
+        c->SetActive(false);  // from the dispatch thread itself
+    });
+    com->SetActive(true);
+    WriteAll(pty.MasterFd(), "bye", 3);
+    ASSERT_TRUE(ex.RunUntil([&] { return offGuiCloses.load() == 1; }, 2000ms));
+    EXPECT_FALSE(com->Active());
+    WriteAll(pty.MasterFd(), "more", 4);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(calls.load(), 1);
+    // It opens again and delivers.
+    com->SetOnAfterReceive([&](TksBaseIO*, const uint8_t*, uint32_t) { ++calls; });
+    com->SetActive(true);
+    WriteAll(pty.MasterFd(), "again", 5);
+    EXPECT_TRUE(ex.RunUntil([&] { return calls.load() >= 2; }, 2000ms));
+    com->SetActive(false);
+    EXPECT_EQ(offGuiCloses.load(), 2);
+    com->SetOnClose(nullptr);
+}
+
 TEST_F(CommPty, RS485DirectionIsDrivenByTheComponentOnAPty) {
     com->SetRS485Mode(true);
     com->SetActive(true);
