@@ -189,7 +189,7 @@ void PosixSerialDevice::ResetInputLocked() {
     lost_ = false;
 }
 
-void PosixSerialDevice::Fill(bool untilEmpty) {
+void PosixSerialDevice::Fill() {
     // One filler at a time; the read itself runs without inMutex_, so that
     // consumers take bytes while the tty is being read. The region read into
     // lies outside the queued bytes, and consumers only ever free space.
@@ -212,9 +212,8 @@ void PosixSerialDevice::Fill(bool untilEmpty) {
         if (r > 0) {
             inSize_ += static_cast<size_t>(r);
             // A short read emptied the tty; new arrivals bring a new event.
-            // The event wait reads on: the tty hands over what its buffer
-            // work has pending without another round through epoll.
-            if (static_cast<size_t>(r) < room && !untilEmpty) {
+            // (Reading on would make the tty wait for its own buffer work.)
+            if (static_cast<size_t>(r) < room) {
                 ttyMayHoldMore_ = false;
                 return;
             }
@@ -743,7 +742,7 @@ ISerialDevice::WaitStatus PosixSerialDevice::Wait(uint32_t* events) {
             std::shared_lock lock(rw_);
             if (fd_ < 0) return WaitStatus::Closed;
             uint32_t inq = 0;
-            Fill(true);
+            Fill();
             {
                 std::lock_guard in(inMutex_);
                 if (lost_) return WaitStatus::Lost;

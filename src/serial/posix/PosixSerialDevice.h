@@ -81,10 +81,10 @@ class PosixSerialDevice final : public ISerialDevice {
 
   private:
     int Setup(int fd);
-    // Moves what the tty holds into the input queue while there is room.
-    // Called with rw_ held (shared), without inMutex_. Sets lost_ when the
-    // tty has hung up. untilEmpty: read on after a short read.
-    void Fill(bool untilEmpty = false);
+    // Moves what the tty holds into the input queue while there is room,
+    // up to the first short read. Called with rw_ held (shared), without
+    // inMutex_. Sets lost_ when the tty has hung up.
+    void Fill();
     // Bytes queued: ours plus what the tty still holds. rw_ and inMutex_ held.
     uint32_t QueuedLocked();
     void ResetInputLocked();
