@@ -3,6 +3,7 @@
 // driver events, and reads back what was written and which purges ran.
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,7 +27,11 @@ class FakeSerialDevice final : public ISerialDevice {
         int writeError = 0;  // a write fails with this code when not 0
         std::vector<uint32_t> purges;
         std::vector<uint32_t> escapes;
-        int clearErrorCalls = 0;
+        std::vector<TDCB> applied;
+        bool dsr = false, dtr = false, rts = false;
+        uint32_t readLimit = UINT32_MAX;  // a waited read delivers at most this many
+        // Runs after a line change is recorded, without the mutex held.
+        std::function<void(uint32_t)> onEscape;
     };
 
     explicit FakeSerialDevice(std::shared_ptr<Script> s) : s_(std::move(s)) {}
@@ -57,7 +62,11 @@ class FakeSerialDevice final : public ISerialDevice {
     }
     TksHandle NativeHandle() const override { return IsOpen() ? 42 : kInvalidHandle; }
     std::string ErrorText(int code) const override { return "error " + std::to_string(code); }
-    bool ApplyDcb(const TDCB&) override { return true; }
+    bool ApplyDcb(const TDCB& dcb) override {
+        std::lock_guard l(s_->mutex);
+        s_->applied.push_back(dcb);
+        return true;
+    }
     bool ReadDcb(TDCB&) override { return true; }
     bool SetupQueues(uint32_t, uint32_t) override { return true; }
     bool SetTimeouts(const TCommTimeouts&) override { return true; }
@@ -65,7 +74,6 @@ class FakeSerialDevice final : public ISerialDevice {
     bool SetRs485(bool) override { return false; }
     bool ClearError(uint32_t* errors, TComStat* stat) override {
         std::lock_guard l(s_->mutex);
-        ++s_->clearErrorCalls;
         if (!s_->open) return false;
         if (errors) *errors = s_->errors;
         s_->errors = 0;
@@ -83,7 +91,14 @@ class FakeSerialDevice final : public ISerialDevice {
         s_->input.erase(0, *got);
         return true;
     }
-    bool Read(uint8_t* buf, uint32_t n, uint32_t* got) override { return ReadNow(buf, n, got); }
+    bool Read(uint8_t* buf, uint32_t n, uint32_t* got) override {
+        uint32_t limit;
+        {
+            std::lock_guard l(s_->mutex);
+            limit = s_->readLimit;
+        }
+        return ReadNow(buf, std::min(n, limit), got) && *got == n;
+    }
     bool Write(const uint8_t* buf, uint32_t n, uint32_t* written, int* lastError) override {
         std::lock_guard l(s_->mutex);
         if (s_->writeError != 0) {
@@ -102,13 +117,21 @@ class FakeSerialDevice final : public ISerialDevice {
         return true;
     }
     bool Escape(uint32_t f) override {
-        std::lock_guard l(s_->mutex);
-        s_->escapes.push_back(f);
+        std::function<void(uint32_t)> hook;
+        {
+            std::lock_guard l(s_->mutex);
+            s_->escapes.push_back(f);
+            if (f == SETDTR || f == CLRDTR) s_->dtr = f == SETDTR;
+            if (f == SETRTS || f == CLRRTS) s_->rts = f == SETRTS;
+            hook = s_->onEscape;
+        }
+        if (hook) hook(f);
         return true;
     }
     bool ModemStatus(uint32_t* status) override {
-        *status = 0;
-        return IsOpen();
+        std::lock_guard l(s_->mutex);
+        *status = s_->dsr ? MS_DSR_ON : 0;
+        return s_->open;
     }
     bool TransmitChar(uint8_t ch) override {
         uint32_t w;

@@ -3,9 +3,6 @@
 kelm_add_gtest(test_enum_ports LABEL ports
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_enum_ports.cpp
   LIBS kelm_serial)
-kelm_add_gtest(test_enum_virtual LABEL ports
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_enum_virtual.cpp
-  LIBS kelm_serial)
 if(TARGET kelm-ports)
   kelm_add_gtest(test_enum_tool LABEL ports
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_enum_tool.cpp
@@ -18,7 +15,4 @@ kelm_add_gtest(test_processor LABEL ports
   LIBS kelm_serial)
 kelm_add_gtest(test_lineutils LABEL ports
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_lineutils.cpp
-  LIBS kelm_serial)
-kelm_add_gtest(test_lineutils_pnp LABEL ports
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_lineutils_pnp.cpp
   LIBS kelm_serial)

@@ -35,6 +35,12 @@ class CommScripted : public ::testing::Test {
             received.append(reinterpret_cast<const char*>(b), n);
         });
     }
+    // Changes the script under its lock.
+    template <class F>
+    void Edit(F f) {
+        std::lock_guard l(script->mutex);
+        f(*script);
+    }
     struct Err {
         uint32_t code, sys;
         uint8_t state;
@@ -70,10 +76,7 @@ TEST_F(CommScripted, QueueLargerThanTheBufferIsDeliveredInChunksOfOneEvent) {
 TEST_F(CommScripted, LineErrorsAreReportedAndTheBytesStayQueued) {
     Receive();
     com->SetActive(true);
-    {
-        std::lock_guard l(script->mutex);
-        script->errors = CE_FRAME | CE_RXPARITY;
-    }
+    Edit([](auto& s) { s.errors = CE_FRAME | CE_RXPARITY; });
     fake->PushInput("hello");
     ASSERT_TRUE(ex.RunUntil([&] { return errors.size() == 1; }, 2000ms));
     EXPECT_EQ(errors[0], (Err{CE_FRAME | CE_RXPARITY, 0, 0}));
@@ -86,10 +89,7 @@ TEST_F(CommScripted, LineErrorsAreReportedAndTheBytesStayQueued) {
 
     // A handler asking for it clears all buffers.
     flushOnError = true;
-    {
-        std::lock_guard l(script->mutex);
-        script->errors = CE_OVERRUN;
-    }
+    Edit([](auto& s) { s.errors = CE_OVERRUN; });
     fake->PushInput("lost");
     ASSERT_TRUE(ex.RunUntil([&] { return errors.size() == 2; }, 2000ms));
     std::lock_guard l(script->mutex);
@@ -102,10 +102,7 @@ TEST_F(CommScripted, AllFiveErrorFlagsCloseThePortLikeALostOne) {
     com->NotifyAdd(MakeNotifyEvent(this, 1, [this](TksComponent*, int c) { codes.push_back(c); }));
     com->SetActive(true);
     codes.clear();
-    {
-        std::lock_guard l(script->mutex);
-        script->errors = CE_PORT_LOST;
-    }
+    Edit([](auto& s) { s.errors = CE_PORT_LOST; });
     fake->PushInput("x");
     ASSERT_TRUE(ex.RunUntil([&] { return !com->Active(); }, 2000ms));
     EXPECT_EQ(closes, 1);
@@ -119,17 +116,11 @@ TEST_F(CommScripted, AllFiveErrorFlagsCloseThePortLikeALostOne) {
 
 TEST_F(CommScripted, AFailedWriteIsACommErrorNotAnException) {
     com->SetActive(true);
-    {
-        std::lock_guard l(script->mutex);
-        script->writeError = 5;  // EIO
-    }
+    Edit([](auto& s) { s.writeError = 5; });  // EIO
     EXPECT_NO_THROW(com->SendString("abc"));
     EXPECT_EQ(errors, (std::vector<Err>{{0, 5, 0}}));
     EXPECT_EQ(com->TotalSent(), 0u);
-    {
-        std::lock_guard l(script->mutex);
-        script->writeError = 0;
-    }
+    Edit([](auto& s) { s.writeError = 0; });
     com->SendString("abc");
     com->SendData(reinterpret_cast<const uint8_t*>("de"), 2);
     com->SendAheadChar(0x146);
@@ -250,14 +241,10 @@ TEST(CommDefaults, PropertyDefaultsAndDcbFlagMasks) {
     c.SetRS485Mode(false);
     EXPECT_EQ(cfg.dcb.Flags, dcbFlagProtocolHardware | DCB_fParity);
 
-    c.SetByteSize(3);
-    EXPECT_EQ(c.ByteSize(), 8);
-    c.SetByteSize(7);
-    EXPECT_EQ(c.ByteSize(), 7);
-    c.SetByteSize(9);
-    EXPECT_EQ(c.ByteSize(), 8);
-    c.SetByteSize(4);
-    EXPECT_EQ(c.ByteSize(), 4);
+    for (auto [in, kept] : {std::pair{3, 8}, {7, 7}, {9, 8}, {4, 4}}) {
+        c.SetByteSize(static_cast<uint8_t>(in));
+        EXPECT_EQ(c.ByteSize(), kept) << in;
+    }
     c.SetStopBits(TStopBits::sbTwo);
     EXPECT_EQ(cfg.dcb.StopBits, 2);
     c.SetEventChar('\x7E');

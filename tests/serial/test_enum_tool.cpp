@@ -1,5 +1,4 @@
 // kelm-ports lists a virtual port that a test publishes.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,6 +8,7 @@
 #include <filesystem>
 
 #include "serial/VirtualPortDir.h"
+#include "serial/posix/Pty.h"
 
 namespace fs = std::filesystem;
 
@@ -30,21 +30,17 @@ TEST(KelmPorts, ListsAPublishedVirtualPort) {
     const fs::path dir = fs::temp_directory_path() / ("kelm-tool-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     ::setenv("KELM_PORTS_DIR", dir.c_str(), 1);
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    char slave[128];
-    ASSERT_EQ(::ptsname_r(master, slave, sizeof slave), 0);
+    kelm::posix::Pty pty;
+    const std::string slave = pty.SlavePath();
     ASSERT_TRUE(kelm::VirtualPortDir::Publish(177, slave));
 
     const std::string link = (dir / "COM177").string();
-    EXPECT_THAT(RunTool(""), ::testing::HasSubstr("177\tCOM177 (virtual port, " +
-                                                  std::string(slave) + ")\t" + link + "\n"));
+    EXPECT_THAT(RunTool(""),
+                ::testing::HasSubstr("177\tCOM177 (virtual port, " + slave + ")\t" + link + "\n"));
     EXPECT_THAT(RunTool("--mode quick"), ::testing::HasSubstr("177\tCOM177\t" + link + "\n"));
     EXPECT_THAT(RunTool("--mode bogus"), ::testing::HasSubstr("unknown mode"));
 
-    ::close(master);  // the pty goes away: gone from the present list
+    pty.CloseMaster();  // the pty goes away: gone from the present list
     EXPECT_THAT(RunTool(""), ::testing::Not(::testing::HasSubstr("COM177")));
     ::unsetenv("KELM_PORTS_DIR");
     fs::remove_all(dir);

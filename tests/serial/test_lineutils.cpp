@@ -1,7 +1,9 @@
 // Line utilities on real pseudo-terminals: direct reads, the polling waits on
 // closed and open ports, modem line requests a pty refuses, the
-// configuration record, the device connection test, the configuration dialog
-// and handle adoption.
+// configuration record, the device connection test and handle adoption.
+// Then the identification exchange and the connection test against a
+// scripted device with modem lines (a pty has none): the line sequence, the
+// identification bytes kept, and the settings and trace states restored.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,15 +17,16 @@
 #include <sstream>
 #include <thread>
 
-#include "serial/LoopExecutor.h"
+#include "FakeSerialDevice.h"
+#include "SerialTestSupport.h"
 #include "serial/VirtualPortDir.h"
-#include "serial/ksComm.h"
 #include "serial/ksProcessorStreamLog.h"
-#include "serial/posix/Pty.h"
 
 namespace fs = std::filesystem;
 using namespace kelm;
 using namespace std::chrono_literals;
+using namespace kelm::test;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 namespace {
@@ -212,20 +215,17 @@ TEST_F(LineUtils, SaveThenLoadRestoresPortDcbAndTimeouts) {
         .write(reinterpret_cast<const char*>(rec), 49);
     other.LoadConfig(TksRegRoot::CurrentUser, "Software\\KELM\\Test", "Port");
     EXPECT_EQ(std::memcmp(&other.CommTimeouts(), &five, sizeof five), 0);
-}
 
-TEST_F(LineUtils, LoadWhileOpenReopensAndAppliesAtOnce) {
-    comm_->SetBaudRate(4800);
-    comm_->SaveConfig(TksRegRoot::CurrentUser, "k", "v");
+    // Loaded while open: reopened with the record applied at once.
     comm_->SetBaudRate(19200);
     comm_->SetActive(true);
     std::vector<int> codes;
     const auto listener =
         MakeNotifyEvent(this, 1, [&](TksComponent*, int c) { codes.push_back(c); });
     comm_->NotifyAdd(listener);
-    comm_->LoadConfig(TksRegRoot::CurrentUser, "k", "v");
+    comm_->LoadConfig(TksRegRoot::CurrentUser, "Software\\KELM\\Test", "Port");
     EXPECT_TRUE(comm_->Active());
-    EXPECT_EQ(comm_->BaudRate(), 4800u);
+    EXPECT_EQ(comm_->BaudRate(), 9600u);
     EXPECT_THAT(codes, ::testing::ElementsAre(csClosed, csOpened, csDeviceIdChanged));
     comm_->NotifyDelete(listener);
 }
@@ -280,32 +280,6 @@ TEST_F(LineUtils, StoreFailuresAreFatalErrors) {
     EXPECT_TRUE(told);
 }
 
-TEST_F(LineUtils, ConfigDialogAppliesWhatTheUserConfirms) {
-    comm_->SetActive(true);
-    comm_->ConfigDialog();  // no dialog registered: nothing changes
-    EXPECT_EQ(comm_->BaudRate(), 19200u);
-    std::string shownFor;
-    comm_->SetConfigDialogProvider([&](const std::string& port, TCommConfig& cfg) {
-        shownFor = port;
-        cfg.dcb.BaudRate = 4800;
-        cfg.dcb.Flags = (cfg.dcb.Flags & dcbFlagProtocolCLEAR) | dcbFlagProtocolXOnXOff;
-        return false;  // cancelled
-    });
-    comm_->ConfigDialog();
-    EXPECT_EQ(shownFor, (root_ / "ports/COM77").string());
-    EXPECT_EQ(comm_->BaudRate(), 19200u);
-    EXPECT_EQ(comm_->StreamProtocol(), TStreamProtocol::spNone);
-    comm_->SetConfigDialogProvider([&](const std::string&, TCommConfig& cfg) {
-        cfg.dcb.BaudRate = 4800;
-        cfg.dcb.Flags = (cfg.dcb.Flags & dcbFlagProtocolCLEAR) | dcbFlagProtocolXOnXOff;
-        return true;
-    });
-    comm_->ConfigDialog();
-    EXPECT_EQ(comm_->BaudRate(), 4800u);
-    EXPECT_EQ(comm_->StreamProtocol(), TStreamProtocol::spXonXoff);
-    EXPECT_FALSE(comm_->RS485Mode());
-}
-
 TEST_F(LineUtils, SetExtHandleAdoptsAnOpenDescriptor) {
     comm_->SetExtHandle(kInvalidHandle);
     comm_->SetExtHandle(0);
@@ -316,11 +290,106 @@ TEST_F(LineUtils, SetExtHandleAdoptsAnOpenDescriptor) {
     ASSERT_TRUE(comm_->Active());
     EXPECT_EQ(comm_->Handle(), fd);
     comm_->SendString("ok");
-    pollfd p{pty_.MasterFd(), POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 2000), 1);
-    char buf[2];
-    EXPECT_EQ(::read(pty_.MasterFd(), buf, 2), 2);
-    EXPECT_EQ(std::string(buf, 2), "ok");
+    EXPECT_EQ(ReadMaster(pty_.MasterFd(), 2), "ok");
     comm_->SetExtHandle(kInvalidHandle);  // ignored: the port stays open
     EXPECT_TRUE(comm_->Active());
+}
+
+namespace {
+
+class Pnp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        script->dsr = true;
+        comm = std::make_unique<TksComm>(&ex, std::make_unique<FakeSerialDevice>(script));
+        comm->SetLog(&log);
+        comm->SetBaudRate(19200);
+        comm->SetTraceStates(TTraceStates{TTraceState::tsBreak});
+    }
+    // Answers with bytes after the nth time RTS is raised while DTR is up
+    // (after the DTR/RTS cycles of the exchange).
+    void AnswerAt(int nth, const std::string& bytes) {
+        auto count = std::make_shared<int>(0);
+        auto s = script;
+        std::lock_guard l(script->mutex);
+        script->onEscape = [s, count, nth, bytes](uint32_t fn) {
+            std::lock_guard l(s->mutex);
+            if (fn == SETRTS && s->dtr && ++*count == nth) s->input += bytes;
+        };
+    }
+    void ExpectRestored() {
+        EXPECT_TRUE(comm->TraceStates() == TTraceStates{TTraceState::tsBreak});
+        // The component's lock is never taken while the device's is held.
+        std::lock_guard lock(script->mutex);
+        ASSERT_GE(script->applied.size(), 2u);
+        bool sawWork = false;
+        for (const auto& d : script->applied)
+            sawWork |= d.BaudRate == 1200 && d.ByteSize == 7 && d.Parity == 0 && d.StopBits == 0;
+        EXPECT_TRUE(sawWork);
+        EXPECT_EQ(script->applied.back().BaudRate, 19200u);  // the kept settings, sent last
+        EXPECT_EQ(script->applied.back().ByteSize, 8);
+    }
+
+    LoopExecutor ex;
+    std::ostringstream text;
+    TksStreamLog log{text};
+    std::shared_ptr<FakeSerialDevice::Script> script = std::make_shared<FakeSerialDevice::Script>();
+    std::unique_ptr<TksComm> comm;
+};
+
+}  // namespace
+
+TEST_F(Pnp, ConnectionTestRaisesRtsWhenDsrAnswersAndFailsWithoutDsr) {
+    comm->SetActive(true);
+    script->escapes.clear();
+    comm->InitDeviceConnect();
+    EXPECT_THAT(script->escapes, ElementsAre(SETDTR, CLRRTS, SETRTS));
+    EXPECT_THAT(script->purges, ::testing::Contains(0x0Fu));
+    EXPECT_THAT(text.str(), ::testing::HasSubstr("The device connection was succesful tested"));
+    comm->SetActive(false);
+    // Without DSR the exchange is a fatal error and leaves the port open.
+    script->dsr = false;
+    EXPECT_THROW(comm->GetPNPDeviceString(), EksError);
+    EXPECT_TRUE(comm->Active());
+    EXPECT_TRUE(script->dtr);
+    EXPECT_FALSE(script->rts);
+}
+
+TEST_F(Pnp, IdentificationMarkersCyclesAndRestoredSettings) {
+    // In parentheses: ends at the first closing one; closed before, closed after.
+    AnswerAt(1, std::string("(\x01\x24PNP0501)more", 15));
+    EXPECT_EQ(comm->GetPNPDeviceString(), std::string("(\x01\x24PNP0501)", 11));
+    ExpectRestored();
+    EXPECT_FALSE(comm->Active());
+    // After the second cycle with the other markers; open before, reopened after.
+    comm->SetActive(true);
+    AnswerAt(2, std::string("\x08KELM\x09\x09", 7));
+    EXPECT_EQ(comm->GetPNPDeviceString(), std::string("\x08KELM\x09", 6));
+    ExpectRestored();
+    EXPECT_TRUE(comm->Active());
+    comm->SetActive(false);
+    // Any other first byte, or silence, gives nothing.
+    AnswerAt(1, "A(x)");
+    EXPECT_EQ(comm->GetPNPDeviceString(), "");
+    ExpectRestored();
+    {
+        std::lock_guard l(script->mutex);
+        script->onEscape = nullptr;
+        script->applied.clear();
+    }
+    EXPECT_EQ(comm->GetPNPDeviceString(), "");
+    ExpectRestored();
+}
+
+// Regression: a read the driver cut short once reported a full buffer.
+TEST_F(Pnp, DirectReadsCutShortReportWhatArrived) {
+    comm->SetActive(true);
+    script->input = "abcdef";
+    script->readLimit = 2;  // the driver gives fewer bytes than it said it had
+    uint8_t buf[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+    EXPECT_EQ(comm->ReadMax(buf, 8), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "abx");
+    EXPECT_EQ(comm->ReadString(), "cd");  // not "cd" plus four NULs
+    script->readLimit = UINT32_MAX;
+    EXPECT_EQ(comm->ReadString(), "ef");
 }

@@ -1,6 +1,7 @@
 // The small parts of the serial library: the loop executor and its
 // synchronised calls, the listener list, the timer, the device list, the
-// terminal, log formatting, fatal errors and the DCB to termios translation.
+// terminal, log formatting, fatal errors, the DCB to termios translation,
+// the data processor hooks and the monitor controls.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,42 +15,13 @@ namespace {
 
 // ---------------------------------------------------------------- executor
 
-TEST(LoopExecutor, SynchronizeRunsOnTheGuiThreadAndWaits) {
+TEST(LoopExecutor, SynchronizeRunsOnTheGuiThreadWaitsAndPassesExceptions) {
     LoopExecutor ex;
     std::thread::id ranOn;
-    std::atomic<bool> returned{false};
+    std::atomic<bool> returned{false}, caught{false};
     std::thread worker([&] {
-        const bool ran = ex.Synchronize([&] { ranOn = std::this_thread::get_id(); });
-        EXPECT_TRUE(ran);
+        EXPECT_TRUE(ex.Synchronize([&] { ranOn = std::this_thread::get_id(); }));
         returned = true;
-    });
-    EXPECT_TRUE(ex.RunUntil([&] { return returned.load(); }, 2000ms));
-    worker.join();
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
-    // On the GUI thread itself it runs at once.
-    bool inline_ran = false;
-    EXPECT_TRUE(ex.Synchronize([&] { inline_ran = true; }));
-    EXPECT_TRUE(inline_ran);
-}
-
-TEST(LoopExecutor, StopWithdrawsACallTheGuiThreadHasNotTaken) {
-    LoopExecutor ex;
-    std::atomic<int> runs{0};
-    std::atomic<int> result{-1};
-    std::jthread worker(
-        [&](std::stop_token st) { result = ex.Synchronize([&] { ++runs; }, st) ? 1 : 0; });
-    std::this_thread::sleep_for(50ms);  // the call is queued, the loop does not run
-    worker.request_stop();
-    worker.join();  // returns without the GUI thread serving the call
-    EXPECT_EQ(result.load(), 0);
-    ex.RunFor(50ms);
-    EXPECT_EQ(runs.load(), 0);
-}
-
-TEST(LoopExecutor, ExceptionsReachTheWaitingThread) {
-    LoopExecutor ex;
-    std::atomic<bool> caught{false};
-    std::thread worker([&] {
         try {
             ex.Synchronize([] { throw std::runtime_error("boom"); });
         } catch (const std::runtime_error& e) {
@@ -58,6 +30,24 @@ TEST(LoopExecutor, ExceptionsReachTheWaitingThread) {
     });
     EXPECT_TRUE(ex.RunUntil([&] { return caught.load(); }, 2000ms));
     worker.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    bool inline_ran = false;  // on the GUI thread itself it runs at once
+    EXPECT_TRUE(ex.Synchronize([&] { inline_ran = true; }));
+    EXPECT_TRUE(inline_ran);
+}
+
+TEST(LoopExecutor, StopWithdrawsACallTheGuiThreadHasNotTaken) {
+    LoopExecutor ex;
+    std::atomic<int> runs{0}, result{-1};
+    std::jthread worker(
+        [&](std::stop_token st) { result = ex.Synchronize([&] { ++runs; }, st) ? 1 : 0; });
+    std::this_thread::sleep_for(50ms);  // the call is queued, the loop does not run
+    worker.request_stop();
+    worker.join();  // returns without the GUI thread serving the call
+    EXPECT_EQ(result.load(), 0);
+    ex.RunFor(50ms);
+    EXPECT_EQ(runs.load(), 0);
 }
 
 TEST(LoopExecutor, PostedCallsRunInOrderFromManyThreads) {
@@ -78,7 +68,7 @@ TEST(LoopExecutor, PostedCallsRunInOrderFromManyThreads) {
     }
 }
 
-TEST(LoopExecutor, TimersRepeatUntilDisabledAndIntervalZeroNeverFires) {
+TEST(Timers, RepeatUntilDisabledIntervalZeroNeverFiresAndExceptionsAreSwallowed) {
     LoopExecutor ex;
     auto t = ex.CreateTimer();
     int ticks = 0;
@@ -87,23 +77,11 @@ TEST(LoopExecutor, TimersRepeatUntilDisabledAndIntervalZeroNeverFires) {
         if (++ticks == 3) t->SetEnabled(false);
     });
     t->SetEnabled(true);
-    ex.RunFor(100ms);
-    EXPECT_EQ(ticks, 3);
-    EXPECT_FALSE(t->Enabled());
-
     auto zero = ex.CreateTimer();
-    int zeroTicks = 0;
     zero->SetInterval(0);
-    zero->SetOnTimer([&] { ++zeroTicks; });
+    zero->SetOnTimer([&] { ticks += 100; });
     zero->SetEnabled(true);
-    ex.RunFor(30ms);
-    EXPECT_EQ(zeroTicks, 0);
-}
 
-// ------------------------------------------------------------------ TksTimer
-
-TEST(TksTimer, FiresOnItsThreadAndStopsFromItsOwnHandler) {
-    LoopExecutor ex;
     TksTimer timer(&ex);
     EXPECT_TRUE(timer.Enabled());
     EXPECT_EQ(timer.Interval(), 1000u);
@@ -113,18 +91,11 @@ TEST(TksTimer, FiresOnItsThreadAndStopsFromItsOwnHandler) {
         EXPECT_EQ(sender, &timer);
         EXPECT_TRUE(ex.IsGuiThread());
         ++calls;
-        sender->SetEnabled(false);
+        sender->SetEnabled(false);  // stops from its own handler
     });
-    ex.RunFor(60ms);
-    EXPECT_EQ(calls, 1);
-
     TksTimer never(&ex);
     never.SetInterval(0);
-    never.SetOnTimer([&](TksTimer*) { ++calls; });
-    ex.RunFor(30ms);
-    EXPECT_EQ(calls, 1);
-
-    // An exception in the handler is swallowed; the timer goes on.
+    never.SetOnTimer([&](TksTimer*) { calls += 100; });
     int throws = 0;
     TksTimer thrower(&ex);
     thrower.SetInterval(5);
@@ -132,8 +103,11 @@ TEST(TksTimer, FiresOnItsThreadAndStopsFromItsOwnHandler) {
         ++throws;
         throw std::runtime_error("x");
     });
-    ex.RunFor(40ms);
-    EXPECT_GE(throws, 2);
+    ex.RunFor(100ms);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(t->Enabled());
+    EXPECT_EQ(calls, 1);
+    EXPECT_GE(throws, 2);  // the timer goes on
 }
 
 // ------------------------------------------------------------ listener list
@@ -143,39 +117,32 @@ struct Listener {
     std::vector<int> codes;
 };
 
-TEST(TksNotifyList, SameHandlerAndTargetIsOneEntry) {
+TEST(TksNotifyList, OneEntryPerHandlerAndTargetAndSelfRemovalDuringACall) {
     Listener a, b;
     TksNotifyList list;
     list.Call(nullptr, 1);  // empty: nothing
     list.AddUnique(MakeNotifyEvent(&a, &Listener::OnNotify));
     list.AddUnique(MakeNotifyEvent(&a, &Listener::OnNotify));
-    EXPECT_EQ(list.Count(), 1);
     list.AddUnique(MakeNotifyEvent(&b, &Listener::OnNotify));
     EXPECT_EQ(list.Count(), 2);
     EXPECT_EQ(list.IndexOf(MakeNotifyEvent(&b, &Listener::OnNotify)), 1);
     list.Call(nullptr, 3);
-    EXPECT_EQ(a.codes, (std::vector<int>{3}));
-    EXPECT_EQ(b.codes, (std::vector<int>{3}));
     list.DeleteEqual(MakeNotifyEvent(&a, &Listener::OnNotify));
-    EXPECT_EQ(list.Count(), 1);
     EXPECT_EQ(list.IndexOf(MakeNotifyEvent(&a, &Listener::OnNotify)), -1);
     list.Call(nullptr, 2);
     EXPECT_EQ(a.codes, (std::vector<int>{3}));
     EXPECT_EQ(b.codes, (std::vector<int>{3, 2}));
-}
 
-TEST(TksNotifyList, AListenerMayRemoveItselfDuringACall) {
-    TksNotifyList list;
+    TksNotifyList selfish;
     int calls = 0;
-    auto self = MakeNotifyEvent(&list, 7, [&](TksComponent*, int) {
+    selfish.Add(MakeNotifyEvent(&selfish, 7, [&](TksComponent*, int) {
         ++calls;
-        list.DeleteEqual(MakeNotifyEvent(&list, 7, nullptr));
-    });
-    list.Add(self);
-    list.Add(MakeNotifyEvent(&calls, 8, [&](TksComponent*, int) { ++calls; }));
-    list.Call(nullptr, 1);  // both entries present at the start are called
+        selfish.DeleteEqual(MakeNotifyEvent(&selfish, 7, nullptr));
+    }));
+    selfish.Add(MakeNotifyEvent(&calls, 8, [&](TksComponent*, int) { ++calls; }));
+    selfish.Call(nullptr, 1);  // both entries present at the start are called
     EXPECT_EQ(calls, 2);
-    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(selfish.Count(), 1);
 }
 
 // ----------------------------------------------------- base: list, log, errors
@@ -200,7 +167,7 @@ TEST(TksBaseIO, DeviceListLookups) {
     ListPort(com, 3, "/dev/null3");
     ASSERT_EQ(com.DeviceCount(), 2);
     EXPECT_EQ(com.GetDevice(0)->Data, 3);
-    EXPECT_EQ(com.GetDevice(com.DeviceCount()), nullptr);
+    EXPECT_EQ(com.GetDevice(2), nullptr);
     EXPECT_EQ(com.IndexOfDeviceData(10), 1);
     EXPECT_EQ(com.IndexOfDeviceData(4), -1);
     EXPECT_EQ(com.IndexOfDevice(com.GetDevice(1)), 1);
@@ -217,7 +184,15 @@ TEST(TksBaseIO, DeviceListLookups) {
     EXPECT_EQ(com.ComName(), "COM10");
 }
 
-TEST(TksBaseIO, LoggingGoesToTheSinkWithThePrefix) {
+TEST(TksBaseIO, LoggingGoesToTheSinkWithThePrefixInTheLogFormat) {
+    const std::pair<std::string, std::vector<TksFmtArg>> in[] = {
+        {"Try to send char %2Xh ...", {uint64_t{0x5}}},
+        {"%02X|%-4d|%u|%x|%%", {uint64_t{0xA}, int64_t{7}, uint64_t{9}, uint64_t{255}}},
+        {"n=%d s=%s", {int64_t{-5}, "z"}},
+        {"missing %d and %s", {int64_t{1}}},
+        {"trailing %", {}}};
+    const char* out[] = {"Try to send char  5h ...", "0A|7   |9|ff|%", "n=-5 s=z",
+                         "missing 1 and %s", "trailing %"};
     LoopExecutor ex;
     TksComm com(&ex);
     com.Logging(TDetailLevel::dlSimple, "no sink: nothing");
@@ -226,24 +201,17 @@ TEST(TksBaseIO, LoggingGoesToTheSinkWithThePrefix) {
         com.SetLog(&log);
         com.Logging(TDetailLevel::dlSimple, "");
         com.Logging(TDetailLevel::dlDetail, "hello");
-        com.LoggingFmt(TDetailLevel::dlDebug, "n=%d x=%2X s=%s", {int64_t{-5}, uint64_t{10}, "z"});
-        EXPECT_EQ(log.lines, (std::vector<std::string>{"<sysinfo>", "ksComm: hello",
-                                                       "ksComm: n=-5 x= A s=z"}));
+        std::vector<std::string> want{"<sysinfo>", "ksComm: hello"};
+        for (size_t i = 0; i < std::size(in); ++i) {
+            EXPECT_EQ(KsFormat(in[i].first, in[i].second), out[i]) << in[i].first;
+            com.LoggingFmt(TDetailLevel::dlDebug, in[i].first, in[i].second);
+            want.push_back(std::string("ksComm: ") + out[i]);
+        }
+        EXPECT_EQ(log.lines, want);
     }
     // The sink was destroyed: the component forgot it.
     EXPECT_EQ(com.Log(), nullptr);
     com.Logging(TDetailLevel::dlSimple, "still fine");
-}
-
-TEST(KsFormat, DirectivesOfTheLogLines) {
-    EXPECT_EQ(KsFormat("Try to send char %2Xh ...", {uint64_t{0x5}}), "Try to send char  5h ...");
-    EXPECT_EQ(
-        KsFormat("%02X|%-4d|%u|%x|%%", {uint64_t{0xA}, int64_t{7}, uint64_t{9}, uint64_t{255}}),
-        "0A|7   |9|ff|%");
-    EXPECT_EQ(KsFormat("Fatal Error: %u, %u, %s", {uint64_t{1}, uint64_t{0}, "m"}),
-              "Fatal Error: 1, 0, m");
-    EXPECT_EQ(KsFormat("missing %d and %s", {int64_t{1}}), "missing 1 and %s");
-    EXPECT_EQ(KsFormat("trailing %", {}), "trailing %");
 }
 
 TEST(TksBaseIO, FatalErrorsWhileLoadingNeitherRaiseNorShow) {
@@ -285,20 +253,27 @@ class FakeTerminal : public TksComponent, public IksTerminal {
     std::vector<std::string> shown;
 };
 
-class TerminalPty : public ::testing::Test {
+class OnPty : public ::testing::Test {
   protected:
+    void SetUp() override {
+        ListPort(com, 5, pty.SlavePath());
+        com.SetComPortNo(5);
+        com.SetTerminal(&term);
+        com.SetTerminalUsage(TTerminalUsage::tuBoth);
+    }
+    void TearDown() override {
+        com.SetTerminal(nullptr);
+        com.SetOnAfterReceive(nullptr);
+        com.SetOnAfterSend(nullptr);
+    }
     LoopExecutor ex;
     posix::Pty pty;
     TksComm com{&ex};
     FakeTerminal term;
 };
 
-TEST_F(TerminalPty, ShowsReceivedBytesAndSendsTypedOnes) {
-    ListPort(com, 5, pty.SlavePath());
-    com.SetComPortNo(5);
-    com.SetTerminal(&term);
+TEST_F(OnPty, TerminalShowsReceivedBytesAndSendsTypedOnes) {
     EXPECT_EQ(term.device, &com);
-    com.SetTerminalUsage(TTerminalUsage::tuBoth);
     com.SetActive(true);
     WriteAll(pty.MasterFd(), "A\0B", 3);
     ASSERT_TRUE(ex.RunUntil([&] { return term.shown.size() >= 2; }, 2000ms));
@@ -332,89 +307,6 @@ TEST_F(TerminalPty, ShowsReceivedBytesAndSendsTypedOnes) {
     EXPECT_FALSE(term.hook);
 }
 
-// ------------------------------------------------------------ DCB and termios
-
-TDCB Dcb(uint32_t baud, uint8_t size, TParity p, TStopBits s, uint32_t flags) {
-    TDCB d;
-    d.BaudRate = baud;
-    d.ByteSize = size;
-    d.Parity = static_cast<uint8_t>(p);
-    d.StopBits = static_cast<uint8_t>(s);
-    d.Flags = flags;
-    d.XonChar = 0x11;
-    d.XoffChar = 0x13;
-    return d;
-}
-
-TEST(Termios, LineSettingsTranslate) {
-    termios t{};
-    ASSERT_TRUE(posix::DcbToTermios(
-        Dcb(9600, 7, TParity::pEven, TStopBits::sbOne, dcbFlagProtocolNone | DCB_fParity), t));
-    EXPECT_EQ(cfgetospeed(&t), B9600);
-    EXPECT_EQ(cfgetispeed(&t), B9600);
-    EXPECT_EQ(t.c_cflag & CSIZE, CS7);
-    EXPECT_NE(t.c_cflag & PARENB, 0u);
-    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), 0u);
-    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(t.c_oflag & OPOST, 0u);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INPCK), 0u);
-
-    ASSERT_TRUE(posix::DcbToTermios(
-        Dcb(115200, 8, TParity::pNone, TStopBits::sbTwo, dcbFlagProtocolNone), t));
-    EXPECT_EQ(cfgetospeed(&t), B115200);
-    EXPECT_EQ(t.c_cflag & CSIZE, CS8);
-    EXPECT_EQ(t.c_cflag & PARENB, 0u);
-    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
-
-    posix::DcbToTermios(Dcb(1200, 8, TParity::pOdd, TStopBits::sbOne, 0), t);
-    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), PARENB | PARODD);
-    EXPECT_EQ(cfgetospeed(&t), B1200);
-    posix::DcbToTermios(Dcb(2400, 8, TParity::pMark, TStopBits::sbOne, 0), t);
-    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), PARENB | PARODD | CMSPAR);
-    posix::DcbToTermios(Dcb(4800, 8, TParity::pSpace, TStopBits::sbOneAndHalf, 0), t);
-    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), PARENB | CMSPAR);
-    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
-
-    posix::DcbToTermios(Dcb(19200, 8, TParity::pNone, TStopBits::sbOne, dcbFlagProtocolHardware),
-                        t);
-    EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-    posix::DcbToTermios(Dcb(38400, 8, TParity::pNone, TStopBits::sbOne, dcbFlagProtocolXOnXOff), t);
-    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), IXON | IXOFF);
-    EXPECT_EQ(t.c_cc[VSTART], 0x11);
-    EXPECT_EQ(t.c_cc[VSTOP], 0x13);
-    posix::DcbToTermios(Dcb(57600, 8, TParity::pNone, TStopBits::sbOne, dcbFlagProtocolRS485), t);
-    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
-
-    // A rate termios does not offer leaves the speed as it was.
-    EXPECT_FALSE(posix::DcbToTermios(Dcb(12345, 8, TParity::pNone, TStopBits::sbOne, 0), t));
-    EXPECT_EQ(cfgetospeed(&t), B57600);
-}
-
-TEST(Termios, ReadBackGivesTheSameSettings) {
-    for (TParity p :
-         {TParity::pNone, TParity::pOdd, TParity::pEven, TParity::pMark, TParity::pSpace}) {
-        termios t{};
-        posix::DcbToTermios(Dcb(38400, 7, p, TStopBits::sbTwo, dcbFlagProtocolHardware), t);
-        TDCB back;
-        posix::TermiosToDcb(t, back);
-        EXPECT_EQ(back.BaudRate, 38400u);
-        EXPECT_EQ(back.ByteSize, 7);
-        EXPECT_EQ(back.Parity, static_cast<uint8_t>(p));
-        EXPECT_EQ(back.StopBits, 2);
-        EXPECT_EQ(back.Flags & dcbFlagProtocolHardware & ~DCB_fBinary & ~0x10u,
-                  DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << 12));
-    }
-}
-
-}  // namespace
-}  // namespace kelm::test
-
-namespace kelm::test {
-namespace {
-
 // ------------------------------------------- data processor and monitor hooks
 
 class KeepOutOfTerminal : public TksComponent, public IksDataProcessor {
@@ -435,28 +327,13 @@ class KeepOutOfTerminal : public TksComponent, public IksDataProcessor {
     bool claimSendComplete = true;
 };
 
-class Lamp : public TksComponent, public IksCheckable {
-  public:
-    void SetChecked(bool v) override { states.push_back(v); }
-    std::vector<bool> states;
-};
-
-TEST(TksComm, DataProcessorSeesDataFirstAndMayClaimTheSendCompletion) {
-    LoopExecutor ex;
-    posix::Pty pty;
-    TksComm com(&ex);
-    ListPort(com, 5, pty.SlavePath());
-    com.SetComPortNo(5);
-    FakeTerminal term;
-    com.SetTerminal(&term);
-    com.SetTerminalUsage(TTerminalUsage::tuBoth);
+TEST_F(OnPty, DataProcessorSeesDataFirstAndMayClaimTheSendCompletion) {
     std::string handed;
     com.SetOnAfterReceive([&](TksBaseIO*, const uint8_t* b, uint32_t n) {
         handed.append(reinterpret_cast<const char*>(b), n);
     });
     int afterSend = 0;
     com.SetOnAfterSend([&](TksBaseIO*) { ++afterSend; });
-    com.SetTraceStates({TTraceState::tsTxEmpty});
     {
         KeepOutOfTerminal proc;
         com.SetDataProcessor(&proc);
@@ -467,6 +344,10 @@ TEST(TksComm, DataProcessorSeesDataFirstAndMayClaimTheSendCompletion) {
         EXPECT_EQ(proc.seen, "data");
         EXPECT_TRUE(term.shown.empty());  // the processor kept it out
 
+        com.SendString("w");  // no trace state asked: no send completion
+        ex.RunFor(100ms);
+        EXPECT_EQ(proc.sendCompletes + afterSend, 0);
+        com.SetTraceStates({TTraceState::tsTxEmpty});
         com.SendString("x");
         ASSERT_TRUE(ex.RunUntil([&] { return proc.sendCompletes >= 1; }, 2000ms));
         EXPECT_EQ(afterSend, 0);  // claimed by the processor
@@ -479,10 +360,13 @@ TEST(TksComm, DataProcessorSeesDataFirstAndMayClaimTheSendCompletion) {
     WriteAll(pty.MasterFd(), "more", 4);
     ASSERT_TRUE(ex.RunUntil([&] { return handed == "datamore"; }, 2000ms));
     EXPECT_EQ(term.shown, (std::vector<std::string>{"text:more"}));
-    com.SetTerminal(nullptr);
-    com.SetOnAfterReceive(nullptr);
-    com.SetOnAfterSend(nullptr);
 }
+
+class Lamp : public TksComponent, public IksCheckable {
+  public:
+    void SetChecked(bool v) override { states.push_back(v); }
+    std::vector<bool> states;
+};
 
 TEST(TksComm, MonitorControlsFollowTheModemLinesOnEveryReport) {
     LoopExecutor ex;
@@ -498,9 +382,7 @@ TEST(TksComm, MonitorControlsFollowTheModemLinesOnEveryReport) {
     EXPECT_TRUE(traces.empty());
     // A report with the port closed: the lines read empty.
     com.DoTraceStates(&com, {TTraceState::tsRing, TTraceState::tsCTS});
-    EXPECT_EQ(cts.states, (std::vector<bool>{false}));
-    EXPECT_EQ(dsr.states, (std::vector<bool>{false}));
-    EXPECT_EQ(rlsd.states, (std::vector<bool>{false}));
+    for (Lamp* l : {&cts, &dsr, &rlsd}) EXPECT_EQ(l->states, (std::vector<bool>{false}));
     EXPECT_EQ(ring.states, (std::vector<bool>{true}));  // set, never reset
     com.DoTraceStates(&com, {TTraceState::tsTxEmpty});
     EXPECT_EQ(ring.states.size(), 1u);
@@ -511,6 +393,73 @@ TEST(TksComm, MonitorControlsFollowTheModemLinesOnEveryReport) {
     }
     EXPECT_EQ(com.MonitorCTS(), nullptr);
     com.SetOnTraceState(nullptr);
+}
+
+// ------------------------------------------------------------ DCB and termios
+
+TDCB Dcb(uint32_t baud, uint8_t size, TParity p, TStopBits s, uint32_t flags) {
+    TDCB d;
+    d.BaudRate = baud;
+    d.ByteSize = size;
+    d.Parity = static_cast<uint8_t>(p);
+    d.StopBits = static_cast<uint8_t>(s);
+    d.Flags = flags;
+    d.XonChar = 0x11;
+    d.XoffChar = 0x13;
+    return d;
+}
+
+TEST(Termios, LineSettingsTranslateAndReadBack) {
+    using P = TParity;
+    using S = TStopBits;
+    const tcflag_t kCflags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    struct Case {
+        TDCB dcb;
+        speed_t speed;
+        tcflag_t cflag;  // of kCflags
+        tcflag_t iflag;  // of IXON | IXOFF
+    } cases[] = {
+        {Dcb(9600, 7, P::pEven, S::sbOne, dcbFlagProtocolNone | DCB_fParity), B9600, CS7 | PARENB,
+         0},
+        {Dcb(115200, 8, P::pNone, S::sbTwo, dcbFlagProtocolNone), B115200, CS8 | CSTOPB, 0},
+        {Dcb(1200, 8, P::pOdd, S::sbOne, 0), B1200, CS8 | PARENB | PARODD, 0},
+        {Dcb(2400, 8, P::pMark, S::sbOne, 0), B2400, CS8 | PARENB | PARODD | CMSPAR, 0},
+        {Dcb(4800, 8, P::pSpace, S::sbOneAndHalf, 0), B4800, CS8 | PARENB | CMSPAR | CSTOPB, 0},
+        {Dcb(19200, 8, P::pNone, S::sbOne, dcbFlagProtocolHardware), B19200, CS8 | CRTSCTS, 0},
+        {Dcb(38400, 8, P::pNone, S::sbOne, dcbFlagProtocolXOnXOff), B38400, CS8, IXON | IXOFF},
+        {Dcb(57600, 8, P::pNone, S::sbOne, dcbFlagProtocolRS485), B57600, CS8, 0},
+    };
+    termios t{};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dcb.BaudRate);
+        ASSERT_TRUE(posix::DcbToTermios(c.dcb, t));
+        EXPECT_EQ(cfgetospeed(&t), c.speed);
+        EXPECT_EQ(cfgetispeed(&t), c.speed);
+        EXPECT_EQ(t.c_cflag & kCflags, c.cflag);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF), c.iflag);
+        EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+        EXPECT_EQ(t.c_iflag & (ICRNL | INPCK), 0u);
+        if (c.iflag) {
+            EXPECT_EQ(t.c_cc[VSTART] * 256 + t.c_cc[VSTOP], 0x1113);
+        }
+    }
+    // A rate termios does not offer leaves the speed as it was.
+    EXPECT_FALSE(posix::DcbToTermios(Dcb(12345, 8, P::pNone, S::sbOne, 0), t));
+    EXPECT_EQ(cfgetospeed(&t), B57600);
+
+    for (TParity p : {P::pNone, P::pOdd, P::pEven, P::pMark, P::pSpace}) {
+        posix::DcbToTermios(Dcb(38400, 7, p, S::sbTwo, dcbFlagProtocolHardware), t);
+        TDCB back;
+        posix::TermiosToDcb(t, back);
+        EXPECT_EQ(back.BaudRate, 38400u);
+        EXPECT_EQ(back.ByteSize, 7);
+        EXPECT_EQ(back.Parity, static_cast<uint8_t>(p));
+        EXPECT_EQ(back.StopBits, 2);
+        EXPECT_EQ(back.Flags & dcbFlagProtocolHardware & ~DCB_fBinary & ~0x10u,
+                  DCB_fOutxCtsFlow | (RTS_CONTROL_HANDSHAKE << 12));
+    }
 }
 
 }  // namespace
