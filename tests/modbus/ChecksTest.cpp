@@ -1,121 +1,90 @@
-// CRC-16/LRC values and the RTU/ASCII framing and validation rules.
-#include <gtest/gtest.h>
+// The bounds-checked reply view, CRC-16/LRC values and the RTU/ASCII framing
+// and validation rules.
+#include <optional>
 
-#include <string>
+#include "MasterFixture.h"
 
-#include "modbus/Checks.h"
-
-namespace kelm {
+namespace kelm::test {
 namespace {
 
-ByteString Text(const std::string& s) {
-    return ByteString(s.begin(), s.end());
+TEST(Frame, PositionsAndWordsPastTheEndReadZero) {
+    const Frame f(ByteString{0x12, 0x34, 0xAB});
+    EXPECT_EQ(f[2], 0xAB);
+    EXPECT_EQ(f.word(0), 0x1234);
+    EXPECT_EQ(f.word(1), 0x34AB);
+    for (std::size_t i : {std::size_t{3}, std::size_t{1000}, static_cast<std::size_t>(-1)})
+        EXPECT_EQ(f[i], 0) << i;
+    EXPECT_EQ(f.word(2), 0xAB00);
+    EXPECT_EQ(f.word(3), 0);
+    // i + 1 wraps to 0 for the largest position; it must still read 0, not byte 0.
+    EXPECT_EQ(f.word(static_cast<std::size_t>(-1)), 0);
+    const Frame empty;
+    EXPECT_EQ(empty[0], 0);
+    EXPECT_EQ(empty.word(0), 0);
 }
 
-TEST(Checks, CrcOfNothingIsInitialValue) {
+TEST(Checks, CrcAndLrcOfEmptyAndKnownInputs) {
     EXPECT_EQ(Calculate_CRC16_Modbus(ByteString{}), 0xFFFF);
-    const std::uint8_t b[] = {0x01, 0x02};
-    EXPECT_EQ(Calculate_CRC16_Modbus(b, 0), 0xFFFF);
-    EXPECT_EQ(Calculate_CRC16_Modbus(nullptr, 10), 0xFFFF);
-}
-
-TEST(Checks, CrcKnownValues) {
-    // The catalogue check value of CRC-16/MODBUS.
-    EXPECT_EQ(Calculate_CRC16_Modbus(Text("123456789")), 0x4B37);
-    // Identity read of slave 1: CRC bytes 05 CB on the wire, low first.
-    EXPECT_EQ(Calculate_CRC16_Modbus(ByteString{0x01, 0x03, 0x00, 0x00, 0x00, 0x03}), 0xCB05);
-    EXPECT_EQ(Calculate_CRC16_Modbus(ByteString{0x00, 0x03, 0x00, 0x03, 0x00, 0x03}), 0x1AF4);
-    EXPECT_EQ(Calculate_CRC16_Modbus(ByteString{0x01, 0x05, 0x00, 0x00, 0xFF, 0x00}), 0x3A8C);
-}
-
-TEST(Checks, CrcReadsOnlyTheFirstBufLenBytes) {
+    EXPECT_EQ(Calculate_LRC_Modbus(ByteString{}), 0x00);
+    EXPECT_EQ(Calculate_CRC16_Modbus(nullptr, 10), 0xFFFF);  // a null buffer counts as empty
+    EXPECT_EQ(Calculate_LRC_Modbus(nullptr, 4), 0);
+    EXPECT_EQ(Calculate_CRC16_Modbus(Text("123456789")), 0x4B37);  // the catalogue check value
+    EXPECT_EQ(Calculate_LRC_Modbus(Text("123456789")), 0x23);
+    EXPECT_EQ(Calculate_LRC_Modbus(Hex("80 80")), 0x00);  // the sum wraps to 0
+    EXPECT_EQ(Calculate_LRC_Modbus(Hex("01")), 0xFF);
+    // Only the first buf_len bytes count.
     const std::uint8_t b[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x03, 0xDE, 0xAD};
     EXPECT_EQ(Calculate_CRC16_Modbus(b, 6), 0xCB05);
+    EXPECT_EQ(Calculate_LRC_Modbus(b, 6), 0xF9);
 }
 
-TEST(Checks, LrcOfNothingAndOfZeroSumIsZero) {
-    EXPECT_EQ(Calculate_LRC_Modbus(ByteString{}), 0);
-    EXPECT_EQ(Calculate_LRC_Modbus(nullptr, 4), 0);
-    EXPECT_EQ(Calculate_LRC_Modbus(ByteString{0x80, 0x80}), 0);  // sum wraps to 0
+TEST(Framing, RtuAndAsciiFormsAreByteExact) {
+    const struct {
+        ByteString body, rtu;
+        std::string ascii;
+    } rows[] = {
+        {Hex("01 03 00 00 00 03"), Hex("01 03 00 00 00 03 05 CB"), ":010300000003F9\r\n"},
+        {Hex("01 06 00 08 0F A0"), Hex("01 06 00 08 0F A0 0D 80"), ":010600080FA042\r\n"},
+        // High bytes go out as two upper-case digits, never lower case.
+        {Hex("A0 BC DE F0"), Hex("A0 BC DE F0 BA 24"), ":A0BCDEF0D6\r\n"},
+        {{}, Hex("FF FF"), ":00\r\n"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.ascii);
+        EXPECT_EQ(FrameRtu(r.body), r.rtu);
+        EXPECT_EQ(FrameAscii(r.body), Text(r.ascii));
+    }
+    EXPECT_TRUE(FrameForProtocol(rows[0].body, -1).empty());
+    EXPECT_TRUE(FrameForProtocol(rows[0].body, 2).empty());
 }
 
-TEST(Checks, LrcKnownValues) {
-    EXPECT_EQ(Calculate_LRC_Modbus(ByteString{0x01, 0x03, 0x00, 0x00, 0x00, 0x03}), 0xF9);
-    EXPECT_EQ(Calculate_LRC_Modbus(ByteString{0x00, 0x03, 0x00, 0x03, 0x00, 0x03}), 0xF7);
-    EXPECT_EQ(Calculate_LRC_Modbus(ByteString{0x01, 0x05, 0x00, 0x00, 0xFF, 0x00}), 0xFB);
-    EXPECT_EQ(Calculate_LRC_Modbus(ByteString{0x01}), 0xFF);
-    const std::uint8_t b[] = {0x10, 0x20, 0x99};
-    EXPECT_EQ(Calculate_LRC_Modbus(b, 2), 0xD0);
+TEST(AsciiDecode, AcceptsAndRejects) {
+    const std::optional<ByteString> kBad;
+    const struct {
+        std::string text;
+        std::optional<ByteString> decoded;  // with the LRC position cleared
+    } rows[] = {
+        {":010306000A00A000A1AB\r\n", Hex("01 03 06 00 0A 00 A0 00 A1 00")},
+        {":01050000ff00fb\r\n", Hex("01 05 00 00 FF 00 00")},  // lower-case digits
+        // Only the hex between the first character and the last two counts.
+        {"X01050000FF00FBab", Hex("01 05 00 00 FF 00 00")},
+        // One byte is checked against the LRC of nothing, 0.
+        {":00\r\n", Hex("00")},
+        {":01\r\n", kBad},
+        {":0105000GFF00FB\r\n", kBad},  // "G"
+        {":01050000FF00F \r\n", kBad},  // space
+        {":01050000FF00F\r\n", kBad},   // odd digit count
+        {":01050000FF00FC\r\n", kBad},  // LRC off by one
+        {":\r\n", kBad},
+        {"", kBad},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(DecodeAsciiFrame(Text(r.text)), r.decoded);
+    }
 }
 
-TEST(Framing, RtuAppendsCrcLowThenHigh) {
-    EXPECT_EQ(FrameRtu({0x01, 0x03, 0x00, 0x00, 0x00, 0x03}),
-              (ByteString{0x01, 0x03, 0x00, 0x00, 0x00, 0x03, 0x05, 0xCB}));
-    EXPECT_EQ(FrameRtu({0x01, 0x06, 0x00, 0x08, 0x0F, 0xA0}),
-              (ByteString{0x01, 0x06, 0x00, 0x08, 0x0F, 0xA0, 0x0D, 0x80}));
-    EXPECT_EQ(FrameRtu({}), (ByteString{0xFF, 0xFF}));
-}
-
-TEST(Framing, AsciiIsUpperCaseHexWithLrcAndCrLf) {
-    EXPECT_EQ(FrameAscii({0x01, 0x03, 0x00, 0x00, 0x00, 0x03}), Text(":010300000003F9\r\n"));
-    EXPECT_EQ(FrameAscii({0x01, 0x05, 0x00, 0x00, 0xFF, 0x00}), Text(":01050000FF00FB\r\n"));
-    // High bytes are written as two upper-case digits, never lower case.
-    EXPECT_EQ(FrameAscii({0xA0, 0xBC, 0xDE, 0xF0}), Text(":A0BCDEF0D6\r\n"));
-}
-
-TEST(Framing, ForProtocolPicksFormOrNothing) {
-    const ByteString body{0x00, 0x03, 0x00, 0x03, 0x00, 0x03};
-    EXPECT_EQ(FrameForProtocol(body, kProtocolRtu),
-              (ByteString{0x00, 0x03, 0x00, 0x03, 0x00, 0x03, 0xF4, 0x1A}));
-    EXPECT_EQ(FrameForProtocol(body, kProtocolAscii), Text(":000300030003F7\r\n"));
-    EXPECT_TRUE(FrameForProtocol(body, -1).empty());
-    EXPECT_TRUE(FrameForProtocol(body, 2).empty());
-}
-
-TEST(Framing, OneWordBodyIsBigEndian) {
-    EXPECT_EQ(OneWordBody(0xF7, 0x10, 0xABCD, 0x1234),
-              (ByteString{0xF7, 0x10, 0xAB, 0xCD, 0x12, 0x34}));
-}
-
-TEST(AsciiDecode, ReturnsBytesWithLrcPositionCleared) {
-    // Identity reply of slave 1: type 10, versions 0xA0 and 0xA1.
-    const ByteString body{0x01, 0x03, 0x06, 0x00, 0x0A, 0x00, 0xA0, 0x00, 0xA1};
-    const auto decoded = DecodeAsciiFrame(FrameAscii(body));
-    ASSERT_TRUE(decoded);
-    ByteString expected = body;
-    expected.push_back(0x00);
-    EXPECT_EQ(*decoded, expected);
-}
-
-TEST(AsciiDecode, AcceptsLowerCaseDigits) {
-    const auto decoded = DecodeAsciiFrame(Text(":01050000ff00fb\r\n"));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(*decoded, (ByteString{0x01, 0x05, 0x00, 0x00, 0xFF, 0x00, 0x00}));
-}
-
-TEST(AsciiDecode, RejectsNonHexOddLengthAndBadLrc) {
-    EXPECT_FALSE(DecodeAsciiFrame(Text(":0105000GFF00FB\r\n")));  // "G"
-    EXPECT_FALSE(DecodeAsciiFrame(Text(":01050000FF00F \r\n")));  // space
-    EXPECT_FALSE(DecodeAsciiFrame(Text(":01050000FF00F\r\n")));   // odd
-    EXPECT_FALSE(DecodeAsciiFrame(Text(":01050000FF00FC\r\n")));  // LRC off by one
-    EXPECT_FALSE(DecodeAsciiFrame(Text(":\r\n")));                // nothing to check
-    EXPECT_FALSE(DecodeAsciiFrame(Text("")));
-}
-
-TEST(AsciiDecode, FirstCharacterAndLastTwoAreNotExamined) {
-    // Only the hex between them counts; a peer's framing characters may vary.
-    const auto decoded = DecodeAsciiFrame(Text("X01050000FF00FBab"));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->size(), 7u);
-}
-
-TEST(AsciiDecode, SingleByteFrameChecksAgainstLrcOfNothing) {
-    // n = 1: the LRC of zero bytes is 0, so only "00" passes.
-    EXPECT_EQ(DecodeAsciiFrame(Text(":00\r\n")), ByteString{0x00});
-    EXPECT_FALSE(DecodeAsciiFrame(Text(":01\r\n")));
-}
-
-TEST(RtuCheck, StripsAValidCrcAndRejectsAnyFlippedBit) {
+TEST(RtuCheck, StripsAValidCrcAndRejectsAnyFlippedBitSwapOrShortFrame) {
     const ByteString body{0x05, 0x03, 0x02, 0x80, 0xFF};
     const ByteString frame = FrameRtu(body);
     EXPECT_EQ(CheckRtuFrame(frame), body);
@@ -126,19 +95,13 @@ TEST(RtuCheck, StripsAValidCrcAndRejectsAnyFlippedBit) {
             EXPECT_FALSE(CheckRtuFrame(bad)) << "byte " << i << " bit " << bit;
         }
     }
-}
-
-TEST(RtuCheck, SwappedCrcBytesAreRejected) {
-    ByteString frame = FrameRtu({0x01, 0x03, 0x00, 0x00, 0x00, 0x03});
-    std::swap(frame[6], frame[7]);
-    EXPECT_FALSE(CheckRtuFrame(frame));
-}
-
-TEST(RtuCheck, TooShortIsRejected) {
+    ByteString swapped = frame;
+    std::swap(swapped[5], swapped[6]);
+    EXPECT_FALSE(CheckRtuFrame(swapped));
     EXPECT_FALSE(CheckRtuFrame({}));
     EXPECT_FALSE(CheckRtuFrame({0xFF, 0xFF}));
     EXPECT_EQ(CheckRtuFrame(FrameRtu({0x01})), ByteString{0x01});
 }
 
 }  // namespace
-}  // namespace kelm
+}  // namespace kelm::test

@@ -2,6 +2,7 @@
 // A master wired to recording doubles and a hand-driven end-of-frame timer.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,16 @@ namespace kelm::test {
 
 inline ByteString Text(const std::string& s) {
     return ByteString(s.begin(), s.end());
+}
+// "01 03 FF" -> {0x01, 0x03, 0xFF}; spaces are ignored.
+inline ByteString Hex(const std::string& s) {
+    ByteString out;
+    std::string digits;
+    for (char c : s)
+        if (!std::isspace(static_cast<unsigned char>(c))) digits += c;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return out;
 }
 
 class MasterTest : public ::testing::Test {
@@ -35,10 +46,6 @@ class MasterTest : public ::testing::Test {
     void Receive(const ByteString& bytes) {
         Deliver(bytes);
         EndOfFrame();
-    }
-    // A reply in the current protocol's form.
-    ByteString Wire(const ByteString& body) const {
-        return protocol.index == kProtocolAscii ? FrameAscii(body) : FrameRtu(body);
     }
     void Select(std::uint8_t address, const std::string& model) {
         st.Node_Device_ID = address;
