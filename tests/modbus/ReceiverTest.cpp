@@ -38,23 +38,7 @@ TEST_F(RoutingTest, PiecesWithinTheSilenceTimeMakeOneFrameEndedByElevenTicks) {
     EXPECT_TRUE(Idle());
 }
 
-TEST_F(RoutingTest, SplitOrRunTogetherRepliesAreDropped) {
-    Select(1, "KELM-8I8T");
-    const ByteString wire = FrameRtu(kIdentity);
-    // A gap of eleven ticks splits a reply and both halves fail.
-    Receive(ByteString(wire.begin(), wire.begin() + 6));
-    Receive(ByteString(wire.begin() + 6, wire.end()));
-    const ByteString second = FrameRtu(Hex("01 05 00 00 FF 00"));
-    Receive(Join(wire, second));
-    EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(master.DroppedFrames(), 3u);
-    EXPECT_TRUE(status.history.empty());
-    EXPECT_TRUE(Idle());
-    Receive(second);  // on its own it is handled
-    EXPECT_EQ(calls.size(), 1u);
-}
-
-TEST_F(RoutingTest, LengthLimitsAndChecksInBothProtocols) {
+TEST_F(RoutingTest, LengthLimitsChecksAndFrameBoundariesInBothProtocols) {
     // RTU read replies of exactly 256 and 257 wire bytes.
     ByteString long256(254);
     std::iota(long256.begin(), long256.end(), 0x40);
@@ -69,7 +53,8 @@ TEST_F(RoutingTest, LengthLimitsAndChecksInBothProtocols) {
     ByteString ascii256 = FrameAscii(ascii125);
     ascii256.insert(ascii256.begin() + 1, '0');  // an odd hex count
     ASSERT_EQ(ascii256.size(), 256u);
-    ByteString badCrc = FrameRtu(kIdentity);
+    const ByteString identity = FrameRtu(kIdentity);
+    ByteString badCrc = identity;
     badCrc.back() ^= 0x01;
     const struct {
         int proto;
@@ -81,6 +66,10 @@ TEST_F(RoutingTest, LengthLimitsAndChecksInBothProtocols) {
         {kProtocolRtu, FrameRtu(long256), long256},
         {kProtocolRtu, FrameRtu(long257), std::nullopt},
         {kProtocolRtu, badCrc, std::nullopt},
+        // A gap of eleven ticks splits a reply and both halves fail; two run together fail.
+        {kProtocolRtu, ByteString(identity.begin(), identity.begin() + 6), std::nullopt},
+        {kProtocolRtu, ByteString(identity.begin() + 6, identity.end()), std::nullopt},
+        {kProtocolRtu, Join(identity, FrameRtu(Hex("01 05 00 00 FF 00"))), std::nullopt},
         {kProtocolRtu, FrameAscii(kIdentity), std::nullopt},
         {kProtocolAscii, Text(":00\r"), std::nullopt},  // 4 characters
         {kProtocolAscii, Text(":01\r\n"), std::nullopt},
@@ -185,9 +174,7 @@ TEST_F(RoutingTest, EveryRoutingRowInBothProtocols) {
         {16, "KELM-8AD", "KELM_8AD_Event"},   {17, "KELM-2AO", "KELM_2AO_Event"},
     };
     for (const auto& m : models) {
-        ASSERT_NE(FindModelByCode(m.code), nullptr);
-        EXPECT_EQ(FindModelByCode(m.code)->name, m.model);
-        EXPECT_EQ(FindModelByName(m.model), FindModelByCode(m.code));
+        EXPECT_EQ(FindModelByName(m.model), FindModelByCode(m.code)) << m.model;
         rows.push_back({130, m.model, false, 0, Hex("82 01 01 A5"), m.handler});
     }
     // Before any selection, every non-zero address is ignored.

@@ -21,18 +21,18 @@ int RunOwnMaster(int seed, int frames) {
     FixedProtocol protocol(seed % 2);
     ManualTimer timer;
     ModbusMaster master(sink, status, protocol, timer);
-    master.State().Node_Device_ID = static_cast<std::uint8_t>(1 + seed);
+    const auto address = static_cast<std::uint8_t>(1 + seed);
+    master.State().Node_Device_ID = address;
     master.State().Node_Device_Name = std::string(kelm::Models()[seed % 8].name);
     int good = 0;
     for (std::string_view name : kReplyHandlerNames) {
         master.SetReplyHandler(name, [&](std::uint16_t cmd, const Frame& f) {
-            if (cmd == 3 && f[0] == 1 + seed && f.word(3) == f.word(5)) ++good;
+            if (cmd == 3 && f[0] == address && f.word(3) == f.word(5)) ++good;
         });
     }
     for (int i = 0; i < frames; ++i) {
         const auto v = static_cast<std::uint8_t>(i);
-        const ByteString body{static_cast<std::uint8_t>(1 + seed), 3, 4, v, v, v, v};
-        const ByteString wire = protocol.index == 0 ? FrameRtu(body) : FrameAscii(body);
+        const ByteString wire = FrameForProtocol({address, 3, 4, v, v, v, v}, protocol.index);
         master.ksComm1AfterReceive(wire.data(), static_cast<std::uint32_t>(wire.size()));
         timer.Tick(11);
         master.Modbus_Send_oneWord(3, static_cast<std::uint16_t>(i), 2);
@@ -51,61 +51,40 @@ TEST(EngineThreads, IndependentMastersOnSeveralThreads) {
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(results[t], kFrames) << "thread " << t;
 }
 
-// What a reader thread hands to the owning thread: bytes, or the news that the
-// line has gone quiet (so many timer periods passed).
-struct Delivery {
-    ByteString bytes;
-    int silentTicks = 0;
-    bool last = false;
-};
-
-// A queue guarded by one mutex; the owning thread waits on the condition
-// variable and is the only one that touches the master.
-class HandOver {
-  public:
-    void Push(Delivery d) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            queue_.push_back(std::move(d));
-        }
-        cv_.notify_one();
-    }
-    Delivery Pop() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [this] { return !queue_.empty(); });
-        Delivery d = std::move(queue_.front());
-        queue_.pop_front();
-        return d;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<Delivery> queue_;
-};
-
 TEST_F(RoutingTest, BytesReadOnAnotherThreadAreReceivedOnTheOwningOne) {
     Select(9, "KELM-16I");
     constexpr int kReplies = 500;
-    HandOver handOver;
-    std::thread reader([&handOver] {
+    // What the reader hands over: bytes, then how many timer periods of silence
+    // follow them; an empty delivery with no silence ends the run.
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<std::pair<ByteString, int>> queue;
+    const auto push = [&](ByteString bytes, int silentTicks) {
+        std::lock_guard<std::mutex> lock(mutex);
+        queue.emplace_back(std::move(bytes), silentTicks);
+        cv.notify_one();
+    };
+    std::thread reader([&] {
         for (int i = 0; i < kReplies; ++i) {
             const auto v = static_cast<std::uint8_t>(i);
             const ByteString wire = FrameRtu({9, 2, 2, v, static_cast<std::uint8_t>(~v)});
             // In pieces, as a driver hands them over.
-            for (std::size_t at = 0; at < wire.size(); at += 3) {
-                const std::size_t len = std::min<std::size_t>(3, wire.size() - at);
-                handOver.Push({ByteString(wire.begin() + at, wire.begin() + at + len), 2});
-            }
-            handOver.Push({{}, 11});
+            for (std::size_t at = 0; at < wire.size(); at += 3)
+                push(ByteString(wire.begin() + at, wire.begin() + std::min(at + 3, wire.size())),
+                     2);
+            push({}, 11);
         }
-        handOver.Push({{}, 0, true});
+        push({}, 0);
     });
     for (;;) {
-        Delivery d = handOver.Pop();
-        if (d.last) break;
-        if (!d.bytes.empty()) Deliver(d.bytes);
-        recTimer.Tick(d.silentTicks);
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait(lock, [&] { return !queue.empty(); });
+        auto [bytes, silentTicks] = std::move(queue.front());
+        queue.pop_front();
+        lock.unlock();
+        if (bytes.empty() && silentTicks == 0) break;
+        if (!bytes.empty()) Deliver(bytes);
+        recTimer.Tick(silentTicks);
     }
     reader.join();
     ASSERT_EQ(calls.size(), static_cast<std::size_t>(kReplies));
