@@ -23,7 +23,7 @@ TEST(Frame, PositionsAndWordsPastTheEndReadZero) {
     EXPECT_EQ(empty.word(0), 0);
 }
 
-TEST(Checks, CrcAndLrcOfEmptyAndKnownInputs) {
+TEST(Checks, CrcLrcAndFramingOfEmptyAndKnownInputs) {
     EXPECT_EQ(Calculate_CRC16_Modbus(ByteString{}), 0xFFFF);
     EXPECT_EQ(Calculate_LRC_Modbus(ByteString{}), 0x00);
     EXPECT_EQ(Calculate_CRC16_Modbus(nullptr, 10), 0xFFFF);  // a null buffer counts as empty
@@ -36,26 +36,12 @@ TEST(Checks, CrcAndLrcOfEmptyAndKnownInputs) {
     const std::uint8_t b[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x03, 0xDE, 0xAD};
     EXPECT_EQ(Calculate_CRC16_Modbus(b, 6), 0xCB05);
     EXPECT_EQ(Calculate_LRC_Modbus(b, 6), 0xF9);
-}
-
-TEST(Framing, RtuAndAsciiFormsAreByteExact) {
-    const struct {
-        ByteString body, rtu;
-        std::string ascii;
-    } rows[] = {
-        {Hex("01 03 00 00 00 03"), Hex("01 03 00 00 00 03 05 CB"), ":010300000003F9\r\n"},
-        {Hex("01 06 00 08 0F A0"), Hex("01 06 00 08 0F A0 0D 80"), ":010600080FA042\r\n"},
-        // High bytes go out as two upper-case digits, never lower case.
-        {Hex("A0 BC DE F0"), Hex("A0 BC DE F0 BA 24"), ":A0BCDEF0D6\r\n"},
-        {{}, Hex("FF FF"), ":00\r\n"},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.ascii);
-        EXPECT_EQ(FrameRtu(r.body), r.rtu);
-        EXPECT_EQ(FrameAscii(r.body), Text(r.ascii));
-    }
-    EXPECT_TRUE(FrameForProtocol(rows[0].body, -1).empty());
-    EXPECT_TRUE(FrameForProtocol(rows[0].body, 2).empty());
+    // The request frames themselves are pinned through the master; here the
+    // corner cases the master never builds.
+    EXPECT_EQ(FrameRtu({}), Hex("FF FF"));
+    EXPECT_EQ(FrameAscii({}), Text(":00\r\n"));
+    EXPECT_TRUE(FrameForProtocol(Hex("01 03"), -1).empty());
+    EXPECT_TRUE(FrameForProtocol(Hex("01 03"), 2).empty());
 }
 
 TEST(AsciiDecode, AcceptsAndRejects) {

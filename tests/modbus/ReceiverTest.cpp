@@ -296,23 +296,18 @@ TEST_F(MasterTest, HandlersMaySendReplaceThemselvesOrThrow) {
 }
 
 TEST_F(MasterTest, ALyingByteCountNeverReadsPastTheFrame) {
-    // Byte count 48 in a 20-byte reply: the handler reads every announced
-    // position and gets 0 past the end.
+    // Byte count 48 in a 20-byte reply: every announced position past the end reads 0.
     Select(6, "KELM-8AS");
     ByteString body(18, 0x7F);
     body[0] = 6;
     body[1] = 3;
     body[2] = 48;
     std::uint32_t sum = 0;
-    std::size_t seen = 0;
     master.SetReplyHandler("KELM_8AS_Event", [&](std::uint16_t, const Frame& f) {
-        seen = f.size();
+        EXPECT_EQ(f.size(), 18u);
         for (std::size_t i = 0; i < 3u + f[2]; i += 2) sum += f.word(3 + i);
-        EXPECT_EQ(f[18], 0);
-        EXPECT_EQ(f.word(17), 0x7F00);
     });
     Receive(FrameRtu(body));
-    EXPECT_EQ(seen, 18u);
     EXPECT_EQ(sum, 7u * 0x7F7Fu + 0x7F00u);
 }
 

@@ -1,9 +1,7 @@
 #!/usr/bin/python3
-"""Cross-check our RTU and ASCII requests, and our reply validation, against
-pymodbus's framers (an independent implementation).
-
-usage: pymodbus_peer.py <frame-tool>
-"""
+# Cross-check our RTU and ASCII requests, and our reply validation, against
+# pymodbus's framers (an independent implementation).
+# usage: pymodbus_peer.py <frame-tool>
 import random
 import subprocess
 import sys
@@ -20,8 +18,7 @@ from pymodbus.register_write_message import (WriteMultipleRegistersRequest,
 
 TOOL = sys.argv[1]
 FRAMERS = {"rtu": ModbusRtuFramer(None), "ascii": ModbusAsciiFramer(None)}
-failures = 0
-checks = 0
+results = []  # (what, ours, theirs)
 
 
 def tool(*args):
@@ -30,11 +27,7 @@ def tool(*args):
 
 
 def expect(what, ours, theirs):
-    global failures, checks
-    checks += 1
-    if ours != theirs:
-        failures += 1
-        print(f"MISMATCH {what}: ours {ours} pymodbus {theirs}")
+    results.append((what, ours, theirs))
 
 
 rng = random.Random(20261209)
@@ -83,5 +76,8 @@ for proto, framer in FRAMERS.items():
         expect(f"{proto} corrupted reply of {n} registers", tool("recv", proto, bytes(bad).hex()),
                "DROP")
 
-print(f"{checks} checks, {failures} mismatches")
+failures = [r for r in results if r[1] != r[2]]
+for what, ours, theirs in failures:
+    print(f"MISMATCH {what}: ours {ours} pymodbus {theirs}")
+print(f"{len(results)} checks, {len(failures)} mismatches")
 sys.exit(1 if failures else 0)
