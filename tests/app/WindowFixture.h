@@ -78,6 +78,25 @@ class WindowFixture : public ::testing::Test {
         return m;
     }
 
+    // Opens COM<n> from its tree node as the user does.
+    void OpenPort(int n, int protocolIndex = 0) {
+        Select(PortNamed(n));
+        UserPick(Host().Cmb_comXY, protocolIndex);
+        Host().Sbtn_com_open->click();
+        ASSERT_TRUE(window_->ksComm1().Active());
+        ASSERT_TRUE(window_->ToolButton_Scan->isEnabled());
+    }
+
+    QString Memo() { return Host().Memo_slavecominf->toPlainText(); }
+
+    // Exactly one box was shown, with this title, text and icon.
+    void ExpectOneBox(const char* title, const char* text, MsgIcon icon = MsgIcon::Warning) {
+        ASSERT_EQ(boxes_.boxes.size(), 1u);
+        EXPECT_EQ(boxes_.boxes[0].title, QString::fromUtf8(title));
+        EXPECT_EQ(boxes_.boxes[0].text, QString::fromUtf8(text));
+        EXPECT_EQ(boxes_.boxes[0].icon, icon);
+    }
+
     static QStringList Channels(const QString& prefix, int count, int from = 0) {
         QStringList l;
         for (int i = from; i < from + count; ++i) l << prefix + QString::number(i);
