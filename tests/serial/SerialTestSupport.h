@@ -5,8 +5,12 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,5 +66,48 @@ inline std::string ReadMaster(int fd, size_t n, std::chrono::milliseconds timeou
     }
     return out;
 }
+
+// A log sink keeping its lines; any thread may log.
+class LogLines : public TksComponent, public IksLogSink {
+  public:
+    TksComponent* LogComponent() override { return this; }
+    void AddSysInfo() override { AddLog(TDetailLevel::dlSimple, "<sysinfo>"); }
+    void AddLog(TDetailLevel, const std::string& s) override {
+        std::lock_guard l(m_);
+        lines_.push_back(s);
+    }
+    void AddLogFmt(TDetailLevel d, const std::string& f, const std::vector<TksFmtArg>& a) override {
+        AddLog(d, KsFormat(f, a));
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard l(m_);
+        return lines_;
+    }
+    bool Has(const std::string& s) {
+        const auto v = Lines();
+        return std::find(v.begin(), v.end(), s) != v.end();
+    }
+
+  private:
+    std::mutex m_;
+    std::vector<std::string> lines_;
+};
+
+// A private virtual-port directory named by KELM_PORTS_DIR for the test's
+// lifetime.
+struct TempPortsDir {
+    explicit TempPortsDir(const std::string& tag)
+        : root(std::filesystem::temp_directory_path() /
+               ("kelm-" + tag + "-" + std::to_string(::getpid()))),
+          ports(root / "ports") {
+        std::filesystem::remove_all(root);
+        ::setenv("KELM_PORTS_DIR", ports.c_str(), 1);
+    }
+    ~TempPortsDir() {
+        ::unsetenv("KELM_PORTS_DIR");
+        std::filesystem::remove_all(root);
+    }
+    std::filesystem::path root, ports;
+};
 
 }  // namespace kelm::test

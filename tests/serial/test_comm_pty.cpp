@@ -92,14 +92,6 @@ TEST_F(CommPty, OpensClosesAndReopens) {
     com->SetActive(false);  // already closed: nothing
     EXPECT_EQ(codes.size(), 2u);
     EXPECT_EQ(traces.size(), 2u);
-
-    // Reopening finds the port free again (lock and exclusive flag released).
-    for (int i = 0; i < 3; ++i) {
-        com->SetActive(true);
-        ASSERT_TRUE(com->Active());
-        com->SetActive(false);
-    }
-    EXPECT_EQ(closes, 4);
 }
 
 TEST_F(CommPty, OpenFailureRaisesWithTheMessageAndStaysClosed) {
@@ -322,24 +314,7 @@ TEST_F(CommPty, LostPortWhileTrafficFlowsEndsClosed) {
 }
 
 TEST_F(CommPty, KeepConnectionTimerRunsOnceAfterALostPort) {
-    struct Sink : TksComponent, IksLogSink {
-        TksComponent* LogComponent() override { return this; }
-        void AddSysInfo() override {}
-        void AddLog(TDetailLevel, const std::string& s) override {
-            std::lock_guard l(m);
-            lines.push_back(s);
-        }
-        void AddLogFmt(TDetailLevel, const std::string& f,
-                       const std::vector<TksFmtArg>& a) override {
-            AddLog(TDetailLevel::dlSimple, KsFormat(f, a));
-        }
-        bool Has(const std::string& s) {
-            std::lock_guard l(m);
-            return std::find(lines.begin(), lines.end(), s) != lines.end();
-        }
-        std::mutex m;
-        std::vector<std::string> lines;
-    } sink;
+    LogLines sink;
     com->SetLog(&sink);
     com->SetKeepConnection(true);
     com->SetActive(true);

@@ -11,10 +11,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "SerialTestSupport.h"
 #include "serial/EnumPorts.h"
 #include "serial/EnumWatcher.h"
 #include "serial/LoopExecutor.h"
@@ -192,17 +194,12 @@ TEST(BuildPortList, MatchesByComNameOrByNameInParentheses) {
 }
 
 TEST(KernelNames, FixedNumberBlocks) {
-    EXPECT_EQ(PortNumberOfKernelName("ttyS0"), 1);
-    EXPECT_EQ(PortNumberOfKernelName("ttyS31"), 32);
-    EXPECT_EQ(PortNumberOfKernelName("ttyUSB0"), 33);
-    EXPECT_EQ(PortNumberOfKernelName("ttyUSB31"), 64);
-    EXPECT_EQ(PortNumberOfKernelName("ttyACM2"), 67);
-    EXPECT_EQ(PortNumberOfKernelName("ttyAMA0"), 97);
-    EXPECT_EQ(PortNumberOfKernelName("ttyS32"), std::nullopt);
-    EXPECT_EQ(PortNumberOfKernelName("ttyS01"), std::nullopt);
-    EXPECT_EQ(PortNumberOfKernelName("ttySAC0"), std::nullopt);
-    EXPECT_EQ(PortNumberOfKernelName("tty1"), std::nullopt);
-    EXPECT_EQ(PortNumberOfKernelName("ttyUSB"), std::nullopt);
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {"ttyS0", 1},    {"ttyS31", 32},  {"ttyUSB0", 33}, {"ttyUSB31", 64},
+        {"ttyACM2", 67}, {"ttyAMA0", 97}, {"ttyS32", {}},  {"ttyS01", {}},
+        {"ttySAC0", {}}, {"tty1", {}},    {"ttyUSB", {}}};
+    for (const auto& [name, number] : cases)
+        EXPECT_EQ(PortNumberOfKernelName(name), number) << name;
 }
 
 // A fake sysfs tree: the system source must list hardware ttys, skip UART
@@ -211,11 +208,7 @@ TEST(KernelNames, FixedNumberBlocks) {
 class FakeSysfs : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("kelm-sysfs-" + std::to_string(::getpid()));
-        fs::remove_all(root_);
         fs::create_directories(root_ / "ports");
-        ::setenv("KELM_PORTS_DIR", (root_ / "ports").c_str(), 1);
-        sys_ = root_ / "sys";
         // The serial core's UART with hardware, and an empty slot.
         MakeTty("ttyS0", "devices/pnp0/00:00/00:00:0/00:00:0.0", "4");
         Driver("devices/pnp0/00:00/00:00:0/00:00:0.0", "port");
@@ -233,10 +226,6 @@ class FakeSysfs : public ::testing::Test {
         MakeTty("ttyXR0", "devices/pci0000:00/0000:00:1c.0", "");
         Driver("devices/pci0000:00/0000:00:1c.0", "exar_serial");
         fs::create_directories(sys_ / "class/tty/tty0");
-    }
-    void TearDown() override {
-        ::unsetenv("KELM_PORTS_DIR");
-        fs::remove_all(root_);
     }
     void Attr(const std::string& rel, const std::string& value) {
         fs::create_directories((sys_ / rel).parent_path());
@@ -258,7 +247,8 @@ class FakeSysfs : public ::testing::Test {
         auto src = MakeSystemPortSource(sys_.string(), "/dev");
         return LoadPortRecords(mode, *src);
     }
-    fs::path root_, sys_;
+    kelm::test::TempPortsDir tmp_{"sysfs"};
+    fs::path root_ = tmp_.root, sys_ = root_ / "sys";
 };
 
 TEST_F(FakeSysfs, ListsHardwareWithDescriptionsInFullPresentMode) {
@@ -305,32 +295,11 @@ const PortListEntry* Find(const std::vector<PortListEntry>& list, int number) {
 
 class VirtualPorts : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kelm-vports-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        ::setenv("KELM_PORTS_DIR", dir_.c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("KELM_PORTS_DIR");
-        fs::remove_all(dir_);
-    }
-    fs::path dir_;
+    kelm::test::TempPortsDir tmp_{"vports"};
+    const fs::path dir_ = tmp_.ports;
 };
 
 }  // namespace
-
-TEST_F(VirtualPorts, DirectoryLocationFollowsTheEnvironment) {
-    EXPECT_EQ(VirtualPortDir::Path(), dir_.string());
-    ::unsetenv("KELM_PORTS_DIR");
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    const std::string saved = old ? old : "";
-    ::setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
-    EXPECT_EQ(VirtualPortDir::Path(), "/run/user/4242/kelm/ports");
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(VirtualPortDir::Path(), "/tmp/kelm-" + std::to_string(::getuid()) + "/ports");
-    if (old) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    ::setenv("KELM_PORTS_DIR", dir_.c_str(), 1);
-}
 
 TEST_F(VirtualPorts, PublishNeverTakesOverALivePort) {
     posix::Pty a, b;
@@ -361,6 +330,7 @@ TEST_F(VirtualPorts, PublishNeverTakesOverALivePort) {
 }
 
 TEST_F(VirtualPorts, EnsureRefusesSomethingElseInThePlaceOfTheDirectory) {
+    fs::create_directories(tmp_.root);
     std::ofstream(dir_) << "not a directory";
     std::string err;
     EXPECT_FALSE(VirtualPortDir::Ensure(&err));
@@ -493,3 +463,27 @@ TEST_F(VirtualPorts, ComponentListFollowsTheWatcherThroughItsDeviceChangeNotice)
     EXPECT_EQ(comm.DeviceIndex(), -1);
     comm.NotifyDelete(listener);
 }
+
+#ifdef KELM_PORTS_BIN
+// kelm-ports lists a virtual port that a test publishes.
+TEST_F(VirtualPorts, KelmPortsListsAPublishedVirtualPort) {
+    auto run = [](const std::string& args) {
+        std::string out;
+        FILE* p = ::popen((std::string(KELM_PORTS_BIN) + " " + args + " 2>&1").c_str(), "r");
+        if (!p) return out;
+        char buf[512];
+        while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        ::pclose(p);
+        return out;
+    };
+    posix::Pty pty;
+    ASSERT_TRUE(VirtualPortDir::Publish(177, pty.SlavePath()));
+    const std::string link = (dir_ / "COM177").string();
+    EXPECT_THAT(run(""), ::testing::HasSubstr("177\tCOM177 (virtual port, " + pty.SlavePath() +
+                                              ")\t" + link + "\n"));
+    EXPECT_THAT(run("--mode quick"), ::testing::HasSubstr("177\tCOM177\t" + link + "\n"));
+    EXPECT_THAT(run("--mode bogus"), ::testing::HasSubstr("unknown mode"));
+    pty.CloseMaster();  // the pty goes away: gone from the present list
+    EXPECT_THAT(run(""), ::testing::Not(::testing::HasSubstr("COM177")));
+}
+#endif

@@ -34,9 +34,6 @@ namespace {
 class LineUtils : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("kelm-lineutils-" + std::to_string(::getpid()));
-        fs::remove_all(root_);
-        ::setenv("KELM_PORTS_DIR", (root_ / "ports").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
         pty_.HoldSlaveOpen();
         ASSERT_TRUE(VirtualPortDir::Publish(77, pty_.SlavePath()));
@@ -49,9 +46,7 @@ class LineUtils : public ::testing::Test {
     }
     void TearDown() override {
         comm_.reset();
-        ::unsetenv("KELM_PORTS_DIR");
         ::unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(root_);
     }
     // Writes bytes into the port from the far end.
     void Feed(const std::string& bytes) {
@@ -63,7 +58,8 @@ class LineUtils : public ::testing::Test {
         return root_ / "config/kelm/registry/HKEY_CURRENT_USER" / key / name;
     }
 
-    fs::path root_;
+    TempPortsDir tmp_{"lineutils"};
+    const fs::path root_ = tmp_.root;
     LoopExecutor ex_;
     posix::Pty pty_;
     std::ostringstream logText_;
