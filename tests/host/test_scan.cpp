@@ -282,7 +282,7 @@ TEST_F(ScanTest, IntervalLimitsAndStartClearsEarlierResultsEvenWhenRefused) {
     EXPECT_EQ(root->childCount(), 2) << "the other port's node is untouched";
 }
 
-TEST_F(ScanTest, StopKeepsPictureAndFlagAndRestartBeginsAtTheStart) {
+TEST_F(ScanTest, StopKeepsPictureAndFlagRestartBeginsAtTheStartCloseClearsAll) {
     SetStart(100);
     dlg->Btn_startClick();
     dlg->Timer1Timer();
@@ -300,6 +300,15 @@ TEST_F(ScanTest, StopKeepsPictureAndFlagAndRestartBeginsAtTheStart) {
     EXPECT_TRUE(master.State().Scan_Device_Flag);
     dlg->Btn_startClick();
     EXPECT_EQ(dlg->ScanAddr(), 100);
+
+    // Closing clears the flag and stops the timers; identity replies are no
+    // longer the scan's.
+    dlg->reject();
+    EXPECT_FALSE(master.State().Scan_Device_Flag);
+    EXPECT_FALSE(dlg->Timer_scan()->isActive());
+    EXPECT_FALSE(dlg->Timer1()->isActive());
+    Receive({0x05, 3, 6, 0, 0x0D, 0, 0xA0, 0, 0xA0});
+    EXPECT_EQ(port->childCount(), 0);
 }
 
 TEST_F(ScanTest, BusyPictureCircles) {
@@ -320,27 +329,8 @@ TEST_F(ScanTest, BusyPictureCircles) {
     EXPECT_EQ(dlg->ImageIndex(), 1);
 }
 
-TEST_F(ScanTest, ClosingClearsTheFlagAndStopsTheTimers) {
-    dlg->Btn_startClick();
-    ASSERT_TRUE(master.State().Scan_Device_Flag);
-    dlg->reject();
-    EXPECT_FALSE(master.State().Scan_Device_Flag);
-    EXPECT_FALSE(dlg->Timer_scan()->isActive());
-    EXPECT_FALSE(dlg->Timer1()->isActive());
-    // After the scan, identity replies are no longer the scan's.
-    Receive({0x05, 3, 6, 0, 0x0D, 0, 0xA0, 0, 0xA0});
-    EXPECT_EQ(port->childCount(), 0);
-}
-
-class OpenScanTest : public ScanTest {
-  protected:
-    void SetUp() override {
-        ScanTest::SetUp();
-        dlg.reset();
-    }
-};
-
-TEST_F(OpenScanTest, OpensOnlyOnAnOpenPortWithoutLinkCheck) {
+TEST_F(ScanTest, OpensOnlyOnAnOpenPortWithoutLinkCheck) {
+    dlg.reset();
     tree.setCurrentItem(root);
     EXPECT_FALSE(OpenScanDialog(ctx, nullptr));
     tree.setCurrentItem(port);
