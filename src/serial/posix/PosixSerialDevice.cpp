@@ -108,31 +108,7 @@ int PosixSerialDevice::Open(const std::string& portName) {
     if (fd_ >= 0) return Fail(EBUSY);
     const int fd = ::open(portName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Fail(errno);
-    if (const int e = Setup(fd); e != 0) {
-        ::close(fd);
-        return Fail(e);
-    }
-    fd_ = fd;
-    Drain(wakeFd_);
-    Drain(cancelFd_);
-    txPending_ = false;
-    outMayBeQueued_ = true;
-    lastModem_ = -1;
-    {
-        std::lock_guard in(inMutex_);
-        ResetInputLocked();
-    }
-    {
-        std::lock_guard g(icountMutex_);
-        serial_icounter_struct ic{};
-        if (ioctl(fd, TIOCGICOUNT, &ic) == 0) {
-            icountSupported_ = true;
-            clearBase_ = eventBase_ = ic;
-        } else {
-            icountSupported_ = false;
-        }
-    }
-    return 0;
+    return AttachLocked(fd);
 }
 
 int PosixSerialDevice::Adopt(TksHandle handle) {
@@ -142,8 +118,14 @@ int PosixSerialDevice::Adopt(TksHandle handle) {
     if (fd < 0 || fcntl(fd, F_GETFD) < 0) return Fail(EBADF);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return AttachLocked(fd);  // closes the handed-over descriptor on failure
+}
+
+// Takes ownership of an open descriptor (rw_ held exclusively): configures it
+// and resets every per-handle state, or closes it and reports why.
+int PosixSerialDevice::AttachLocked(int fd) {
     if (const int e = Setup(fd); e != 0) {
-        ::close(fd);  // it was handed over
+        ::close(fd);
         return Fail(e);
     }
     fd_ = fd;

@@ -81,6 +81,7 @@ class PosixSerialDevice final : public ISerialDevice {
 
   private:
     int Setup(int fd);
+    int AttachLocked(int fd);
     // Moves what the tty holds into the input queue while there is room,
     // up to the first short read. Called with rw_ held (shared), without
     // inMutex_. Sets lost_ when the tty has hung up.
