@@ -11,84 +11,65 @@ namespace {
 
 using test::Hex;
 using test::Text;
+constexpr Protocol kRtu = Protocol::Rtu, kAscii = Protocol::Ascii;
 
-TEST(SlaveFrame, ParsesTheRequestsThePanelsSendInRtu) {
+TEST(SlaveFrame, ParsesWellFormedRequestsAndRejectsTheRest) {
     struct Case {
-        const char* frame;
-        std::uint8_t address;
+        ByteString frame;
+        Protocol protocol;
+        int address;  // -1: rejected
         const char* pdu;
     } cases[] = {
-        {"01 03 00 00 00 03 05 CB", 1, "03 00 00 00 03"},
-        {"00 03 00 03 00 03 F4 1A", 0, "03 00 03 00 03"},
-        {"01 06 00 08 0F A0 0D 80", 1, "06 00 08 0F A0"},
-        {"01 05 00 00 FF 00 8C 3A", 1, "05 00 00 FF 00"},
-        {"01 10 00 03 00 03 06 00 03 00 05 00 52 C3 73", 1, "10 00 03 00 03 06 00 03 00 05 00 52"},
-        {"01 10 00 06 00 02 04 00 30 00 31 B2 5E", 1, "10 00 06 00 02 04 00 30 00 31"},
-        {"01 04 00 00 00 0C F0 0F", 1, "04 00 00 00 0C"},
-        {"01 04 00 00 00 08 F1 CC", 1, "04 00 00 00 08"},
-        {"01 03 00 06 00 08 A4 0D", 1, "03 00 06 00 08"},
+        {Hex("01 03 00 00 00 03 05 CB"), kRtu, 1, "03 00 00 00 03"},
+        {Hex("00 03 00 03 00 03 F4 1A"), kRtu, 0, "03 00 03 00 03"},
+        {Hex("01 05 00 00 FF 00 8C 3A"), kRtu, 1, "05 00 00 FF 00"},
+        {Hex("01 04 00 00 00 0C F0 0F"), kRtu, 1, "04 00 00 00 0C"},
+        {Hex("01 10 00 03 00 03 06 00 03 00 05 00 52 C3 73"), kRtu, 1,
+         "10 00 03 00 03 06 00 03 00 05 00 52"},
+        {Hex("01 03 00 00 00 03 05 CC"), kRtu, -1, ""},  // CRC high byte off
+        {Hex("01 03 00 00 00 03 CB 05"), kRtu, -1, ""},  // CRC bytes swapped
+        {Hex("01 03 00 00 00 03 05"), kRtu, -1, ""},     // one CRC byte missing
+        {Hex("01 03 00"), kRtu, -1, ""},
+        {{}, kRtu, -1, ""},
+        {ByteString(kMaxRtuFrame + 1, 0x11), kRtu, -1, ""},
+        {Text(":010300000003F9\r\n"), kRtu, -1, ""},
+        {Text(":010300000003F9\r\n"), kAscii, 1, "03 00 00 00 03"},
+        {Text(":01050000ff00fb\r\n"), kAscii, 1, "05 00 00 FF 00"},  // lower case
+        {Text(":000300030003F7\r\n"), kAscii, 0, "03 00 03 00 03"},
+        {Text(":010300000003F8\r\n"), kAscii, -1, ""},  // wrong LRC
+        {Text(":010300000003F9\r"), kAscii, -1, ""},    // no LF
+        {Text(":010300000003F9"), kAscii, -1, ""},      // no CR LF
+        {Text("010300000003F9\r\n"), kAscii, -1, ""},   // no colon
+        {Text(";010300000003F9\r\n"), kAscii, -1, ""},  // another start
+        {Text(":01030000003F9\r\n"), kAscii, -1, ""},   // odd digit count
+        {Text(":0103000G0003F9\r\n"), kAscii, -1, ""},  // not a hex digit
+        {Text(":01FF\r\n"), kAscii, -1, ""},            // no function code
+        {Hex("01 03 00 00 00 03 05 CB"), kAscii, -1, ""},
     };
     for (const Case& c : cases) {
-        const std::optional<Request> r = ParseRtuRequest(Hex(c.frame));
-        ASSERT_TRUE(r) << c.frame;
-        EXPECT_EQ(r->address, c.address) << c.frame;
-        EXPECT_EQ(r->pdu, Hex(c.pdu)) << c.frame;
+        SCOPED_TRACE(HexBytes(c.frame));
+        const std::optional<Request> r = ParseRequest(c.frame, c.protocol);
+        ASSERT_EQ(r.has_value(), c.address >= 0);
+        if (!r) continue;
+        EXPECT_EQ(r->address, c.address);
+        EXPECT_EQ(r->pdu, Hex(c.pdu));
     }
 }
 
-TEST(SlaveFrame, RejectsRtuFramesThatFailTheirCheckOrLength) {
-    EXPECT_FALSE(ParseRtuRequest(Hex("01 03 00 00 00 03 05 CC")));  // CRC high byte off
-    EXPECT_FALSE(ParseRtuRequest(Hex("01 03 00 00 00 03 CB 05")));  // CRC bytes swapped
-    EXPECT_FALSE(ParseRtuRequest(Hex("01 03 00 00 00 03 05")));     // one CRC byte missing
-    EXPECT_FALSE(ParseRtuRequest(Hex("01 03 00")));
-    EXPECT_FALSE(ParseRtuRequest({}));
-    ByteString tooLong(kMaxRtuFrame + 1, 0x11);
-    EXPECT_FALSE(ParseRtuRequest(tooLong));
-}
-
-TEST(SlaveFrame, ParsesAsciiRequestsInEitherCase) {
-    std::optional<Request> r = ParseAsciiRequest(Text(":010300000003F9\r\n"));
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->address, 1);
-    EXPECT_EQ(r->pdu, Hex("03 00 00 00 03"));
-
-    r = ParseAsciiRequest(Text(":01050000ff00fb\r\n"));
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->pdu, Hex("05 00 00 FF 00"));
-
-    r = ParseAsciiRequest(Text(":000300030003F7\r\n"));
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->address, 0);
-}
-
-TEST(SlaveFrame, RejectsMalformedAsciiRequests) {
-    EXPECT_FALSE(ParseAsciiRequest(Text(":010300000003F8\r\n")));  // wrong LRC
-    EXPECT_FALSE(ParseAsciiRequest(Text(":010300000003F9\r")));    // no LF
-    EXPECT_FALSE(ParseAsciiRequest(Text(":010300000003F9")));      // no CR LF
-    EXPECT_FALSE(ParseAsciiRequest(Text("010300000003F9\r\n")));   // no colon
-    EXPECT_FALSE(ParseAsciiRequest(Text(";010300000003F9\r\n")));  // another start
-    EXPECT_FALSE(ParseAsciiRequest(Text(":01030000003F9\r\n")));   // odd digit count
-    EXPECT_FALSE(ParseAsciiRequest(Text(":0103000G0003F9\r\n")));  // not a hex digit
-    EXPECT_FALSE(ParseAsciiRequest(Text(":01FF\r\n")));            // no function code
-    // An RTU frame is no ASCII frame and the other way round.
-    EXPECT_FALSE(ParseAsciiRequest(Hex("01 03 00 00 00 03 05 CB")));
-    EXPECT_FALSE(ParseRtuRequest(Text(":010300000003F9\r\n")));
-}
-
 TEST(SlaveFrame, FramesRepliesByteExact) {
-    EXPECT_EQ(FrameReply(1, Hex("03 06 00 0A 00 A1 00 B3"), Protocol::Rtu),
-              Hex("01 03 06 00 0A 00 A1 00 B3 A9 23"));
-    EXPECT_EQ(FrameReply(0, Hex("03 06 00 03 00 01 00 52"), Protocol::Rtu),
-              Hex("00 03 06 00 03 00 01 00 52 B8 D8"));
-    EXPECT_EQ(FrameReply(5, Hex("83 02"), Protocol::Rtu), Hex("05 83 02 81 30"));
-    EXPECT_EQ(FrameReply(1, Hex("03 06 00 0A 00 A1 00 B3"), Protocol::Ascii),
-              Text(":010306000A00A100B398\r\n"));
-    EXPECT_EQ(FrameReply(5, Hex("83 02"), Protocol::Ascii), Text(":05830276\r\n"));
-}
-
-TEST(SlaveFrame, HexBytesIsUpperCaseAndSpaced) {
-    EXPECT_EQ(HexBytes(Hex("01 A0 ff 00")), "01 A0 FF 00");
-    EXPECT_EQ(HexBytes({}), "");
+    struct Case {
+        std::uint8_t address;
+        const char* pdu;
+        Protocol protocol;
+        ByteString frame;
+    } cases[] = {
+        {1, "03 06 00 0A 00 A1 00 B3", kRtu, Hex("01 03 06 00 0A 00 A1 00 B3 A9 23")},
+        {0, "03 06 00 03 00 01 00 52", kRtu, Hex("00 03 06 00 03 00 01 00 52 B8 D8")},
+        {5, "83 02", kRtu, Hex("05 83 02 81 30")},
+        {1, "03 06 00 0A 00 A1 00 B3", kAscii, Text(":010306000A00A100B398\r\n")},
+        {5, "83 02", kAscii, Text(":05830276\r\n")},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FrameReply(c.address, Hex(c.pdu), c.protocol), c.frame);
 }
 
 }  // namespace
