@@ -28,58 +28,48 @@ ModuleConfig Module(std::uint8_t type, std::uint8_t address, std::uint8_t format
 }
 
 TEST(SimBus, WhoAnswersWhichFrame) {
+    auto rtu = [](std::uint8_t a, const char* pdu) {
+        return FrameReply(a, Hex(pdu), Protocol::Rtu);
+    };
     const ByteString identity1 = Hex("01 03 00 00 00 03 05 CB");
     const ByteString identityReply1 = Hex("01 03 06 00 0A 00 A1 00 B3 A9 23");
-    const std::vector<ModuleConfig> even19200 = {Module(10, 1, 12)};
+    const ByteString settingsReply = Hex("00 03 06 00 03 00 01 00 52 B8 D8");
+    const std::vector<ModuleConfig> even19200 = {Module(10, 1, 12)},
+                                    ascii = {Module(12, 5, 3, kAscii)},
+                                    ascii1200 = {Module(10, 1, 0, kAscii)}, ad = {Module(16, 1)};
     struct Case {
         std::vector<ModuleConfig> modules;
         LineSettings line;
         ByteString request, reply;  // empty reply: silence
     } cases[] = {
-        {DemoModules(), k9600N2, Hex("03 03 00 00 00 03 04 29"),
-         Hex("03 03 06 00 0C 00 A1 00 B3 38 43")},
-        {DemoModules(), k9600N2, Hex("03 03 00 00 00 03 04 2A"), {}},  // bad CRC
-        {DemoModules(), k9600N2, FrameReply(9, Hex("03 00 00 00 03"), Protocol::Rtu), {}},
+        {DemoModules(), k9600N2, rtu(9, "03 00 00 00 03"), {}},
         {DemoModules(), k9600N2, Text(":070300000003F3\r\n"), {}},  // ASCII to an RTU module
         // An ASCII module answers only ASCII, in ASCII.
-        {{Module(12, 5, 3, kAscii)},
-         k9600N2,
-         FrameReply(5, Hex("03 00 00 00 03"), Protocol::Rtu),
-         {}},
-        {{Module(12, 5, 3, kAscii)},
-         k9600N2,
-         Text(":050300000003F5\r\n"),
-         Text(":050306000C00A100B392\r\n")},
-        {{Module(12, 5, 3, kAscii)}, k9600N2, Text(":05040000000BEC\r\n"), Text(":05840176\r\n")},
+        {ascii, k9600N2, rtu(5, "03 00 00 00 03"), {}},
+        {ascii, k9600N2, Text(":050300000003F5\r\n"), Text(":050306000C00A100B392\r\n")},
+        {ascii, k9600N2, Text(":05040000000BEC\r\n"), Text(":05840176\r\n")},
         // 19200 even, one stop bit: a pty shows baud and stop bits only, a real port all four.
         {even19200, PtyLine(9600, 2), identity1, {}},
         {even19200, PtyLine(19200, 2), identity1, {}},
         {even19200, PtyLine(9600, 1), identity1, {}},
         {even19200, PtyLine(19200, 1), identity1, identityReply1},
+        {even19200, PtyLine(19200, 1), Hex("01 03 00 00 00 03 05 CC"), {}},  // bad CRC
         {even19200, LineSettings{19200, 1, Parity::None, 8}, identity1, {}},
         {even19200, LineSettings{19200, 1, Parity::Even, 7}, identity1, {}},
         {even19200, LineSettings{19200, 1, Parity::Even, 8}, identity1, identityReply1},
         // ASCII is seven data bits on a real port.
-        {{Module(10, 1, 0, kAscii)},
-         LineSettings{1200, 2, Parity::None, 8},
-         Text(":010300000003F9\r\n"),
-         {}},
-        {{Module(10, 1, 0, kAscii)},
-         LineSettings{1200, 2, Parity::None, 7},
-         Text(":010300000003F9\r\n"),
+        {ascii1200, LineSettings{1200, 2, Parity::None, 8}, Text(":010300000003F9\r\n"), {}},
+        {ascii1200, LineSettings{1200, 2, Parity::None, 7}, Text(":010300000003F9\r\n"),
          Text(":010306000A00A100B398\r\n")},
         // The broadcast settings read is answered from address 0, other broadcast reads not;
         // a module in another format stays silent and does not collide.
-        {{Module(16, 1)}, k9600N2, kBroadcastRead, Hex("00 03 06 00 03 00 01 00 52 B8 D8")},
+        {ad, k9600N2, kBroadcastRead, settingsReply},
+        {ad, k9600N2, rtu(0, "03 00 00 00 03"), {}},
+        {{Module(16, 1), Module(13, 2, 4)}, k9600N2, kBroadcastRead, settingsReply},
         {{Module(16, 5, 12, kAscii)},
          PtyLine(19200, 1),
          Text(":000300030003F7\r\n"),
          Text(":000306000C00050041A5\r\n")},
-        {{Module(16, 1)}, k9600N2, FrameReply(0, Hex("03 00 00 00 03"), Protocol::Rtu), {}},
-        {{Module(16, 1), Module(13, 2, 4)},
-         k9600N2,
-         kBroadcastRead,
-         Hex("00 03 06 00 03 00 01 00 52 B8 D8")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(HexBytes(c.request) + " at " + DescribeLine(c.line));
