@@ -45,7 +45,7 @@ class MainWindow : public WindowFixture {
     posix::Pty a_, b_;
 };
 
-TEST_F(MainWindow, LayoutNamesAndCaptions) {
+TEST_F(MainWindow, LayoutNamesCaptionsAndTheStartingTree) {
     EXPECT_EQ(W().windowTitle(), QStringLiteral("KELM-Utility(V1.00)"));
     EXPECT_EQ(W().size(), QSize(1114, 631));
     EXPECT_EQ(W().minimumSize(), W().maximumSize()) << "fixed border";
@@ -90,9 +90,8 @@ TEST_F(MainWindow, LayoutNamesAndCaptions) {
     h.btn_advanced->click();
     EXPECT_TRUE(h.Gro_com_advanced_info->isHidden());
     EXPECT_EQ(h.btn_advanced->text(), QStringLiteral("高级>>"));
-}
 
-TEST_F(MainWindow, TreeStartsWithThePortsExpandedAndTheirPictures) {
+    // The tree starts with the ports expanded, by number, with their pictures.
     ASSERT_EQ(W().TreeView1->topLevelItemCount(), 1);
     EXPECT_EQ(Root()->text(0), "PC");
     EXPECT_EQ(imageOf(Root()), kImgRoot);
