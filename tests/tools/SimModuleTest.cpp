@@ -50,8 +50,6 @@ TEST(SimModule, IdentityAndCommunicationRegistersOfEveryModel) {
                                                         0xB3, 0x00, 0x0C, 0x00, 0x09, 0x00, 0x41}));
         EXPECT_EQ(Ask(m, "03 00 03 00 03"), Hex("03 06 00 0C 00 09 00 41"));
     }
-    SimModule rtu = Make(k16T, 5);
-    EXPECT_EQ(Ask(rtu, "03 00 03 00 03"), Hex("03 06 00 03 00 05 00 52"));
 }
 
 TEST(SimModule, RefusedRequestsGetTheExceptionReply) {
