@@ -35,12 +35,6 @@ class CommScripted : public ::testing::Test {
             received.append(reinterpret_cast<const char*>(b), n);
         });
     }
-    // Changes the script under its lock.
-    template <class F>
-    void Edit(F f) {
-        std::lock_guard l(script->mutex);
-        f(*script);
-    }
     struct Err {
         uint32_t code, sys;
         uint8_t state;
@@ -76,7 +70,7 @@ TEST_F(CommScripted, QueueLargerThanTheBufferIsDeliveredInChunksOfOneEvent) {
 TEST_F(CommScripted, LineErrorsAreReportedAndTheBytesStayQueued) {
     Receive();
     com->SetActive(true);
-    Edit([](auto& s) { s.errors = CE_FRAME | CE_RXPARITY; });
+    fake->Locked([](auto& s) { s.errors = CE_FRAME | CE_RXPARITY; });
     fake->PushInput("hello");
     ASSERT_TRUE(ex.RunUntil([&] { return errors.size() == 1; }, 2000ms));
     EXPECT_EQ(errors[0], (Err{CE_FRAME | CE_RXPARITY, 0, 0}));
@@ -89,7 +83,7 @@ TEST_F(CommScripted, LineErrorsAreReportedAndTheBytesStayQueued) {
 
     // A handler asking for it clears all buffers.
     flushOnError = true;
-    Edit([](auto& s) { s.errors = CE_OVERRUN; });
+    fake->Locked([](auto& s) { s.errors = CE_OVERRUN; });
     fake->PushInput("lost");
     ASSERT_TRUE(ex.RunUntil([&] { return errors.size() == 2; }, 2000ms));
     std::lock_guard l(script->mutex);
@@ -102,7 +96,7 @@ TEST_F(CommScripted, AllFiveErrorFlagsCloseThePortLikeALostOne) {
     com->NotifyAdd(MakeNotifyEvent(this, 1, [this](TksComponent*, int c) { codes.push_back(c); }));
     com->SetActive(true);
     codes.clear();
-    Edit([](auto& s) { s.errors = CE_PORT_LOST; });
+    fake->Locked([](auto& s) { s.errors = CE_PORT_LOST; });
     fake->PushInput("x");
     ASSERT_TRUE(ex.RunUntil([&] { return !com->Active(); }, 2000ms));
     EXPECT_EQ(closes, 1);
@@ -116,11 +110,11 @@ TEST_F(CommScripted, AllFiveErrorFlagsCloseThePortLikeALostOne) {
 
 TEST_F(CommScripted, AFailedWriteIsACommErrorNotAnException) {
     com->SetActive(true);
-    Edit([](auto& s) { s.writeError = 5; });  // EIO
+    fake->Locked([](auto& s) { s.writeError = 5; });  // EIO
     EXPECT_NO_THROW(com->SendString("abc"));
     EXPECT_EQ(errors, (std::vector<Err>{{0, 5, 0}}));
     EXPECT_EQ(com->TotalSent(), 0u);
-    Edit([](auto& s) { s.writeError = 0; });
+    fake->Locked([](auto& s) { s.writeError = 0; });
     com->SendString("abc");
     com->SendData(reinterpret_cast<const uint8_t*>("de"), 2);
     com->SendAheadChar(0x146);
