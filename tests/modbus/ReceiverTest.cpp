@@ -61,7 +61,7 @@ TEST_F(RoutingTest, LengthLimitsChecksAndFrameBoundariesInBothProtocols) {
         ByteString wire;
         std::optional<ByteString> pbuf;  // nullopt: dropped
     } rows[] = {
-        {kProtocolRtu, Hex("01 83 02 C0"), std::nullopt},  // 4 bytes
+        {kProtocolRtu, FrameRtu(Hex("01 83")), std::nullopt},  // 4 bytes, the CRC right
         {kProtocolRtu, FrameRtu(Hex("01 83 02")), Hex("01 83 02")},
         {kProtocolRtu, FrameRtu(long256), long256},
         {kProtocolRtu, FrameRtu(long257), std::nullopt},
