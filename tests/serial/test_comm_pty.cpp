@@ -342,26 +342,6 @@ TEST_F(CommPty, CloseWhileTheDispatchThreadWaitsForTheGuiThread) {
     EXPECT_EQ(chunks, 0);  // the withdrawn call delivered nothing
 }
 
-TEST_F(CommPty, CloseFromInsideTheReceiveHandler) {
-    int calls = 0;
-    com->SetOnAfterReceive([&](TksBaseIO* c, const uint8_t*, uint32_t) {
-        ++calls;
-        c->SetActive(false);
-    });
-    com->SetActive(true);
-    WriteAll(pty.MasterFd(), "first", 5);
-    ASSERT_TRUE(ex.RunUntil([&] { return calls == 1; }, 2000ms));
-    EXPECT_FALSE(com->Active());
-    WriteAll(pty.MasterFd(), "second", 6);
-    ex.RunFor(200ms);
-    EXPECT_EQ(calls, 1);
-    // And open again from here.
-    com->SetOnAfterReceive([&](TksBaseIO*, const uint8_t*, uint32_t) { ++calls; });
-    com->SetActive(true);
-    WriteAll(pty.MasterFd(), "third", 5);
-    EXPECT_TRUE(ex.RunUntil([&] { return calls >= 2; }, 2000ms));
-}
-
 TEST_F(CommPty, ReceiveOnTheDispatchThreadWithoutTheGuiThread) {
     com->SetUseMainThread(false);
     std::mutex m;
@@ -394,30 +374,35 @@ TEST_F(CommPty, ReceiveOnTheDispatchThreadWithoutTheGuiThread) {
     EXPECT_TRUE(got == sent) << got.size() << " of " << sent.size();
 }
 
-TEST_F(CommPty, CloseFromAHandlerOnTheDispatchThread) {
-    com->SetUseMainThread(false);
-    std::atomic<int> calls{0}, offGuiCloses{0};
-    // OnClose runs on the closing thread here: count it atomically.
-    com->SetOnClose([&](TksComponent*) { ++offGuiCloses; });
-    com->SetOnAfterReceive([&](TksBaseIO* c, const uint8_t*, uint32_t) {
-        ++calls;
-        c->SetActive(false);  // from the dispatch thread itself
-    });
-    com->SetActive(true);
-    WriteAll(pty.MasterFd(), "bye", 3);
-    ASSERT_TRUE(ex.RunUntil([&] { return offGuiCloses.load() == 1; }, 2000ms));
-    EXPECT_FALSE(com->Active());
-    WriteAll(pty.MasterFd(), "more", 4);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(calls.load(), 1);
-    // It opens again and delivers.
-    com->SetOnAfterReceive([&](TksBaseIO*, const uint8_t*, uint32_t) { ++calls; });
-    com->SetActive(true);
-    WriteAll(pty.MasterFd(), "again", 5);
-    EXPECT_TRUE(ex.RunUntil([&] { return calls.load() >= 2; }, 2000ms));
-    com->SetActive(false);
-    EXPECT_EQ(offGuiCloses.load(), 2);
-    com->SetOnClose(nullptr);
+// Regression: closing from a handler on the dispatch thread once left the
+// thread running; both threads are shown here.
+TEST_F(CommPty, CloseFromInsideTheReceiveHandlerOnEitherThread) {
+    for (bool mainThread : {true, false}) {
+        SCOPED_TRACE(mainThread ? "GUI thread" : "dispatch thread");
+        com->SetUseMainThread(mainThread);
+        std::atomic<int> calls{0}, closesSeen{0};
+        // OnClose runs on the closing thread: count it atomically.
+        com->SetOnClose([&](TksComponent*) { ++closesSeen; });
+        com->SetOnAfterReceive([&](TksBaseIO* c, const uint8_t*, uint32_t) {
+            ++calls;
+            c->SetActive(false);
+        });
+        com->SetActive(true);
+        WriteAll(pty.MasterFd(), "bye", 3);
+        ASSERT_TRUE(ex.RunUntil([&] { return closesSeen.load() == 1; }, 2000ms));
+        EXPECT_FALSE(com->Active());
+        WriteAll(pty.MasterFd(), "more", 4);
+        ex.RunFor(100ms);
+        EXPECT_EQ(calls.load(), 1);
+        // It opens again and delivers.
+        com->SetOnAfterReceive([&](TksBaseIO*, const uint8_t*, uint32_t) { ++calls; });
+        com->SetActive(true);
+        WriteAll(pty.MasterFd(), "again", 5);
+        EXPECT_TRUE(ex.RunUntil([&] { return calls.load() >= 2; }, 2000ms));
+        com->SetActive(false);
+        EXPECT_EQ(closesSeen.load(), 2);
+        com->SetOnClose(nullptr);
+    }
 }
 
 TEST_F(CommPty, RS485DirectionIsDrivenByTheComponentOnAPty) {
