@@ -67,6 +67,17 @@ inline std::string ReadMaster(int fd, size_t n, std::chrono::milliseconds timeou
     return out;
 }
 
+// The message of the EksError that f raises, or "no exception".
+template <class F>
+std::string ErrorOf(F f) {
+    try {
+        f();
+    } catch (const EksError& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
 // A log sink keeping its lines; any thread may log.
 class LogLines : public TksComponent, public IksLogSink {
   public:

@@ -111,12 +111,7 @@ TEST_F(CommPty, OpenFailureRaisesWithTheMessageAndStaysClosed) {
     com->SetComPortNo(77);  // nothing listed: opened by the name "COM77"
     traces.clear();
     const std::string expected = "Device \"COM77\" Open Error !!!\rNo such file or directory";
-    try {
-        com->SetActive(true);
-        FAIL() << "no exception";
-    } catch (const EksError& e) {
-        EXPECT_EQ(std::string(e.what()), expected);
-    }
+    EXPECT_EQ(ErrorOf([&] { com->SetActive(true); }), expected);
     EXPECT_FALSE(com->Active());
     EXPECT_FALSE(opened);
     EXPECT_EQ(fatal, (std::vector<std::string>{expected}));
@@ -138,13 +133,8 @@ TEST_F(CommPty, SecondOpenFailsInThisAndInAnotherProcess) {
     TksComm other(&ex);
     ListPort(other, 5, pty.SlavePath());
     other.SetComPortNo(5);
-    try {
-        other.SetActive(true);
-        FAIL() << "second open succeeded";
-    } catch (const EksError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Device \"" + pty.SlavePath() + "\" Open Error !!!\rDevice or resource busy");
-    }
+    EXPECT_EQ(ErrorOf([&] { other.SetActive(true); }),
+              "Device \"" + pty.SlavePath() + "\" Open Error !!!\rDevice or resource busy");
     EXPECT_FALSE(other.Active());
 
     // Another process asking the way the component asks is refused too.

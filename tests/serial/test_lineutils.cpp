@@ -154,12 +154,7 @@ TEST_F(LineUtils, ModemLinesOnAPtyReadAsADeviceThatDoesNotAnswer) {
 
     // The connection test and the identification need DSR: a fatal error,
     // and the port stays as it was.
-    try {
-        comm_->InitDeviceConnect();
-        FAIL() << "no exception";
-    } catch (const EksError& e) {
-        EXPECT_STREQ(e.what(), "Device Connect Initialization Error");
-    }
+    EXPECT_EQ(ErrorOf([&] { comm_->InitDeviceConnect(); }), "Device Connect Initialization Error");
     EXPECT_TRUE(comm_->Active());
     comm_->SetActive(false);
     EXPECT_THROW(comm_->GetPNPDeviceString(), EksError);
@@ -252,12 +247,9 @@ TEST_F(LineUtils, ValuesOfAnotherSizeOrMissingChangeNothing) {
 }
 
 TEST_F(LineUtils, StoreFailuresAreFatalErrors) {
-    try {
-        comm_->SaveConfig(TksRegRoot::CurrentUser, "..\\..\\escape", "Port");
-        FAIL() << "no exception";
-    } catch (const EksError& e) {
-        EXPECT_STREQ(e.what(), "Error on save config information from registry");
-    }
+    EXPECT_EQ(
+        ErrorOf([&] { comm_->SaveConfig(TksRegRoot::CurrentUser, "..\\..\\escape", "Port"); }),
+        "Error on save config information from registry");
     EXPECT_FALSE(fs::exists(root_ / "escape"));
     EXPECT_THROW(comm_->LoadConfig(TksRegRoot::CurrentUser, "ok", "a/b"), EksError);
     // A port number that one byte cannot hold would come back as another port.

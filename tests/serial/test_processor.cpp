@@ -10,11 +10,12 @@
 #include <sstream>
 #include <thread>
 
-#include "serial/LoopExecutor.h"
+#include "SerialTestSupport.h"
 #include "serial/ksProcessor.h"
 #include "serial/ksProcessorStreamLog.h"
 
 using namespace kelm;
+using kelm::test::ErrorOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
@@ -207,12 +208,7 @@ TEST_F(Processor, FatalErrorsRaiseUnlessTheHandlerClearsTheFlag) {
     MemoryLog log;
     Recorder p(&ex);
     p.SetLog(&log);
-    try {
-        p.DoFatalErrors(1, 2, "boom");
-        FAIL() << "no exception";
-    } catch (const EksError& e) {
-        EXPECT_STREQ(e.what(), "boom");
-    }
+    EXPECT_EQ(ErrorOf([&] { p.DoFatalErrors(1, 2, "boom"); }), "boom");
     EXPECT_THAT(log.lines, ElementsAre("0:Fatal Error: 1, 2, boom"));
     p.SetOnFatalError(
         [](TksComponent*, uint32_t, uint32_t, const std::string&, bool& raise) { raise = false; });
