@@ -17,6 +17,7 @@
 #include <mutex>
 #include <stop_token>
 #include <string>
+#include <utility>
 
 namespace kelm {
 
@@ -58,7 +59,7 @@ class SyncCall {
         }
         {
             std::lock_guard lock(mutex_);
-            error_ = error;
+            error_ = std::move(error);  // the GUI thread keeps no reference to it
             state_ = State::Done;
         }
         done_.notify_all();
@@ -78,7 +79,13 @@ class SyncCall {
         if (state_ == State::Running) {  // stop came while the GUI runs it
             done_.wait(lock, [this] { return state_ == State::Done; });
         }
-        if (error_) std::rethrow_exception(error_);
+        // The waiter takes the only reference, so the exception object dies on
+        // the thread that handles it, never on the GUI thread while the waiter
+        // may still be reading it.
+        if (std::exception_ptr error = std::exchange(error_, nullptr)) {
+            lock.unlock();
+            std::rethrow_exception(error);
+        }
         return true;
     }
 
