@@ -24,8 +24,8 @@ done
 app=build/default/src/app/kelm-utility
 simbin=build/default/tools/kelm-sim/kelm-sim
 if [ ! -x "$app" ]; then
-  echo "Built everything; the program itself is not part of this tree yet."
-  exit 0
+  echo "The build did not produce $app." >&2
+  exit 1
 fi
 
 simpid=""
