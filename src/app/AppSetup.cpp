@@ -4,7 +4,7 @@
 #include <QFont>
 #include <QFontDatabase>
 
-#include "app/Pictures.h"
+#include "gui/Pictures.h"
 
 namespace kelm {
 

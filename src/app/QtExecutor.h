@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "app/MessageBoxes.h"
+#include "gui/MessageBoxes.h"
 #include "serial/Executor.h"
 
 namespace kelm {

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/MessageBoxes.h"
+#include "gui/MessageBoxes.h"
 
 namespace kelm {
 

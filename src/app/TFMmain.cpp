@@ -14,7 +14,7 @@
 
 #include "app/AppSetup.h"
 #include "app/DeviceChangeNotifier.h"
-#include "app/Pictures.h"
+#include "gui/Pictures.h"
 #include "app/QtMessageBoxes.h"
 #include "app/StatusBar.h"
 #include "app/TFmabout.h"

@@ -6,7 +6,7 @@
 #include <QString>
 #include <memory>
 
-#include "app/MessageBoxes.h"
+#include "gui/MessageBoxes.h"
 #include "app/QtExecutor.h"
 #include "app/QtTimer.h"
 #include "modbus/Interfaces.h"

@@ -5,7 +5,7 @@
 #include <QFrame>
 #include <QMouseEvent>
 
-#include "app/Pictures.h"
+#include "gui/Pictures.h"
 
 namespace kelm {
 

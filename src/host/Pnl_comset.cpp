@@ -12,7 +12,8 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "app/MessageBoxes.h"
+#include "gui/MessageBoxes.h"
+#include "modbus/CommFormats.h"
 #include "modbus/Checks.h"
 #include "modbus/ModbusMaster.h"
 #include "serial/ksComm.h"
@@ -54,18 +55,10 @@ LinkCheckStep LinkCheckStepAt(int step) {
 }
 
 QString LinkCheckFormatLine(int formatCode, int protocolLetter) {
-    if (formatCode < 0 || formatCode > 15) return {};
-    QString dataBits;
-    if (protocolLetter == 'R')
-        dataBits = QStringLiteral("8");
-    else if (protocolLetter == 'A')
-        dataBits = QStringLiteral("7");
-    else
-        return {};
-    const bool even = formatCode >= 8;
-    return QStringLiteral("串口配置：%1/%2/%3/%4")
-        .arg(kBaudItems[formatCode % 8], dataBits, even ? QStringLiteral("1") : QStringLiteral("2"),
-             even ? QStringLiteral("Even") : QStringLiteral("None"));
+    if (protocolLetter != kProtocolLetterRtu && protocolLetter != kProtocolLetterAscii) return {};
+    const std::string label = CommFormatLabel(formatCode, protocolLetter == kProtocolLetterAscii);
+    if (label.empty()) return {};
+    return QStringLiteral("串口配置：") + QString::fromStdString(label);
 }
 
 Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {

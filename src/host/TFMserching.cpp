@@ -14,7 +14,7 @@
 #include <array>
 #include <memory>
 
-#include "app/MessageBoxes.h"
+#include "gui/MessageBoxes.h"
 #include "host/ScanDevice.h"
 #include "modbus/ModbusMaster.h"
 

@@ -1,7 +1,7 @@
 # The bus scan: the scan dialog TFMserching and the identity-reply handler
 # that adds module nodes to the device tree. Included by this directory's
 # CMakeLists.txt.
-if(KELM_BUILD_GUI AND TARGET kelm_modbus)
+if(KELM_BUILD_GUI AND TARGET kelm_modbus AND TARGET kelm_gui)
   find_package(Qt6 REQUIRED COMPONENTS Widgets)
   add_library(kelm_scan STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ScanDevice.cpp
@@ -9,5 +9,5 @@ if(KELM_BUILD_GUI AND TARGET kelm_modbus)
   )
   set_target_properties(kelm_scan PROPERTIES AUTOMOC ON)
   target_include_directories(kelm_scan PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(kelm_scan PUBLIC kelm_modbus Qt6::Widgets)
+  target_link_libraries(kelm_scan PUBLIC kelm_gui kelm_modbus Qt6::Widgets)
 endif()

@@ -9,6 +9,7 @@ namespace kelm {
 
 class ModbusMaster;
 class IMessageBoxes;
+struct ChannelSteps;
 
 struct ModuleContext {
     // The one master: its state (Modbus_Reg_Addr, Node_Device_ID, ...) and the
@@ -19,6 +20,9 @@ struct ModuleContext {
     // The device tree (TreeView1). Optional: the identity family does not
     // need it; the digital panels' handlers look at the selected node's level.
     QTreeWidget* tree = nullptr;
+    // The channel panels' reply steps, run by the digital modules' handlers.
+    // Optional, owned by the panel set; see modules/ChannelSteps.h.
+    const ChannelSteps* channels = nullptr;
 };
 
 }  // namespace kelm

@@ -11,10 +11,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/MessageBoxes.h"
+#include "gui/MessageBoxes.h"
 #include "modbus/Bytes.h"
 #include "modbus/ModbusMaster.h"
-#include "modules/CommFormats.h"
+#include "modbus/CommFormats.h"
 
 namespace kelm {
 
@@ -212,21 +212,21 @@ void ModuleIdentity::Reset() {
     newComBox_->hide();
 }
 
-bool ModuleIdentity::HandleReply(std::uint16_t Command, const Frame& Pbuf) {
-    const std::uint16_t reg = ctx_.master.State().Modbus_Reg_Addr;
-    if (Command == kFcReadHolding && reg == kIdentityFirstReg) {
-        // Byte count 6, and the six data bytes really there: a frame that
-        // claims more than it carries is ignored, not shown as "00".
-        if (Pbuf[2] != 6 || Pbuf.size() < 9) return false;
+std::vector<ReplyRow> ModuleIdentity::ReplyRows() {
+    std::vector<ReplyRow> rows;
+    rows.push_back(Row(kFcReadHolding, kIdentityFirstReg, 6, "versions", [this](const Frame& Pbuf) {
         editHardware_->setText(Hex2(Pbuf[6]));
         editSoftware_->setText(Hex2(Pbuf[8]));
-        return true;
-    }
-    if (Command == kFcWriteMultiple && (names_.anyWriteConfirms || reg == kCommFirstReg)) {
+    }));
+    auto confirm = [this](const Frame&) {
         ctx_.boxes.Information(QStringLiteral("提示"), kConfirmText);
-        return true;
-    }
-    return false;
+    };
+    if (names_.anyWriteConfirms)
+        rows.push_back(AnyRegEcho(kFcWriteMultiple, "new communication parameters", confirm));
+    else
+        rows.push_back(Echo(kFcWriteMultiple, kCommFirstReg, kCommFirstReg,
+                            "new communication parameters", confirm));
+    return rows;
 }
 
 }  // namespace kelm

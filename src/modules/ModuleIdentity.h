@@ -11,7 +11,10 @@
 #include <QString>
 #include <cstdint>
 
+#include <vector>
+
 #include "modules/ModuleContext.h"
+#include "modules/ReplyTable.h"
 
 class QComboBox;
 class QGroupBox;
@@ -87,10 +90,10 @@ class ModuleIdentity : public QObject {
     // as the tree node shows it.
     void SetDeviceFields(const QString& modelName, const QString& addressText);
 
-    // The family's reply branches. Returns true when the reply was one of
-    // them (versions shown, or the new-parameter write confirmed); false
-    // leaves it to the panel's own branches.
-    bool HandleReply(std::uint16_t Command, const Frame& Pbuf);
+    // The family's reply rows, which every panel's table puts ahead of its
+    // own: FC 03 @0 x6 shows the versions; FC 16 @3 (or @any on panels that
+    // make no other function-16 write) confirms the new parameters.
+    std::vector<ReplyRow> ReplyRows();
 
   private:
     void FillFormats(bool ascii);

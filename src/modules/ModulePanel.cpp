@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "modbus/ModbusMaster.h"
+
 namespace kelm {
 
 namespace {
@@ -31,6 +33,20 @@ ModulePanel::ModulePanel(const ModuleContext& ctx, const QString& objectName,
     // The model's own groups are added here by the panel classes.
     menuLayout_ = new QVBoxLayout;
     row->addLayout(menuLayout_, 1);
+    replies_.Add(identity_->ReplyRows());
+}
+
+void ModulePanel::Default() {
+    identity_->Reset();
+    ResetModel();
+}
+
+const ReplyRow* ModulePanel::Event(std::uint16_t Command, const Frame& Pbuf) {
+    return replies_.Dispatch(Command, ctx_.master.State().Modbus_Reg_Addr, Pbuf);
+}
+
+MasterState& ModulePanel::State() const {
+    return ctx_.master.State();
 }
 
 }  // namespace kelm

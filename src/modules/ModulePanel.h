@@ -2,19 +2,28 @@
 // Base of the seven module panels: the stacked right-hand page of one model.
 // At its left the identity and new-parameter boxes (ModuleIdentity); at its
 // right the model's own groups, which each panel class adds to MenuLayout().
+//
+// The base fixes the order every panel follows: the reset runs the identity
+// reset first, then the model's own (ResetModel); the reply table holds the
+// identity rows first, then the model's rows (AddReplyRows). Each panel keeps
+// its specified names as the entry points a reader looks for
+// (Pnl8I8T_Default, KELM_8I8T_Event), which call Default and Event.
 #include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "modules/ModuleContext.h"
 #include "modules/ModuleIdentity.h"
+#include "modules/ReplyTable.h"
 
 class QVBoxLayout;
 
 namespace kelm {
 
 class Frame;
+struct MasterState;
 
 class ModulePanel : public QWidget {
     Q_OBJECT
@@ -24,15 +33,17 @@ class ModulePanel : public QWidget {
     ModulePanel(const ModuleContext& ctx, const QString& objectName, std::string_view handlerName,
                 IdentityNames names, QWidget* parent = nullptr);
 
-    // The panel's reset routine (Pnl8AD_Default and siblings); navigation runs
-    // it before showing the panel. Begins with the identity reset.
-    virtual void Default() = 0;
-    // The panel's reply handler (KELM_8AD_Event and siblings).
-    virtual void Event(std::uint16_t Command, const Frame& Pbuf) = 0;
+    // The whole reset routine: the identity reset, then the model's own.
+    // Navigation runs it before showing the panel.
+    void Default();
+    // The whole reply handler: the first row of the table that matches runs;
+    // a reply that matches none is ignored. Returns the row, or nullptr.
+    const ReplyRow* Event(std::uint16_t Command, const Frame& Pbuf);
 
     std::string_view HandlerName() const { return handlerName_; }
     ModuleIdentity& Identity() { return *identity_; }
     const ModuleIdentity& Identity() const { return *identity_; }
+    const ReplyTable& Replies() const { return replies_; }
 
     // Navigation's step after the reset: model name and address text into the
     // identity box.
@@ -41,15 +52,23 @@ class ModulePanel : public QWidget {
     }
 
   protected:
+    // The model's own reset steps, after the identity reset.
+    virtual void ResetModel() = 0;
+    // The model's own reply rows, after the identity rows; called from the
+    // panel's constructor once its controls exist.
+    void AddReplyRows(std::vector<ReplyRow> rows) { replies_.Add(std::move(rows)); }
+
     // Where the model's own groups go (right of the identity boxes).
     QVBoxLayout* MenuLayout() const { return menuLayout_; }
     const ModuleContext& Context() const { return ctx_; }
+    MasterState& State() const;
 
   private:
     ModuleContext ctx_;
     std::string_view handlerName_;
     ModuleIdentity* identity_ = nullptr;
     QVBoxLayout* menuLayout_ = nullptr;
+    ReplyTable replies_;
 };
 
 }  // namespace kelm

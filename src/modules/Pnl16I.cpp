@@ -12,13 +12,13 @@ TPnl16I::TPnl16I(const ModuleContext& ctx, QWidget* parent)
                   parent) {}
 
 void TPnl16I::Pnl16I_Default() {
-    Identity().Reset();
+    Default();
 }
 
+void TPnl16I::ResetModel() {}
+
 void TPnl16I::KELM_16I_Event(std::uint16_t Command, const Frame& Pbuf) {
-    // Versions (function 3 from register 0) and the new-parameter write's
-    // acknowledgement; every other reply matches no branch and is ignored.
-    Identity().HandleReply(Command, Pbuf);
+    Event(Command, Pbuf);
 }
 
 }  // namespace kelm

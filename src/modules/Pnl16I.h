@@ -12,13 +12,14 @@ class TPnl16I : public ModulePanel {
   public:
     explicit TPnl16I(const ModuleContext& ctx, QWidget* parent = nullptr);
 
-    // Reset routine, run by navigation before the panel is shown.
+    // Reset routine, run by navigation before the panel is shown: the
+    // identity reset, then ResetModel.
     void Pnl16I_Default();
     // Reply handler for every valid reply of a selected KELM-16I module.
     void KELM_16I_Event(std::uint16_t Command, const Frame& Pbuf);
 
-    void Default() override { Pnl16I_Default(); }
-    void Event(std::uint16_t Command, const Frame& Pbuf) override { KELM_16I_Event(Command, Pbuf); }
+  protected:
+    void ResetModel() override;
 };
 
 }  // namespace kelm

@@ -12,13 +12,13 @@ TPnl16T::TPnl16T(const ModuleContext& ctx, QWidget* parent)
                   parent) {}
 
 void TPnl16T::Pnl16T_Default() {
-    Identity().Reset();
+    Default();
 }
 
+void TPnl16T::ResetModel() {}
+
 void TPnl16T::KELM_16T_Event(std::uint16_t Command, const Frame& Pbuf) {
-    // Versions (function 3 from register 0) and the new-parameter write's
-    // acknowledgement; every other reply matches no branch and is ignored.
-    Identity().HandleReply(Command, Pbuf);
+    Event(Command, Pbuf);
 }
 
 }  // namespace kelm

@@ -12,13 +12,13 @@ TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
                   parent) {}
 
 void TPnl2AO::Pnl2AO_Default() {
-    Identity().Reset();
+    Default();
 }
 
+void TPnl2AO::ResetModel() {}
+
 void TPnl2AO::KELM_2AO_Event(std::uint16_t Command, const Frame& Pbuf) {
-    // Versions (function 3 from register 0) and the new-parameter write's
-    // acknowledgement; every other reply matches no branch and is ignored.
-    Identity().HandleReply(Command, Pbuf);
+    Event(Command, Pbuf);
 }
 
 }  // namespace kelm

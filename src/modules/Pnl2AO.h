@@ -12,13 +12,14 @@ class TPnl2AO : public ModulePanel {
   public:
     explicit TPnl2AO(const ModuleContext& ctx, QWidget* parent = nullptr);
 
-    // Reset routine, run by navigation before the panel is shown.
+    // Reset routine, run by navigation before the panel is shown: the
+    // identity reset, then ResetModel.
     void Pnl2AO_Default();
     // Reply handler for every valid reply of a selected KELM-2AO module.
     void KELM_2AO_Event(std::uint16_t Command, const Frame& Pbuf);
 
-    void Default() override { Pnl2AO_Default(); }
-    void Event(std::uint16_t Command, const Frame& Pbuf) override { KELM_2AO_Event(Command, Pbuf); }
+  protected:
+    void ResetModel() override;
 };
 
 }  // namespace kelm

@@ -12,13 +12,13 @@ TPnl8AD::TPnl8AD(const ModuleContext& ctx, QWidget* parent)
                   parent) {}
 
 void TPnl8AD::Pnl8AD_Default() {
-    Identity().Reset();
+    Default();
 }
 
+void TPnl8AD::ResetModel() {}
+
 void TPnl8AD::KELM_8AD_Event(std::uint16_t Command, const Frame& Pbuf) {
-    // Versions (function 3 from register 0) and the new-parameter write's
-    // acknowledgement; every other reply matches no branch and is ignored.
-    Identity().HandleReply(Command, Pbuf);
+    Event(Command, Pbuf);
 }
 
 }  // namespace kelm

@@ -12,13 +12,14 @@ class TPnl8AD : public ModulePanel {
   public:
     explicit TPnl8AD(const ModuleContext& ctx, QWidget* parent = nullptr);
 
-    // Reset routine, run by navigation before the panel is shown.
+    // Reset routine, run by navigation before the panel is shown: the
+    // identity reset, then ResetModel.
     void Pnl8AD_Default();
     // Reply handler for every valid reply of a selected KELM-8AD module.
     void KELM_8AD_Event(std::uint16_t Command, const Frame& Pbuf);
 
-    void Default() override { Pnl8AD_Default(); }
-    void Event(std::uint16_t Command, const Frame& Pbuf) override { KELM_8AD_Event(Command, Pbuf); }
+  protected:
+    void ResetModel() override;
 };
 
 }  // namespace kelm

@@ -12,13 +12,13 @@ TPnl8AS::TPnl8AS(const ModuleContext& ctx, QWidget* parent)
                   parent) {}
 
 void TPnl8AS::Pnl8AS_Default() {
-    Identity().Reset();
+    Default();
 }
 
+void TPnl8AS::ResetModel() {}
+
 void TPnl8AS::KELM_8AS_Event(std::uint16_t Command, const Frame& Pbuf) {
-    // Versions (function 3 from register 0) and the new-parameter write's
-    // acknowledgement; every other reply matches no branch and is ignored.
-    Identity().HandleReply(Command, Pbuf);
+    Event(Command, Pbuf);
 }
 
 }  // namespace kelm

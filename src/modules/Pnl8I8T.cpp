@@ -12,13 +12,13 @@ TPnl8I8T::TPnl8I8T(const ModuleContext& ctx, QWidget* parent)
                   parent) {}
 
 void TPnl8I8T::Pnl8I8T_Default() {
-    Identity().Reset();
+    Default();
 }
 
+void TPnl8I8T::ResetModel() {}
+
 void TPnl8I8T::KELM_8I8T_Event(std::uint16_t Command, const Frame& Pbuf) {
-    // Versions (function 3 from register 0) and the new-parameter write's
-    // acknowledgement; every other reply matches no branch and is ignored.
-    Identity().HandleReply(Command, Pbuf);
+    Event(Command, Pbuf);
 }
 
 }  // namespace kelm

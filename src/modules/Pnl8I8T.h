@@ -12,15 +12,14 @@ class TPnl8I8T : public ModulePanel {
   public:
     explicit TPnl8I8T(const ModuleContext& ctx, QWidget* parent = nullptr);
 
-    // Reset routine, run by navigation before the panel is shown.
+    // Reset routine, run by navigation before the panel is shown: the
+    // identity reset, then ResetModel.
     void Pnl8I8T_Default();
     // Reply handler for every valid reply of a selected KELM-8I8T module.
     void KELM_8I8T_Event(std::uint16_t Command, const Frame& Pbuf);
 
-    void Default() override { Pnl8I8T_Default(); }
-    void Event(std::uint16_t Command, const Frame& Pbuf) override {
-        KELM_8I8T_Event(Command, Pbuf);
-    }
+  protected:
+    void ResetModel() override;
 };
 
 }  // namespace kelm

@@ -12,13 +12,13 @@ TPnl8RY::TPnl8RY(const ModuleContext& ctx, QWidget* parent)
                   parent) {}
 
 void TPnl8RY::Pnl8RY_Default() {
-    Identity().Reset();
+    Default();
 }
 
+void TPnl8RY::ResetModel() {}
+
 void TPnl8RY::KELM_8R_Event(std::uint16_t Command, const Frame& Pbuf) {
-    // Versions (function 3 from register 0) and the new-parameter write's
-    // acknowledgement; every other reply matches no branch and is ignored.
-    Identity().HandleReply(Command, Pbuf);
+    Event(Command, Pbuf);
 }
 
 }  // namespace kelm

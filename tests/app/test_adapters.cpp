@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "QtAppEnvironment.h"
-#include "app/Pictures.h"
+#include "gui/Pictures.h"
 #include "app/QtExecutor.h"
 #include "app/QtMessageBoxes.h"
 #include "app/QtTimer.h"

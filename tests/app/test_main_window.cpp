@@ -15,7 +15,7 @@
 
 #include "WindowFixture.h"
 #include "app/DeviceChangeNotifier.h"
-#include "app/Pictures.h"
+#include "gui/Pictures.h"
 #include "app/StatusBar.h"
 #include "app/TFmabout.h"
 #include "host/ScanDevice.h"

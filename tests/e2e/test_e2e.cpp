@@ -11,7 +11,7 @@
 #include <QToolButton>
 
 #include "../app/WindowFixture.h"
-#include "app/Pictures.h"
+#include "gui/Pictures.h"
 #include "host/ScanDevice.h"
 #include "host/TFMserching.h"
 #include "kelm-sim/PtyServer.h"

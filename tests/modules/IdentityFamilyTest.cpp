@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "ModuleRig.h"
-#include "modules/CommFormats.h"
+#include "modbus/CommFormats.h"
 
 namespace kelm::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <deque>
 #include <vector>
 
-#include "app/MessageBoxes.h"
+#include "gui/MessageBoxes.h"
 
 namespace kelm::test {
 

@@ -1,6 +1,7 @@
-// Draws the program's pictures (tree/toolbar/status icons, About banner, busy
-// picture) into PNG/JPEG files. Run by hand after changing a picture:
-//   kelm-draw-pictures src/app/resources
+// Draws the program's pictures (tree/toolbar/status icons, the digital panels'
+// lamps and ON/OFF faces, About banner, busy picture) into PNG/JPEG files. Run
+// by hand after changing a picture:
+//   kelm-draw-pictures src/gui/resources
 // The generated files are committed and compiled in through pictures.qrc.
 #include <QDir>
 #include <QGuiApplication>
@@ -154,6 +155,70 @@ QImage icon(const std::function<void(QPainter&)>& draw) {
     return img;
 }
 
+// 50x50 lamp: a lit lamp on a green disc, or a grey lamp on a grey disc. The
+// two differ in colour and in brightness, so they read apart at a glance and
+// in grey scale too.
+QImage lamp(bool on) {
+    QImage img = canvas(50, 50);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor disc = on ? QColor(0x1e, 0xb4, 0x46) : QColor(0x9a, 0xa0, 0xa8);
+    QRadialGradient bg(QPointF(20, 18), 26);
+    bg.setColorAt(0, disc.lighter(on ? 135 : 115));
+    bg.setColorAt(1, disc.darker(on ? 115 : 110));
+    pen(p, disc.darker(150), 1.5);
+    p.setBrush(bg);
+    p.drawEllipse(QPointF(25, 25), 23, 23);
+    // the bulb
+    QRadialGradient bulb(QPointF(22, 18), 13);
+    if (on) {
+        bulb.setColorAt(0, QColor(0xff, 0xff, 0xe0));
+        bulb.setColorAt(0.5, QColor(0xff, 0xf0, 0x60));
+        bulb.setColorAt(1, QColor(0xff, 0xc0, 0x20));
+    } else {
+        bulb.setColorAt(0, QColor(0xf0, 0xf0, 0xf0));
+        bulb.setColorAt(1, QColor(0xb4, 0xb8, 0xbe));
+    }
+    pen(p, on ? QColor(0xb0, 0x80, 0x10) : QColor(0x70, 0x74, 0x7a), 1.2);
+    p.setBrush(bulb);
+    p.drawEllipse(QPointF(25, 21), 10, 10);
+    p.setBrush(on ? QColor(0xe0, 0xe0, 0xe0) : QColor(0xa8, 0xa8, 0xa8));
+    p.drawRoundedRect(QRectF(20, 30, 10, 8), 1.5, 1.5);  // the cap
+    pen(p, QColor(0x60, 0x60, 0x60), 1.0);
+    p.drawLine(QPointF(20.5, 33), QPointF(29.5, 33));
+    p.drawLine(QPointF(20.5, 35.5), QPointF(29.5, 35.5));
+    if (on) {  // rays
+        pen(p, QColor(0xff, 0xff, 0xb0), 1.6);
+        for (int i = 0; i < 7; ++i) {
+            const double a = -M_PI / 2 + (i - 3) * 0.45;
+            p.drawLine(QPointF(25 + 13 * std::cos(a), 21 + 13 * std::sin(a)),
+                       QPointF(25 + 18 * std::cos(a), 21 + 18 * std::sin(a)));
+        }
+    }
+    return img;
+}
+
+// 50x50 button face with a word: a green "ON" or a red "OFF".
+QImage face(bool on) {
+    QImage img = canvas(50, 50);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor c = on ? QColor(0x16, 0xa3, 0x3c) : QColor(0xd2, 0x28, 0x22);
+    QLinearGradient g(0, 2, 0, 48);
+    g.setColorAt(0, c.lighter(135));
+    g.setColorAt(1, c.darker(120));
+    pen(p, c.darker(160), 1.5);
+    p.setBrush(g);
+    p.drawRoundedRect(QRectF(2, 2, 46, 46), 9, 9);
+    QFont f("DejaVu Sans");
+    f.setPixelSize(on ? 20 : 16);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(0, 0, 50, 50), Qt::AlignCenter, on ? "ON" : "OFF");
+    return img;
+}
+
 QImage banner() {
     QImage img(496, 80, QImage::Format_RGB32);
     QPainter p(&img);
@@ -231,6 +296,9 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (int i = 0; i < 10; ++i)
         ok &= icon(icons[i]).save(out.filePath(QString("image2020_%1.png").arg(i)));
+    const QImage list50x[4] = {lamp(true), lamp(false), face(true), face(false)};
+    for (int i = 0; i < 4; ++i)
+        ok &= list50x[i].save(out.filePath(QString("image50x_%1.png").arg(i)));
     ok &= banner().save(out.filePath("about_banner.jpg"), "JPG", 92);
     ok &= busy().save(out.filePath("busy.png"));
     return ok ? 0 : 1;

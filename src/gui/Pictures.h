@@ -1,7 +1,8 @@
 #pragma once
 // The program's pictures, compiled in as Qt resources: the 20x20 list
-// `ImageList2020` (tree, status bar, toolbar), the About banner and the scan
-// dialog's busy picture.
+// `ImageList2020` (tree, status bar, toolbar), the 50x50 list `ImageList50x`
+// (lamps and the ON/OFF faces of the digital panels), the About banner and the
+// scan dialog's busy picture.
 #include <QIcon>
 #include <QPixmap>
 
@@ -27,6 +28,21 @@ inline constexpr int kImageList2020Count = 10;
 QPixmap ImageList2020(int index);
 // The same picture as an icon (one image for normal and selected states).
 QIcon ImageList2020Icon(int index);
+
+// Roles of the four ImageList50x pictures, by index.
+enum Image50Index : int {
+    kImgLampOn = 0,   // a lit lamp on a green disc
+    kImgLampOff = 1,  // a grey lamp on a grey disc
+    kImgFaceOn = 2,   // a green "ON" button face
+    kImgFaceOff = 3,  // a red "OFF" button face
+};
+inline constexpr int kImageList50xCount = 4;
+
+// Picture `index` of ImageList50x (50x50, 32-bit); a null pixmap for an index
+// outside 0-3.
+QPixmap ImageList50x(int index);
+// The same picture as an icon.
+QIcon ImageList50xIcon(int index);
 
 // The About box banner (496x80).
 QPixmap AboutBanner();

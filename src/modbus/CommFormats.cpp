@@ -1,4 +1,4 @@
-#include "modules/CommFormats.h"
+#include "modbus/CommFormats.h"
 
 namespace kelm {
 

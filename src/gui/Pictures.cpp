@@ -1,4 +1,4 @@
-#include "app/Pictures.h"
+#include "gui/Pictures.h"
 
 #include <QPixmapCache>
 #include <QString>
@@ -42,6 +42,16 @@ QIcon ImageList2020Icon(int index) {
     icon.addPixmap(pm, QIcon::Selected);
     icon.addPixmap(pm, QIcon::Active);
     return icon;
+}
+
+QPixmap ImageList50x(int index) {
+    if (index < 0 || index >= kImageList50xCount) return {};
+    return cached(QStringLiteral(":/kelm/image50x_%1.png").arg(index));
+}
+
+QIcon ImageList50xIcon(int index) {
+    const QPixmap pm = ImageList50x(index);
+    return pm.isNull() ? QIcon() : QIcon(pm);
 }
 
 QPixmap AboutBanner() {
