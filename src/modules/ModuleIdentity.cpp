@@ -13,8 +13,8 @@
 
 #include "gui/MessageBoxes.h"
 #include "modbus/Bytes.h"
-#include "modbus/ModbusMaster.h"
 #include "modbus/CommFormats.h"
+#include "modbus/ModbusMaster.h"
 
 namespace kelm {
 

@@ -38,19 +38,19 @@ ReplyRow Row(std::uint8_t fc, std::uint16_t reg, int byteCount, std::string what
 
 ReplyRow AnyRegRow(std::uint8_t fc, int byteCount, std::string what,
                    std::function<void(const Frame&)> action) {
-    return ReplyRow{fc,        ReplyRow::kAnyReg, ReplyRow::kAnyReg, byteCount, 0,
-                    std::move(what), std::move(action)};
+    return ReplyRow{fc, ReplyRow::kAnyReg, ReplyRow::kAnyReg, byteCount,
+                    0,  std::move(what),   std::move(action)};
 }
 
 ReplyRow Echo(std::uint8_t fc, std::uint16_t regFirst, std::uint16_t regLast, std::string what,
               std::function<void(const Frame&)> action) {
-    return ReplyRow{fc, regFirst, regLast, ReplyRow::kNoCount, 0, std::move(what),
-                    std::move(action)};
+    return ReplyRow{fc, regFirst,        regLast,          ReplyRow::kNoCount,
+                    0,  std::move(what), std::move(action)};
 }
 
 ReplyRow AnyRegEcho(std::uint8_t fc, std::string what, std::function<void(const Frame&)> action) {
-    return ReplyRow{fc, ReplyRow::kAnyReg, ReplyRow::kAnyReg, ReplyRow::kNoCount, 0,
-                    std::move(what), std::move(action)};
+    return ReplyRow{fc, ReplyRow::kAnyReg, ReplyRow::kAnyReg, ReplyRow::kNoCount,
+                    0,  std::move(what),   std::move(action)};
 }
 
 const ReplyRow* ReplyTable::Dispatch(std::uint16_t Command, std::uint16_t regAddr,

@@ -56,8 +56,7 @@ class ReplyTable {
 
     // Runs the first row that matches and returns it; nullptr when none does
     // (the reply is ignored).
-    const ReplyRow* Dispatch(std::uint16_t Command, std::uint16_t regAddr,
-                             const Frame& Pbuf) const;
+    const ReplyRow* Dispatch(std::uint16_t Command, std::uint16_t regAddr, const Frame& Pbuf) const;
 
     const std::vector<ReplyRow>& Rows() const { return rows_; }
 
