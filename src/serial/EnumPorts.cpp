@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <mutex>
 
@@ -58,6 +59,15 @@ std::string NamePart(const std::string& entry) {
 std::string ValuePart(const std::string& entry) {
     const auto eq = entry.find('=');
     return eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+}
+
+// The number of "COM<n>" (n a whole number from 1 up), or nullopt.
+std::optional<int> NumberOfComName(const std::string& s) {
+    if (!StartsWith(s, "COM") || s.size() < 4 || s[3] < '1' || s[3] > '9') return std::nullopt;
+    const auto n = WholeNumber(s.substr(3));
+    if (!n || *n < 1 || s.find_first_not_of("0123456789", 3) != std::string::npos)
+        return std::nullopt;
+    return n;
 }
 
 void AddDescription(PortDeviceRecord& rec, const std::string& description) {
@@ -153,6 +163,8 @@ void BuildPortList(PortEnumMode mode, PortSource& src,
                 rec.DevInst = found->DevInst;
                 rec.InstanceId = found->InstanceId;
                 rec.NameSymbolic = found->NameSymbolic;
+                rec.NameParentDevice = found->NameParentDevice;
+                rec.SerialNumber = found->SerialNumber;
                 collected.erase(found);
             } else if (enumPresent && !collected.empty()) {
                 continue;  // a map entry no present device stands behind
@@ -163,24 +175,25 @@ void BuildPortList(PortEnumMode mode, PortSource& src,
 
     if (!full) return;
     int counter = 4096;
-    for (auto& d : collected) {
-        if (d.PortName.empty() || StartsWith(d.PortName, "LPT")) continue;
-        PortDeviceRecord rec;
-        rec.NameFriendly = d.PortName.substr(0, d.PortName.find('\0'));
+    // Names a port by its number: the window reads the number back from the
+    // text between "COM" and the first blank.
+    auto name = [&](PortDeviceRecord& rec, const std::string& portName, int number) {
+        rec.Data = number;
+        rec.NameFriendly = portName.empty() ? "COM" + std::to_string(number) : portName;
         rec.NameDeviceDos = rec.NameFriendly;
-        for (const auto& [entry, number] : ports) {
+        rec.NamePDO.clear();
+        for (const auto& [entry, no] : ports) {
             if (NamePart(entry) == rec.NameFriendly) {
                 rec.NamePDO = ValuePart(entry);
                 break;
             }
         }
-        if (StartsWith(d.PortName, "COM")) {
-            rec.Data = WholeNumber(d.PortName.substr(3)).value_or(0);
-        } else {
-            rec.Data = ++counter;
-        }
+    };
+    for (auto& d : collected) {
+        if (d.PortName.empty() || StartsWith(d.PortName, "LPT")) continue;
+        PortDeviceRecord rec;
         rec.Service = d.Service;
-        AddDescription(rec, d.Description);
+        rec.Description = d.Description;
         rec.Driver = d.Driver;
         rec.Manufacturer = d.Manufacturer;
         rec.PortName = Trim(d.PortName);
@@ -188,6 +201,24 @@ void BuildPortList(PortEnumMode mode, PortSource& src,
         rec.DevInst = d.DevInst;
         rec.InstanceId = d.InstanceId;
         rec.NameSymbolic = d.NameSymbolic;
+        rec.NameParentDevice = d.NameParentDevice;
+        rec.SerialNumber = d.SerialNumber;
+        rec.Present = d.Present;
+        const std::string ownName = d.PortName.substr(0, d.PortName.find('\0'));
+        if (StartsWith(ownName, "COM")) {
+            name(rec, ownName, WholeNumber(ownName.substr(3)).value_or(0));
+        } else if (const auto published = NumberOfComName(d.NameDeviceDos)) {
+            // A device known under a COM name of its own (a virtual link that
+            // dangles now) keeps that number unless a present port took it.
+            name(rec, "", *published);
+            PortDeviceRecord first = rec;
+            AddDescription(first, rec.Description);
+            if (add(std::move(first)) >= 0) continue;
+            name(rec, "", ++counter);
+        } else {
+            name(rec, "", ++counter);
+        }
+        AddDescription(rec, rec.Description);
         add(std::move(rec));
     }
 }
@@ -230,6 +261,63 @@ std::vector<PortListEntry> EnumeratePorts(PortEnumMode mode) {
         out.push_back(PortListEntry{rec.Data, rec.NameFriendly, rec.PortName});
     }
     return out;
+}
+
+std::string ComposePortDescription(const std::string& product, const std::string& chip,
+                                   const std::string& node) {
+    // The description stands in parentheses after the port name: brackets
+    // inside it keep the text readable (and "COM5 (...)" one level deep).
+    auto flat = [](std::string s) {
+        s = Trim(s);
+        for (char& c : s) {
+            if (c == '(') c = '[';
+            if (c == ')') c = ']';
+        }
+        return s;
+    };
+    const std::string p = flat(product), c = flat(chip);
+    std::string out = p;
+    if (!c.empty() && Upper(c) != Upper(p)) out += out.empty() ? c : ", " + c;
+    if (!node.empty()) out += out.empty() ? node : ", " + node;
+    return out;
+}
+
+std::string DescribePortAccess(const PortAccess& a) {
+    if (a.allowed) return "yes";
+    std::string out = "no";
+    if (a.error != 0 && a.error != EACCES && a.error != EPERM) {
+        return out + " (" + a.errorText + ")";
+    }
+    if (a.group.empty()) return out + " (" + a.errorText + ")";
+    out += " (the port belongs to group " + a.group;
+    if (a.inGroup) {
+        out += "; you are a member, yet the port refuses: check its mode";
+    } else {
+        out += "; you are not a member: sudo usermod -aG " + a.group +
+               " $USER, then log out and in again";
+    }
+    return out + ")";
+}
+
+bool KernelNameLess(const std::string& a, const std::string& b) {
+    auto split = [](const std::string& s) {
+        std::size_t i = s.size();
+        while (i > 0 && s[i - 1] >= '0' && s[i - 1] <= '9') --i;
+        return i;
+    };
+    const std::size_t ia = split(a), ib = split(b);
+    const std::string stemA = a.substr(0, ia), stemB = b.substr(0, ib);
+    if (stemA != stemB) return stemA < stemB;
+    const std::string da = a.substr(ia), db = b.substr(ib);
+    // Numbers by value: fewer digits (leading zeros aside) is smaller.
+    const auto strip = [](const std::string& d) {
+        const auto nz = d.find_first_not_of('0');
+        return nz == std::string::npos ? std::string() : d.substr(nz);
+    };
+    const std::string na = strip(da), nb = strip(db);
+    if (na.size() != nb.size()) return na.size() < nb.size();
+    if (na != nb) return na < nb;
+    return a < b;
 }
 
 std::optional<int> PortNumberOfKernelName(const std::string& name) {

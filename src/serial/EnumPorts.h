@@ -19,7 +19,8 @@
 //   ttyAMA<k> -> COM<97+k>    on-board ARM UARTs
 // for k = 0..31; virtual ports take the number in their link name. Other
 // ttys with a device behind them are listed from their device records only,
-// numbered 4097, 4098, ... in the order of their kernel names.
+// as COM4097, COM4098, ... in the order of their kernel names (by the
+// number in the name: ttyXR2 before ttyXR10).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,23 +43,24 @@ enum class PortEnumMode {
 // One device record, with the fields of the component's device record that
 // the enumeration fills (same names, so copying is field by field).
 struct PortDeviceRecord {
-    unsigned DevInst = 0;        // device number (major:minor) of the node
-    unsigned DevInstParent = 0;  // 0: not known
-    int Data = 0;                // port number
-    std::string NameFriendly;    // display text
-    std::string NamePDO;         // the map's value name: the device carrying the port
-    std::string NameDeviceDos;   // "COM<n>"
-    std::string NameSymbolic;    // a stable link to the node (/dev/serial/by-id/...) if any
-    std::string NameParentDevice;
-    std::string RegKey;       // the device's sysfs directory
-    std::string Description;  // "model, /dev/node"
-    std::string Service;      // kernel driver of the port's device
-    std::string Driver;       // driver of the bus device (usb, pnp, platform, ...)
-    std::string InstanceId;   // sysfs device path
+    unsigned DevInst = 0;          // device number (major:minor) of the node
+    unsigned DevInstParent = 0;    // 0: not known
+    int Data = 0;                  // port number
+    std::string NameFriendly;      // display text
+    std::string NamePDO;           // the map's value name: the device carrying the port
+    std::string NameDeviceDos;     // "COM<n>"
+    std::string NameSymbolic;      // a stable link to the node (/dev/serial/by-id/...) if any
+    std::string NameParentDevice;  // USB vendor:product ("0403:6001") when on USB
+    std::string RegKey;            // the device's sysfs directory
+    std::string Description;       // "model, /dev/node"
+    std::string Service;           // kernel driver of the port's device
+    std::string Driver;            // driver of the bus device (usb, pnp, platform, ...)
+    std::string InstanceId;        // sysfs device path
     std::string InstanceIdParent;
     std::string PortName;  // what opens the port (device node or link)
     std::string Manufacturer;
-    bool Present = true;  // the device exists now (virtual links may dangle)
+    std::string SerialNumber;  // the USB device's serial number, if any
+    bool Present = true;       // the device exists now (virtual links may dangle)
 };
 
 // One value of the active-port map.
@@ -137,5 +139,29 @@ std::vector<PortListEntry> EnumeratePorts(PortEnumMode mode = PortEnumMode::Full
 // The COM number of a kernel tty name ("ttyUSB0" -> 33), or nullopt when the
 // numbering does not cover the name.
 std::optional<int> PortNumberOfKernelName(const std::string& kernelName);
+
+// Kernel tty names in the order they are numbered: by stem, then by the
+// number that ends them (ttyXR2 before ttyXR10).
+bool KernelNameLess(const std::string& a, const std::string& b);
+
+// A port's description as a user recognises the device: the adaptor's own
+// product string (the USB descriptor's, such as "USB-RS485 Cable") first, the
+// hardware database's chip name after it when it says something more, then
+// the device node. Parentheses inside become brackets: the description is
+// shown in parentheses itself.
+std::string ComposePortDescription(const std::string& product, const std::string& chip,
+                                   const std::string& node);
+
+// Whether this user may open a port's device node, and if not why.
+struct PortAccess {
+    bool allowed = false;
+    int error = 0;          // why not (errno), 0 when allowed
+    std::string errorText;  // its text
+    std::string group;      // the node's group ("dialout"), when known
+    bool inGroup = false;   // this user belongs to it
+};
+PortAccess CheckPortAccess(const std::string& path);
+// "yes", or "no (...)" with what to do about it.
+std::string DescribePortAccess(const PortAccess& access);
 
 }  // namespace kelm

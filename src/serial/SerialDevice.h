@@ -54,7 +54,10 @@ class ISerialDevice {
     virtual bool SetTimeouts(const TCommTimeouts& timeouts) = 0;
     // The driver toggles RTS for RS-485 by itself (true), or the component
     // must drive RTS around each transmission (false). Asked after Open.
+    // True only when the driver accepts the RS-485 settings, not merely
+    // reports them (a 16550 UART reports them and refuses to set them).
     virtual bool SupportsRs485Toggle() = 0;
+    // Switches the driver's RS-485 mode; false when the driver refuses.
     virtual bool SetRs485(bool enabled) = 0;
 
     // Fetches and clears the line-error flags (CE_*) and the queue status.
@@ -73,9 +76,17 @@ class ISerialDevice {
     virtual bool Purge(uint32_t flags) = 0;
     virtual bool Escape(uint32_t function) = 0;
     virtual bool ModemStatus(uint32_t* status) = 0;
+    // Sends one byte ahead of any output still queued where the driver can
+    // (it sends flow-control characters that way); elsewhere it is written
+    // like any other byte.
     virtual bool TransmitChar(uint8_t ch) = 0;
     // Waits until all output has gone out on the line.
     virtual bool Flush() = 0;
+    // Waits until the last byte written has left the transmitter: the
+    // driver's queue drained and, where the driver reports it, the UART's
+    // FIFO and shift register empty. What RS-485 direction control needs
+    // before it turns the transceiver round.
+    virtual bool DrainTransmitter() = 0;
     virtual bool Properties(TCommProp* prop) = 0;
 
     // The event wait. SetMask chooses the events (EV_* bits); Wait blocks,

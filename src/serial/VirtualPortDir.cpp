@@ -50,11 +50,12 @@ std::optional<std::string> ReadLink(const std::string& path) {
     }
 }
 
-// Whether a link's target exists; relative targets are taken from the
-// directory, as the kernel resolves them.
+// Whether a link's target is a device node that exists; relative targets
+// are taken from the directory, as the kernel resolves them. A link to
+// anything else (a file left where a pty was) is no port.
 bool TargetExists(const std::string& linkPath) {
     struct stat st {};
-    return ::stat(linkPath.c_str(), &st) == 0;
+    return ::stat(linkPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
 }  // namespace

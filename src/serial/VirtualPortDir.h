@@ -28,7 +28,7 @@ class VirtualPortDir {
         unsigned number = 0;   // n of COM<n>
         std::string link;      // full path of the link
         std::string target;    // what the link points to (the pty's slave path)
-        bool present = false;  // the target exists now
+        bool present = false;  // the target exists now and is a device node
     };
 
     // The directory path (not created).

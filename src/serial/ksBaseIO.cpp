@@ -88,41 +88,59 @@ std::string KsFormat(const std::string& format, const std::vector<TksFmtArg>& ar
     return out;
 }
 
+std::string KsFormatLiteral(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '%') out += '%';
+    }
+    return out;
+}
+
 // ----------------------------------------------------------- TksNotifyList
+
+void TksNotifyList::RemoveAt(std::size_t index) {
+    items_[index]->removed = true;
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+}
 
 int TksNotifyList::Add(const TksNotifyEvent& Item) {
     std::lock_guard lock(mutex_);
-    items_.push_back(Item);
+    items_.push_back(std::make_shared<Entry>(Item));
     return static_cast<int>(items_.size()) - 1;
 }
 
 void TksNotifyList::Delete(int index) {
     std::lock_guard lock(mutex_);
     if (index < 0 || index >= static_cast<int>(items_.size())) return;
-    items_.erase(items_.begin() + index);
+    RemoveAt(static_cast<std::size_t>(index));
 }
 
 void TksNotifyList::Clear() {
     std::lock_guard lock(mutex_);
+    for (auto& e : items_) e->removed = true;
     items_.clear();
 }
 
 TksNotifyEvent TksNotifyList::Get(int Index) const {
     std::lock_guard lock(mutex_);
     if (Index < 0 || Index >= static_cast<int>(items_.size())) return {};
-    return items_[static_cast<std::size_t>(Index)];
+    return items_[static_cast<std::size_t>(Index)]->event;
 }
 
 void TksNotifyList::Put(int Index, const TksNotifyEvent& Item) {
     std::lock_guard lock(mutex_);
     if (Index < 0 || Index >= static_cast<int>(items_.size())) return;
-    items_[static_cast<std::size_t>(Index)] = Item;
+    auto& slot = items_[static_cast<std::size_t>(Index)];
+    slot->removed = true;  // a running call does not call the replaced one
+    slot = std::make_shared<Entry>(Item);
 }
 
 int TksNotifyList::IndexOf(const TksNotifyEvent& Item) const {
     std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < items_.size(); ++i)
-        if (items_[i].SameAs(Item)) return static_cast<int>(i);
+        if (items_[i]->event.SameAs(Item)) return static_cast<int>(i);
     return -1;
 }
 
@@ -132,27 +150,27 @@ int TksNotifyList::Count() const {
 }
 
 void TksNotifyList::Call(TksComponent* Sender, int Code) const {
-    std::vector<TksNotifyEvent> snapshot;
+    std::vector<std::shared_ptr<Entry>> snapshot;
     {
         std::lock_guard lock(mutex_);
         snapshot = items_;
     }
     for (const auto& e : snapshot)
-        if (e.Handler) e.Handler(Sender, Code);
+        if (!e->removed && e->event.Handler) e->event.Handler(Sender, Code);
 }
 
 void TksNotifyList::AddUnique(const TksNotifyEvent& Item) {
     std::lock_guard lock(mutex_);
     for (const auto& e : items_)
-        if (e.SameAs(Item)) return;
-    items_.push_back(Item);
+        if (e->event.SameAs(Item)) return;
+    items_.push_back(std::make_shared<Entry>(Item));
 }
 
 void TksNotifyList::DeleteEqual(const TksNotifyEvent& Item) {
     std::lock_guard lock(mutex_);
-    for (auto it = items_.begin(); it != items_.end(); ++it) {
-        if (it->SameAs(Item)) {
-            items_.erase(it);
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i]->event.SameAs(Item)) {
+            RemoveAt(i);
             return;
         }
     }
@@ -384,7 +402,8 @@ void TksBaseIO::Logging(TDetailLevel Det, const std::string& Mess) {
 
 void TksBaseIO::LoggingFmt(TDetailLevel Det, const std::string& Mess,
                            const std::vector<TksFmtArg>& Arg) {
-    if (fLog) fLog->AddLogFmt(Det, sLogPrefix + Mess, Arg);
+    // The prefix is text: a "%" in it is no format code.
+    if (fLog) fLog->AddLogFmt(Det, KsFormatLiteral(sLogPrefix) + Mess, Arg);
 }
 
 TksHandle TksBaseIO::RequestDeviceHandle() {

@@ -72,7 +72,9 @@ inline TksNotifyEvent MakeNotifyEvent(const void* target, uintptr_t key,
 
 // The listener list. Thread-safe: its mutex guards the entries; Call() takes
 // a copy first and calls the listeners without holding it, so a listener may
-// add or remove listeners.
+// add or remove listeners. A listener removed during a call (by an earlier
+// listener, which may free its object) is not called any more; one added
+// during a call is called from the next call on.
 class TksNotifyList {
   public:
     int Add(const TksNotifyEvent& Item);
@@ -82,16 +84,25 @@ class TksNotifyList {
     void Put(int Index, const TksNotifyEvent& Item);
     int IndexOf(const TksNotifyEvent& Item) const;
     int Count() const;
-    // Calls every entry in list order; the entries are those present when
-    // the call starts.
+    // Calls every entry in list order: those present when the call starts
+    // and still present when their turn comes.
     void Call(TksComponent* Sender, int Code) const;
     // Adds unless an equal entry exists; deletes the first equal entry.
     void AddUnique(const TksNotifyEvent& Item);
     void DeleteEqual(const TksNotifyEvent& Item);
 
   private:
+    // An entry is shared with the calls running over it; removing it marks
+    // it, so that a running call skips it.
+    struct Entry {
+        explicit Entry(const TksNotifyEvent& e) : event(e) {}
+        TksNotifyEvent event;
+        std::atomic<bool> removed{false};
+    };
+    void RemoveAt(std::size_t index);
+
     mutable std::mutex mutex_;
-    std::vector<TksNotifyEvent> items_;
+    std::vector<std::shared_ptr<Entry>> items_;
 };
 
 // A timer that needs no form: fires OnTimer every Interval ms on the thread

@@ -1,6 +1,7 @@
 #include "serial/ksComm.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace kelm {
@@ -74,7 +75,12 @@ void TksCustomComm::DCBApply() {
     d.XoffChar = 0x13;
     if (Active()) {
         fDevice->ApplyDcb(d);  // like SetCommState, the result is not examined
-        if (!fIsNotSupportRS485) fDevice->SetRs485(fRS485Mode);
+        // A driver that refuses its RS-485 mode leaves the direction to us:
+        // otherwise the transceiver would never get the line.
+        if (!fIsNotSupportRS485 && !fDevice->SetRs485(fRS485Mode)) {
+            fIsNotSupportRS485 = true;
+            if (fRS485Mode) ApplyEventMask();  // with the transmit-empty event
+        }
     }
 }
 
@@ -321,16 +327,33 @@ void TksCustomComm::Rs485RaiseRts() {
 }
 
 void TksCustomComm::Rs485DropRts(bool drain) {
-    if (drain) fDevice->Flush();
+    // The last stop bit must be out of the shift register first, or the
+    // transceiver cuts off the end of the frame.
+    if (drain) fDevice->DrainTransmitter();
+    Rs485DropRtsNow();
+}
+
+void TksCustomComm::Rs485DropRtsNow() {
     fDevice->Escape(CLRRTS);
 }
 
-bool TksCustomComm::WriteBytes(const uint8_t* data, uint32_t n) {
+bool TksCustomComm::IsLostPortError(int error) {
+    return error == EIO || error == ENXIO;
+}
+
+bool TksCustomComm::WriteBytes(const uint8_t* data, uint32_t n, bool ahead) {
     const bool rs485 = Rs485Emulated();
     if (rs485) Rs485RaiseRts();
     uint32_t written = 0;
     int error = 0;
-    const bool ok = fDevice->Write(data, n, &written, &error);
+    bool ok = false;
+    if (ahead) {
+        ok = fDevice->TransmitChar(*data);
+        written = ok ? 1 : 0;
+        if (!ok) error = fDevice->LastError();
+    } else {
+        ok = fDevice->Write(data, n, &written, &error);
+    }
     if (written > 0) fDevice->NoteTransmit();
     // The transceiver must listen again as soon as the last stop bit is
     // out: a slave answers within a few character times, long before the
@@ -338,10 +361,16 @@ bool TksCustomComm::WriteBytes(const uint8_t* data, uint32_t n) {
     if (ok && rs485) Rs485DropRts(true);
     if (ok) {
         fTotalSent += n;
-    } else {
-        DoCommError(0, static_cast<uint32_t>(error), 0);
+        return true;
     }
-    return ok;
+    DoCommError(0, static_cast<uint32_t>(error), 0);
+    // The device has gone (an unplugged adaptor answers writes with EIO or
+    // ENXIO): the port is lost, as when the event wait finds it hung up.
+    if (IsLostPortError(error)) {
+        ForceHalt(false);
+        fDevice->Wake();  // the event thread sees the closed handle and ends
+    }
+    return false;
 }
 
 void TksCustomComm::SendString(const std::string& S) {
@@ -372,10 +401,8 @@ void TksCustomComm::SendData(const uint8_t* Buff, uint32_t N) {
 void TksCustomComm::SendAheadChar(uint16_t Ch) {
     Guard g(fLock);
     if (!IsHandleValid()) return;
-    if (fDevice->TransmitChar(static_cast<uint8_t>(Ch & 0xFF))) {
-        fDevice->NoteTransmit();
-        fTotalSent += 1;
-    }
+    const uint8_t b = static_cast<uint8_t>(Ch & 0xFF);
+    WriteBytes(&b, 1, true);
 }
 
 void TksCustomComm::ClearDeviceInput() {
@@ -474,6 +501,11 @@ void TksCustomComm::Close() {
     }
     // The threads of a lost port are still there.
     ThreadStop();
+    // A port lost while the threads were being stopped (the event thread
+    // closed the handle just before we looked) is reported closed now,
+    // before an open that may follow: a late report would close the new port
+    // in the eyes of every listener.
+    FinishLostHalt();
     {
         Guard g(fLock);
         glBuffer.clear();
@@ -496,7 +528,16 @@ void TksCustomComm::ForceHalt(bool byOwner) {
     if (!CloseHandleOnly()) return;
     RaiseOnClose();
     DoNotify(csClosed);
-    if (KeepConnection() && !byOwner) TryConnectRestart();
+    if (KeepConnection() && !byOwner) RestartKeepConnection();
+}
+
+void TksCustomComm::RestartKeepConnection() {
+    // The timer belongs to the GUI thread, where it was (or will be) made
+    // and where it fires; a lost port may be found on a worker thread.
+    std::weak_ptr<TksCustomComm*> alive = fAlive;
+    RunOnGuiThread([alive] {
+        if (auto p = alive.lock()) (*p)->TryConnectRestart();
+    });
 }
 
 void TksCustomComm::HaltLostFromEventThread(const std::shared_ptr<DispatchQueue>& q) {
@@ -526,12 +567,7 @@ void TksCustomComm::FinishLostHalt() {
     Guard g(fLock);
     RaiseOnClose();
     DoNotify(csClosed);
-    if (KeepConnection()) {
-        std::weak_ptr<TksCustomComm*> alive = fAlive;
-        RunOnGuiThread([alive] {
-            if (auto p = alive.lock()) (*p)->TryConnectRestart();
-        });
-    }
+    if (KeepConnection()) RestartKeepConnection();
 }
 
 void TksCustomComm::RunOnGuiThread(std::function<void()> fn) {

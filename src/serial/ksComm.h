@@ -208,8 +208,13 @@ class TksCustomComm : public TksBaseIO {
     // Component drives RTS for RS-485 now.
     bool Rs485Emulated() const { return fRS485Mode && fIsNotSupportRS485; }
     void Rs485RaiseRts();
-    // Drops RTS, after the output has gone out when drain is set.
+    // Drops RTS, after the output has left the transmitter when drain is set.
     void Rs485DropRts(bool drain);
+    void Rs485DropRtsNow();
+    // Whether a write's system error means the device has gone.
+    static bool IsLostPortError(int error);
+    // Starts the keep-connection timer on the GUI thread.
+    void RestartKeepConnection();
     void TryConnectHandle(TksTimer* sender) override;
     // Runs fn on the GUI thread when there is one and it is not this thread
     // (posted, not waited for); otherwise at once.
@@ -228,7 +233,9 @@ class TksCustomComm : public TksBaseIO {
     void WinProc(uint32_t mask, uint64_t openGen);
     void EventThreadRun(std::stop_token stop, std::shared_ptr<DispatchQueue> q);
 
-    bool WriteBytes(const uint8_t* data, uint32_t n);
+    // Writes n bytes (ahead: the one byte ahead of queued output), with
+    // RS-485 direction, totals, and a comm error (and a lost port) on failure.
+    bool WriteBytes(const uint8_t* data, uint32_t n, bool ahead = false);
 
     static void DispatchThreadRun(std::stop_token stop, std::shared_ptr<DispatchQueue> q,
                                   TksCustomComm* com);

@@ -169,7 +169,7 @@ void TksCustomDataProcessor::Logging(TDetailLevel Det, const std::string& Mess) 
 
 void TksCustomDataProcessor::LoggingFmt(TDetailLevel Det, const std::string& Mess,
                                         const std::vector<TksFmtArg>& Arg) {
-    if (fLog) fLog->AddLogFmt(Det, sLogPrefix + Mess, Arg);
+    if (fLog) fLog->AddLogFmt(Det, KsFormatLiteral(sLogPrefix) + Mess, Arg);
 }
 
 }  // namespace kelm

@@ -37,14 +37,15 @@ const char* LevelName(TDetailLevel l) {
     return "?";
 }
 
-// Control characters would break the one-line-per-entry layout; log texts
-// carry raw frames ("Try to send string %s").
+// Control characters would break the one-line-per-entry layout, and bytes
+// from 0x80 up would make the file invalid UTF-8: log texts carry raw frames
+// ("Try to send string %s"), whose bytes are shown as \xHH.
 std::string Printable(const std::string& s) {
     std::string out;
     out.reserve(s.size());
     static const char* hex = "0123456789ABCDEF";
     for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7F) {
+        if (c < 0x20 || c >= 0x7F) {
             out += "\\x";
             out += hex[c >> 4];
             out += hex[c & 15];
@@ -59,7 +60,10 @@ std::string Printable(const std::string& s) {
 
 TksStreamLog::TksStreamLog(std::ostream& out) : out_(&out) {}
 
-TksStreamLog::TksStreamLog(const std::string& path) : path_(path), out_(&file_) {
+TksStreamLog::TksStreamLog(const std::string& path, TOnFatalErrorEvent onFatalError)
+    : path_(path), out_(&file_) {
+    // Set before the file is opened, so that the handler sees the failure.
+    fOnFatalError = std::move(onFatalError);
     file_.open(path, std::ios::out | std::ios::app);
     if (!file_) DoFatalErrors(1, 0, "Cannot open the log file " + path);
 }
@@ -97,6 +101,7 @@ void TksStreamLog::Clear() {
 
 void TksStreamLog::WriteLine(const std::string& level, const std::string& text) {
     std::lock_guard lock(mutex_);
+    if (!path_.empty() && !file_.is_open()) return;  // the file could not be opened
     *out_ << Timestamp();
     if (!level.empty()) *out_ << " [" << level << "]";
     *out_ << ' ' << Printable(text) << '\n';

@@ -19,10 +19,12 @@ class TksStreamLog : public TksCustomLogFile {
   public:
     // Writes to a stream the caller owns and keeps alive.
     explicit TksStreamLog(std::ostream& out);
-    // Appends to a file, created when missing. Opening failures are fatal
-    // errors (OnFatalError may suppress the exception; the sink then
-    // writes nothing).
-    explicit TksStreamLog(const std::string& path);
+    // Appends to a file, created when missing. A file that cannot be opened
+    // is a fatal error (code 1, detail 0, "Cannot open the log file <path>"):
+    // onFatalError, which becomes the sink's OnFatalError, is told first and
+    // may clear the raise flag; otherwise the constructor throws EksError.
+    // A sink whose file could not be opened writes nothing.
+    explicit TksStreamLog(const std::string& path, TOnFatalErrorEvent onFatalError = {});
 
     // Lines above this level are left out (dlDebug: everything).
     TDetailLevel MaxLevel() const;

@@ -284,5 +284,7 @@ using TksFmtArg = std::variant<int64_t, uint64_t, std::string>;
 // %s, %d, %u, %x, %X with optional '-', '0' and width (for example %2X), and
 // %%. A directive without a matching argument is left as written.
 std::string KsFormat(const std::string& format, const std::vector<TksFmtArg>& args);
+// text as a format that KsFormat turns back into text ("%" doubled).
+std::string KsFormatLiteral(const std::string& text);
 
 }  // namespace kelm

@@ -33,6 +33,12 @@ class FakeSerialDevice final : public ISerialDevice {
         uint32_t mask = 0;
         // Runs after a line change is recorded, without the mutex held.
         std::function<void(uint32_t)> onEscape;
+        // Writes, line changes and drains in the order they came.
+        std::vector<std::string> calls;
+        int wakes = 0;      // Wake() calls
+        bool lost = false;  // the next Wait reports the device lost
+        // Runs at the start of Close(), without the mutex held.
+        std::function<void()> onClose;
     };
 
     explicit FakeSerialDevice(std::shared_ptr<Script> s) : s_(std::move(s)) {}
@@ -56,6 +62,7 @@ class FakeSerialDevice final : public ISerialDevice {
     }
     int Adopt(TksHandle) override { return Open({}); }
     bool Close() override {
+        if (auto hook = Locked([](Script& s) { return s.onClose; })) hook();
         return Locked([](Script& s) {
             s.cv.notify_all();
             return std::exchange(s.open, false);
@@ -97,6 +104,7 @@ class FakeSerialDevice final : public ISerialDevice {
     bool Write(const uint8_t* buf, uint32_t n, uint32_t* written, int* lastError) override {
         return Locked([&](Script& s) {
             if (lastError) *lastError = s.writeError;
+            s.calls.push_back("write " + std::string(reinterpret_cast<const char*>(buf), n));
             if (s.writeError == 0) s.written.append(reinterpret_cast<const char*>(buf), n);
             *written = s.writeError == 0 ? n : 0;
             return s.writeError == 0;
@@ -112,6 +120,7 @@ class FakeSerialDevice final : public ISerialDevice {
     bool Escape(uint32_t f) override {
         auto hook = Locked([&](Script& s) {
             s.escapes.push_back(f);
+            if (f == SETRTS || f == CLRRTS) s.calls.push_back(f == SETRTS ? "RTS up" : "RTS down");
             if (f == SETDTR || f == CLRDTR) s.dtr = f == SETDTR;
             if (f == SETRTS || f == CLRRTS) s.rts = f == SETRTS;
             return s.onEscape;
@@ -127,6 +136,9 @@ class FakeSerialDevice final : public ISerialDevice {
         return Write(&ch, 1, &w, nullptr);
     }
     bool Flush() override { return true; }
+    bool DrainTransmitter() override {
+        return Locked([](Script& s) { return s.calls.push_back("drain"), true; });
+    }
     bool Properties(TCommProp*) override { return true; }
     void SetMask(uint32_t mask) override {
         Locked([&](Script& s) { s.mask = mask; });
@@ -136,9 +148,11 @@ class FakeSerialDevice final : public ISerialDevice {
     }
     WaitStatus Wait(uint32_t* events) override {
         std::unique_lock l(s_->mutex);
-        s_->cv.wait(l, [this] { return !s_->open || s_->woken || !s_->events.empty(); });
+        s_->cv.wait(l,
+                    [this] { return !s_->open || s_->woken || s_->lost || !s_->events.empty(); });
         if (std::exchange(s_->woken, false)) return WaitStatus::Woken;
         if (!s_->open) return WaitStatus::Closed;
+        if (std::exchange(s_->lost, false)) return WaitStatus::Lost;
         *events = s_->events.front();
         s_->events.pop_front();
         return WaitStatus::Event;
@@ -146,11 +160,14 @@ class FakeSerialDevice final : public ISerialDevice {
     void Wake() override {
         Locked([](Script& s) {
             s.woken = true;
+            ++s.wakes;
             s.cv.notify_all();
         });
     }
     void NoteTransmit() override {}
-    int LastError() const override { return 0; }
+    int LastError() const override {
+        return Locked([](Script& s) { return s.writeError; });
+    }
 
   private:
     std::shared_ptr<Script> s_;

@@ -3,6 +3,10 @@
 // component with its DCB flag masks.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
 #include "FakeSerialDevice.h"
 #include "SerialTestSupport.h"
 
@@ -110,9 +114,9 @@ TEST_F(CommScripted, AllFiveErrorFlagsCloseThePortLikeALostOne) {
 
 TEST_F(CommScripted, AFailedWriteIsACommErrorNotAnException) {
     com->SetActive(true);
-    fake->Locked([](auto& s) { s.writeError = 5; });  // EIO
+    fake->Locked([](auto& s) { s.writeError = ETIMEDOUT; });
     EXPECT_NO_THROW(com->SendString("abc"));
-    EXPECT_EQ(errors, (std::vector<Err>{{0, 5, 0}}));
+    EXPECT_EQ(errors, (std::vector<Err>{{0, ETIMEDOUT, 0}}));
     EXPECT_EQ(com->TotalSent(), 0u);
     fake->Locked([](auto& s) { s.writeError = 0; });
     com->SendString("abc");
@@ -121,6 +125,147 @@ TEST_F(CommScripted, AFailedWriteIsACommErrorNotAnException) {
     EXPECT_EQ(com->TotalSent(), 6u);
     std::lock_guard l(script->mutex);
     EXPECT_EQ(script->written, "abcdeF");
+}
+
+TEST_F(CommScripted, AWriteThatFindsTheDeviceGoneLosesThePort) {
+    com->NotifyAdd(MakeNotifyEvent(this, 1, [this](TksComponent*, int c) { codes.push_back(c); }));
+    struct Case {
+        int error;
+        bool lost;
+    } cases[] = {{EIO, true}, {ENXIO, true}, {ETIMEDOUT, false}, {EAGAIN, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        fake->Locked([](auto& s) { s.writeError = 0; });
+        com->SetActive(true);
+        ASSERT_TRUE(com->Active());
+        codes.clear();
+        errors.clear();
+        closes = 0;
+        fake->Locked([&](auto& s) { s.writeError = c.error; });
+        com->SendString("abc");
+        // Always a comm error; a vanished device also closes the port.
+        EXPECT_EQ(errors, (std::vector<Err>{{0, static_cast<uint32_t>(c.error), 0}}));
+        EXPECT_EQ(com->Active(), !c.lost);
+        EXPECT_EQ(closes, c.lost ? 1 : 0);
+        EXPECT_EQ(codes, c.lost ? std::vector<int>{csClosed} : std::vector<int>{});
+        com->SetActive(false);
+    }
+}
+
+TEST_F(CommScripted, AheadCharUnderRS485EmulationRaisesRtsAndReportsAFailure) {
+    com->SetRS485Mode(true);  // the scripted driver has no RS-485 mode
+    com->SetActive(true);
+    ASSERT_TRUE(com->IsNotSupportRS485());
+    fake->Locked([](auto& s) { s.calls.clear(); });
+    com->SendAheadChar(0x146);
+    EXPECT_EQ(fake->Locked([](auto& s) { return s.calls; }),
+              (std::vector<std::string>{"RTS up", "write F", "drain", "RTS down"}));
+    EXPECT_EQ(com->TotalSent(), 1u);
+    EXPECT_TRUE(errors.empty());
+    fake->Locked([](auto& s) {
+        s.calls.clear();
+        s.writeError = ETIMEDOUT;
+    });
+    com->SendAheadChar('G');
+    EXPECT_EQ(errors, (std::vector<Err>{{0, ETIMEDOUT, 0}}));
+    // The comm error report turns the transceiver round.
+    EXPECT_EQ(fake->Locked([](auto& s) { return s.calls; }),
+              (std::vector<std::string>{"RTS up", "write G", "RTS down"}));
+    EXPECT_EQ(com->TotalSent(), 1u);
+}
+
+TEST_F(CommScripted, APortLostWhileReopeningIsReportedClosedBeforeTheNewOpen) {
+    com->NotifyAdd(MakeNotifyEvent(this, 1, [this](TksComponent*, int c) { codes.push_back(c); }));
+    com->SetActive(true);
+    codes.clear();
+    // The event thread finds the port lost and closes it; that close is held
+    // until the GUI thread, reopening, stops the threads (which wakes them).
+    std::atomic<bool> held{false};
+    fake->Locked([&](auto& s) {
+        s.onClose = [&] {
+            std::unique_lock l(script->mutex);
+            script->onClose = nullptr;
+            held = true;
+            const int wakes = script->wakes;
+            script->cv.wait(l, [&] { return script->wakes > wakes; });
+        };
+        s.lost = true;
+        s.cv.notify_all();
+    });
+    ASSERT_TRUE(ex.RunUntil([&] { return held.load() && !com->Active(); }, 2000ms));
+    com->SetActive(true);
+    ASSERT_TRUE(com->Active());
+    ex.RunFor(100ms);  // whatever the lost port left posted
+    EXPECT_EQ(codes, (std::vector<int>{csClosed, csOpened}));
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(com->Active());
+}
+
+// Delegates to a LoopExecutor and records on which thread timers are made
+// and started.
+class TimerThreads final : public IExecutor {
+  public:
+    explicit TimerThreads(LoopExecutor& loop) : loop_(loop) {}
+    bool IsGuiThread() const override { return loop_.IsGuiThread(); }
+    bool Synchronize(std::function<void()> fn, std::stop_token stop) override {
+        return loop_.Synchronize(std::move(fn), stop);
+    }
+    void Post(std::function<void()> fn) override { loop_.Post(std::move(fn)); }
+    void ProcessEvents() override { loop_.ProcessEvents(); }
+    void ShowError(const std::string& c, const std::string& t) override { loop_.ShowError(c, t); }
+    std::unique_ptr<IGuiTimer> CreateTimer() override {
+        Note();
+        return std::make_unique<Timer>(*this, loop_.CreateTimer());
+    }
+    std::vector<std::thread::id> Threads() {
+        std::lock_guard l(m_);
+        return threads_;
+    }
+
+  private:
+    class Timer final : public IGuiTimer {
+      public:
+        Timer(TimerThreads& owner, std::unique_ptr<IGuiTimer> t)
+            : owner_(owner), t_(std::move(t)) {}
+        void SetInterval(int ms) override { t_->SetInterval(ms); }
+        void SetEnabled(bool on) override {
+            if (on) owner_.Note();
+            t_->SetEnabled(on);
+        }
+        bool Enabled() const override { return t_->Enabled(); }
+        void SetOnTimer(std::function<void()> f) override { t_->SetOnTimer(std::move(f)); }
+
+      private:
+        TimerThreads& owner_;
+        std::unique_ptr<IGuiTimer> t_;
+    };
+    void Note() {
+        std::lock_guard l(m_);
+        threads_.push_back(std::this_thread::get_id());
+    }
+    LoopExecutor& loop_;
+    std::mutex m_;
+    std::vector<std::thread::id> threads_;
+};
+
+TEST(CommKeepConnection, TimerStartsOnTheGuiThreadWhenTheLossIsSeenOnTheDispatchThread) {
+    LoopExecutor loop;
+    TimerThreads ex(loop);
+    auto script = std::make_shared<FakeSerialDevice::Script>();
+    auto dev = std::make_unique<FakeSerialDevice>(script);
+    FakeSerialDevice* fake = dev.get();
+    TksComm com(&ex, std::move(dev));
+    com.SetUseMainThread(false);  // receive processing on the dispatch thread
+    com.SetKeepConnection(true);
+    com.SetOnAfterReceive([](TksBaseIO*, const uint8_t*, uint32_t) {});
+    com.SetActive(true);
+    fake->Locked([](auto& s) { s.errors = CE_PORT_LOST; });
+    fake->PushInput("x");
+    ASSERT_TRUE(loop.RunUntil([&] { return !com.Active() && !ex.Threads().empty(); }, 2000ms));
+    ASSERT_NE(com.KeepConnectionTimer(), nullptr);
+    EXPECT_TRUE(com.KeepConnectionTimer()->Enabled());
+    for (const auto& id : ex.Threads()) EXPECT_EQ(id, std::this_thread::get_id());
+    com.SetOnAfterReceive(nullptr);
 }
 
 TEST_F(CommScripted, NoReaderAndNoTraceStateLeavesBytesUnread) {

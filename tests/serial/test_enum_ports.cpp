@@ -5,11 +5,15 @@
 // device-change notice when a link comes or goes.
 #include <fcntl.h>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +55,14 @@ PortDeviceRecord Rec(std::string portName, std::string description, std::string 
     r.Service = std::move(service);
     r.Driver = "drv";
     r.Manufacturer = "maker";
+    return r;
+}
+
+// A virtual port's record as the system source makes it.
+PortDeviceRecord VirtualRec(std::string comName, std::string link, std::string description) {
+    PortDeviceRecord r = Rec(std::move(link), std::move(description), "pty");
+    r.NameDeviceDos = std::move(comName);
+    r.Present = false;
     return r;
 }
 
@@ -135,7 +147,7 @@ TEST(BuildPortList, ModesMatchDescribeDropAndNumberRecords) {
          {true},
          {"1 COM1 (16550A UART, /dev/ttyS0) @/dev/ttyS0",
           "33 COM33 (FT232R USB UART, /dev/ttyUSB0) @/dev/ttyUSB0",
-          "4097 /dev/rfcomm0 (Bluetooth link, /dev/rfcomm0) @/dev/rfcomm0"}},
+          "4097 COM4097 (Bluetooth link, /dev/rfcomm0) @/dev/rfcomm0"}},
         {"present: unmatched entry kept when no record is left",
          M::FullPresent,
          {{"/dev/ttyS0", "COM1"}, {"/dev/gone", "COM40"}},
@@ -153,7 +165,7 @@ TEST(BuildPortList, ModesMatchDescribeDropAndNumberRecords) {
          {{"/dev/gone", "COM40"}},
          {Rec("/dev/x", "dev x")},
          {false},
-         {"40 COM40 @/dev/gone", "4097 /dev/x (dev x) @/dev/x"}},
+         {"40 COM40 @/dev/gone", "4097 COM4097 (dev x) @/dev/x"}},
         // LPT never; no name: nothing to open; COMx: number 0; a taken
         // number refused.
         {"records become ports by their names",
@@ -163,8 +175,19 @@ TEST(BuildPortList, ModesMatchDescribeDropAndNumberRecords) {
           Rec("/dev/ttyXR0", "exar"), Rec("COMx", "not a number"), Rec("/dev/ttyGS0", "gadget"),
           Rec("COM7", "second seven")},
          {false},
-         {"0 COMx (not a number) @COMx", "7 COM7 (seven) @COM7",
-          "4097 /dev/ttyXR0 (exar) @/dev/ttyXR0", "4098 /dev/ttyGS0 (gadget) @/dev/ttyGS0"}},
+         {"0 COMx (not a number) @COMx", "7 COM7 (seven) @COM7", "4097 COM4097 (exar) @/dev/ttyXR0",
+          "4098 COM4098 (gadget) @/dev/ttyGS0"}},
+        // A dangling virtual link keeps the number it was published under,
+        // unless a present port has it.
+        {"a device known under a COM name keeps its number while it is free",
+         M::FullInfo,
+         {{"/dev/ttyUSB0", "COM7"}},
+         {VirtualRec("COM5", "/p/COM5", "virtual port, /dev/pts/9 missing"),
+          VirtualRec("COM7", "/p/COM7", "virtual port, /dev/pts/8 missing"),
+          Rec("/dev/ttyUSB0", "adaptor")},
+         {false},
+         {"5 COM5 (virtual port, /dev/pts/9 missing) @/p/COM5", "7 COM7 (adaptor) @/dev/ttyUSB0",
+          "4097 COM4097 (virtual port, /dev/pts/8 missing) @/p/COM7"}},
         // Matched through its description a record has no node of its own:
         // the port is still opened by the device the map names.
         {"matched by COM name or by the name in parentheses",
@@ -194,11 +217,71 @@ TEST(BuildPortList, ModesMatchDescribeDropAndNumberRecords) {
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].Service + "|" + list[0].Driver + "|" + list[0].Manufacturer,
               "ftdi_sio|drv|maker");
-    EXPECT_EQ(list[1].NameDeviceDos, "/dev/rfcomm0");
+    EXPECT_EQ(list[1].NameDeviceDos, "COM4097");
     list = LoadPortRecords(PortEnumMode::QuickAll, src);
     EXPECT_EQ(list[0].NamePDO, "/dev/ttyUSB0");
     EXPECT_EQ(list[0].NameDeviceDos, "COM33");
     EXPECT_EQ(list[0].Description, "");
+}
+
+TEST(KernelNames, SortByTheNumberThatEndsThem) {
+    std::vector<std::string> names = {"ttyXR10", "ttyUSB1", "ttyXR2", "ttyS10", "ttyXR02",
+                                      "ttyS2",   "rfcomm0", "ttyXR",  "ttyXR1"};
+    std::sort(names.begin(), names.end(), KernelNameLess);
+    EXPECT_THAT(names, ElementsAre("rfcomm0", "ttyS2", "ttyS10", "ttyUSB1", "ttyXR", "ttyXR1",
+                                   "ttyXR02", "ttyXR2", "ttyXR10"));
+}
+
+TEST(PortDescription, ProductStringFirstChipNameAfterNoNestedParentheses) {
+    const struct {
+        const char *product, *chip, *node, *text;
+    } cases[] = {
+        {"USB-RS485 Cable", "FT232 Serial (UART) IC", "/dev/ttyUSB0",
+         "USB-RS485 Cable, FT232 Serial [UART] IC, /dev/ttyUSB0"},
+        {"", "CP210x UART Bridge", "/dev/ttyUSB1", "CP210x UART Bridge, /dev/ttyUSB1"},
+        {"FT232R USB UART", "", "/dev/ttyUSB2", "FT232R USB UART, /dev/ttyUSB2"},
+        {" USB Serial ", "usb serial", "/dev/ttyUSB3", "USB Serial, /dev/ttyUSB3"},  // said once
+        {"Cable (v2)", "", "", "Cable [v2]"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ComposePortDescription(c.product, c.chip, c.node), c.text);
+}
+
+TEST(PortAccess, ToldWithWhatToDoAboutIt) {
+    PortAccess ok;
+    ok.allowed = true;
+    EXPECT_EQ(DescribePortAccess(ok), "yes");
+    PortAccess denied{false, EACCES, "Permission denied", "dialout", false};
+    EXPECT_EQ(DescribePortAccess(denied),
+              "no (the port belongs to group dialout; you are not a member: sudo usermod -aG "
+              "dialout $USER, then log out and in again)");
+    denied.inGroup = true;
+    EXPECT_THAT(DescribePortAccess(denied), ::testing::HasSubstr("you are a member"));
+    PortAccess gone{false, ENOENT, "No such file or directory", "", false};
+    EXPECT_EQ(DescribePortAccess(gone), "no (No such file or directory)");
+
+    // A real check: a node of a group this user is not in, mode 0660.
+    kelm::test::TempPortsDir tmp("access");
+    fs::create_directories(tmp.root);
+    const std::string node = (tmp.root / "node").string();
+    std::ofstream(node) << "";
+    ::chmod(node.c_str(), 0660);
+    ::chmod(tmp.root.c_str(), 0755);
+    EXPECT_TRUE(CheckPortAccess(node).allowed);
+    EXPECT_FALSE(CheckPortAccess(node + "-missing").allowed);
+    if (::geteuid() != 0) GTEST_SKIP() << "the denied case needs root to change users";
+    ASSERT_EQ(::chown(node.c_str(), 0, 0), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // A user outside group 0 (nobody): denied, and told the group.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(3);
+        const PortAccess a = CheckPortAccess(node);
+        _exit(!a.allowed && a.error == EACCES && !a.inGroup && !a.group.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(KernelNames, FixedNumberBlocks) {
@@ -263,13 +346,45 @@ TEST_F(FakeSysfs, ListsHardwareWithDescriptionsInFullPresentMode) {
     const auto list = Load(PortEnumMode::FullPresent);
     EXPECT_THAT(Texts(list), ElementsAre(Pair(1, "COM1 (16550A UART, /dev/ttyS0)"),
                                          Pair(33, "COM33 (FT232R USB UART, /dev/ttyUSB0)"),
-                                         Pair(4097, "/dev/ttyXR0 (exar_serial, /dev/ttyXR0)")));
+                                         Pair(4097, "COM4097 (exar_serial, /dev/ttyXR0)")));
     EXPECT_EQ(list[0].Service, "serial");  // past the serial core's "port" device
     EXPECT_EQ(list[0].PortName, "/dev/ttyS0");
     EXPECT_EQ(list[1].Service, "ftdi_sio");
     EXPECT_EQ(list[1].Manufacturer, "FTDI");
     EXPECT_EQ(list[1].PortName, "/dev/ttyUSB0");
     EXPECT_EQ(list[1].DevInst, static_cast<unsigned>(makedev(4, 64)));
+}
+
+TEST_F(FakeSysfs, OtherKernelNamesAreNumberedInTheOrderOfTheirNumbers) {
+    for (const char* n : {"ttyXR10", "ttyXR2"}) {
+        MakeTty(n, std::string("devices/pci0000:00/0000:00:1c.0/") + n, "");
+        Driver(std::string("devices/pci0000:00/0000:00:1c.0/") + n, "exar_serial");
+    }
+    const auto list = Load(PortEnumMode::FullPresent);
+    ASSERT_EQ(list.size(), 5u);
+    EXPECT_EQ(list[2].Data, 4097);
+    EXPECT_EQ(list[2].PortName, "/dev/ttyXR0");
+    EXPECT_EQ(list[3].NameFriendly, "COM4098 (exar_serial, /dev/ttyXR2)");
+    EXPECT_EQ(list[4].NameFriendly, "COM4099 (exar_serial, /dev/ttyXR10)");
+}
+
+TEST_F(FakeSysfs, UsbPortsCarryVendorProductSerialAndTheirByIdLink) {
+    Attr("devices/pci0000:00/usb1/1-1/serial", "A10K1234");
+    const fs::path dev = root_ / "dev";
+    fs::create_directories(dev / "serial/by-id");
+    std::ofstream(dev / "ttyUSB0") << "";
+    fs::create_symlink("../../ttyUSB0",
+                       dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
+    auto src = MakeSystemPortSource(sys_.string(), dev.string());
+    const auto list = LoadPortRecords(PortEnumMode::FullPresent, *src);
+    const auto usb =
+        std::find_if(list.begin(), list.end(), [](const auto& r) { return r.Data == 33; });
+    ASSERT_NE(usb, list.end());
+    EXPECT_EQ(usb->NameParentDevice, "0403:6001");
+    EXPECT_EQ(usb->SerialNumber, "A10K1234");
+    EXPECT_EQ(usb->NameSymbolic,
+              (dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0").string());
+    EXPECT_EQ(usb->PortName, (dev / "ttyUSB0").string());
 }
 
 TEST_F(FakeSysfs, QuickModeListsNumberedKernelNamesOnly) {
@@ -285,8 +400,8 @@ TEST_F(FakeSysfs, HardwareKeepsItsNumberWhenAVirtualLinkClaimsIt) {
     EXPECT_THAT(Texts(Load(PortEnumMode::FullPresent)),
                 ElementsAre(Pair(1, "COM1 (16550A UART, /dev/ttyS0)"),
                             Pair(33, "COM33 (FT232R USB UART, /dev/ttyUSB0)"),
-                            Pair(4097, "/dev/ttyXR0 (exar_serial, /dev/ttyXR0)"),
-                            Pair(4098, link + " (virtual port, " + slave + ")")));
+                            Pair(4097, "COM4097 (exar_serial, /dev/ttyXR0)"),
+                            Pair(4098, "COM4098 (virtual port, " + slave + ")")));
     // The quick list has no device records: the link is not listed at all.
     EXPECT_THAT(Texts(Load(PortEnumMode::QuickAll)),
                 ElementsAre(Pair(1, "COM1"), Pair(33, "COM33")));
@@ -387,16 +502,20 @@ TEST_F(VirtualPorts, AVanishedPtyIsOnlyListedWhenAbsentDevicesAreAskedFor) {
     ASSERT_TRUE(VirtualPortDir::Publish(152, gone));
     EXPECT_EQ(Find(EnumeratePorts(PortEnumMode::FullPresent), 152), nullptr);
     EXPECT_EQ(Find(EnumeratePorts(PortEnumMode::QuickAll), 152), nullptr);
-    // Installed but absent: listed under its link, with a number past 4096.
-    bool seen = false;
-    for (const auto& e : EnumeratePorts(PortEnumMode::FullInfo)) {
-        if (e.PortName == (dir_ / "COM152").string()) {
-            seen = true;
-            EXPECT_GT(e.Number, 4096);
-            EXPECT_THAT(e.DisplayText, ::testing::HasSubstr("missing"));
-        }
+    // A link to something that is no device node is no port either.
+    std::ofstream(dir_ / "not-a-device") << "x";
+    ASSERT_TRUE(VirtualPortDir::Publish(153, (dir_ / "not-a-device").string()));
+    EXPECT_EQ(Find(EnumeratePorts(PortEnumMode::FullPresent), 153), nullptr);
+    // Installed but absent: listed under the number it was published with.
+    const auto info = EnumeratePorts(PortEnumMode::FullInfo);
+    for (unsigned n : {152u, 153u}) {
+        const auto* e = Find(info, static_cast<int>(n));
+        ASSERT_NE(e, nullptr) << n;
+        EXPECT_EQ(e->PortName, VirtualPortDir::LinkPath(n));
+        EXPECT_THAT(e->DisplayText,
+                    ::testing::StartsWith("COM" + std::to_string(n) + " (virtual port, "));
+        EXPECT_THAT(e->DisplayText, ::testing::HasSubstr("missing"));
     }
-    EXPECT_TRUE(seen);
 }
 
 TEST_F(VirtualPorts, WatcherTellsWhenALinkComesOrGoes) {
@@ -491,6 +610,13 @@ TEST_F(VirtualPorts, KelmPortsListsAPublishedVirtualPort) {
                                               ")\t" + link + "\n"));
     EXPECT_THAT(run("--mode quick"), ::testing::HasSubstr("177\tCOM177\t" + link + "\n"));
     EXPECT_THAT(run("--mode bogus"), ::testing::HasSubstr("unknown mode"));
+    // --verbose: the USB identity (none for a virtual port) and whether this
+    // user may open the port.
+    const std::string verbose = run("--verbose");
+    EXPECT_THAT(verbose, ::testing::HasSubstr("177\tCOM177 (virtual port, "));
+    const auto at = verbose.find("177\tCOM177");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_THAT(verbose.substr(at), ::testing::HasSubstr("\tusb=- serial=- by-id=-\n\taccess="));
     // A link whose pty is gone is not in the present list. (A pty number
     // freed here may be taken at once by a parallel test: the link dangles
     // at a node that can never exist.)

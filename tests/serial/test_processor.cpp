@@ -159,6 +159,13 @@ TEST_F(Processor, DataSendGoesToTheDeviceUnlessAHandlerTakesIt) {
     p.DoDataSend(kBytes, 3);
     EXPECT_THAT(io.sent, ElementsAre("data:" + std::string("\x01\x00\xFF", 3)));
     EXPECT_THAT(log.lines, ElementsAre("2:DoDataSend: 3 bytes"));
+    // A "%" in the prefix is text, not a format code.
+    p.SetLogPrefix("50%u %s> ");
+    p.DoDataSend(kBytes, 3);
+    EXPECT_EQ(log.lines.back(), "2:50%u %s> DoDataSend: 3 bytes");
+    p.SetLogPrefix("");
+    log.lines.pop_back();
+    io.sent.pop_back();
     EXPECT_FALSE(p.TimerAsync().Enabled());
 
     // Taken over: not sent, the time-out runs, and the end of transmission
@@ -268,12 +275,14 @@ TEST(StreamLog, WritesLevelledLinesAndFilters) {
     log.SetMaxLevel(TDetailLevel::dlDetail);
     log.AddLog(TDetailLevel::dlDebug, "filtered out");
     log.AddLog(TDetailLevel::dlDetail, "kept");
-    EXPECT_EQ(log.Lines(), 7u);
+    // Bytes from 0x80 up are shown as codes: the log stays valid UTF-8.
+    log.AddLog(TDetailLevel::dlDetail, "frame \x80\xC3\xA9\xFF\x7F~");
+    EXPECT_EQ(log.Lines(), 8u);
 
     std::istringstream in(out.str());
     std::vector<std::string> lines;
     for (std::string l; std::getline(in, l);) lines.push_back(l);
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 8u);
     const std::regex stamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} )");
     for (const auto& l : lines) EXPECT_TRUE(std::regex_search(l, stamp)) << l;
     EXPECT_THAT(lines[0], HasSubstr(" [simple] The port /dev/ttyUSB0 is opened succesfully"));
@@ -283,6 +292,7 @@ TEST(StreamLog, WritesLevelledLinesAndFilters) {
     EXPECT_THAT(lines[4], ::testing::EndsWith(" -3 items"));
     EXPECT_THAT(lines[5], HasSubstr("[info] system: Linux"));
     EXPECT_THAT(lines[6], HasSubstr("[detail] kept"));
+    EXPECT_THAT(lines[7], ::testing::EndsWith(" [detail] frame \\x80\\xC3\\xA9\\xFF\\x7F~"));
 }
 
 TEST(StreamLog, LinesFromManyThreadsStayWhole) {
@@ -326,4 +336,19 @@ TEST(StreamLog, FileSinkAppendsClearsAndReportsOpenFailure) {
     EXPECT_THAT(content(), HasSubstr("two"));
     fs::remove(file);
     EXPECT_THROW(TksStreamLog("/nonexistent-dir/x/log.txt"), EksError);
+    // The handler given with the path is told, and may keep the sink alive
+    // without a file: it then writes nothing.
+    std::vector<std::string> told;
+    TksStreamLog quiet(
+        "/nonexistent-dir/x/log.txt", [&](TksComponent* sender, uint32_t code, uint32_t detail,
+                                          const std::string& msg, bool& raise) {
+            EXPECT_NE(sender, nullptr);
+            told.push_back(std::to_string(code) + "," + std::to_string(detail) + "," + msg);
+            raise = false;
+        });
+    EXPECT_EQ(
+        told,
+        (std::vector<std::string>{"1,0,Cannot open the log file /nonexistent-dir/x/log.txt"}));
+    quiet.AddLog(TDetailLevel::dlSimple, "nowhere");
+    EXPECT_EQ(quiet.Lines(), 0u);
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "SerialTestSupport.h"
 #include "serial/posix/Termios.h"
@@ -131,6 +132,44 @@ TEST(TksNotifyList, OneEntryPerHandlerAndTargetAndSelfRemovalDuringACall) {
     EXPECT_EQ(selfish.Count(), 1);
 }
 
+TEST(TksNotifyList, AListenerRemovedAndFreedByAnEarlierOneIsNotCalled) {
+    TksNotifyList list;
+    auto* doomed = new Listener;
+    Listener last;
+    const auto doomedEvent = MakeNotifyEvent(doomed, &Listener::OnNotify);
+    int firstCalls = 0;
+    list.Add(MakeNotifyEvent(&firstCalls, 1, [&](TksComponent*, int) {
+        ++firstCalls;
+        list.DeleteEqual(doomedEvent);
+        delete doomed;  // its owner goes with it
+        doomed = nullptr;
+    }));
+    list.Add(doomedEvent);
+    list.Add(MakeNotifyEvent(&last, &Listener::OnNotify));
+    list.Call(nullptr, 4);
+    EXPECT_EQ(firstCalls, 1);
+    EXPECT_EQ(last.codes, (std::vector<int>{4}));
+    EXPECT_EQ(list.Count(), 2);
+
+    // Replaced during a call: neither the old entry nor the new one is called
+    // by that call; one added is called from the next call on.
+    Listener replaced, added;
+    TksNotifyList other;
+    bool once = true;
+    other.Add(MakeNotifyEvent(&replaced, 1, [&](TksComponent*, int) {
+        if (!std::exchange(once, false)) return;
+        other.Put(1, MakeNotifyEvent(&added, &Listener::OnNotify));
+        other.Add(MakeNotifyEvent(&replaced, &Listener::OnNotify));
+    }));
+    other.Add(MakeNotifyEvent(&last, 2, [&](TksComponent*, int c) { last.codes.push_back(c); }));
+    other.Call(nullptr, 5);
+    EXPECT_EQ(last.codes, (std::vector<int>{4}));
+    EXPECT_TRUE(added.codes.empty() && replaced.codes.empty());
+    other.Call(nullptr, 6);
+    EXPECT_EQ(added.codes, (std::vector<int>{6}));
+    EXPECT_EQ(replaced.codes, (std::vector<int>{6}));
+}
+
 // ----------------------------------------------------- base: list, log, errors
 
 TEST(TksBaseIO, DeviceListLookups) {
@@ -186,6 +225,20 @@ TEST(TksBaseIO, LoggingGoesToTheSinkWithThePrefixInTheLogFormat) {
     // The sink was destroyed: the component forgot it.
     EXPECT_EQ(com.Log(), nullptr);
     com.Logging(TDetailLevel::dlSimple, "still fine");
+}
+
+TEST(TksBaseIO, APercentInTheLogPrefixIsText) {
+    struct Prefixed : TksComm {
+        explicit Prefixed(IExecutor* ex) : TksComm(ex) { sLogPrefix = "100%d %s: "; }
+    };
+    LoopExecutor ex;
+    Prefixed com(&ex);
+    LogLines log;
+    com.SetLog(&log);
+    com.LoggingFmt(TDetailLevel::dlDebug, "sent %u", {uint64_t{7}});
+    com.Logging(TDetailLevel::dlDebug, "plain 5%");
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"100%d %s: sent 7", "100%d %s: plain 5%"}));
+    com.SetLog(nullptr);
 }
 
 TEST(TksBaseIO, FatalErrorsWhileLoadingNeitherRaiseNorShow) {

@@ -19,7 +19,9 @@ void Usage(std::ostream& out) {
            "  --mode present  ports of devices present now (the program's setting; default)\n"
            "  --mode info     also devices known but absent (dangling virtual links)\n"
            "  --mode quick    port names only, without descriptions\n"
-           "  --verbose       also driver, manufacturer and device path of each port\n"
+           "  --verbose       also driver, manufacturer, device path, USB vendor:product,\n"
+           "                  serial number, the stable /dev/serial/by-id link, and\n"
+           "                  whether you may open the port (the dialout group)\n"
            "  --watch         print the list again whenever a port comes or goes\n";
 }
 
@@ -30,9 +32,12 @@ void Print(kelm::PortEnumMode mode, bool verbose) {
         std::cout << r.Data << '\t' << r.NameFriendly << '\t' << r.PortName << '\n';
         if (verbose) {
             std::cout << "\tservice=" << r.Service << " driver=" << r.Driver
-                      << " manufacturer=" << r.Manufacturer << " device=" << r.InstanceId;
-            if (!r.NameSymbolic.empty()) std::cout << " link=" << r.NameSymbolic;
-            std::cout << '\n';
+                      << " manufacturer=" << r.Manufacturer << " device=" << r.InstanceId << '\n';
+            std::cout << "\tusb=" << (r.NameParentDevice.empty() ? "-" : r.NameParentDevice)
+                      << " serial=" << (r.SerialNumber.empty() ? "-" : r.SerialNumber)
+                      << " by-id=" << (r.NameSymbolic.empty() ? "-" : r.NameSymbolic) << '\n';
+            std::cout << "\taccess=" << kelm::DescribePortAccess(kelm::CheckPortAccess(r.PortName))
+                      << '\n';
         }
     }
     if (list.empty()) std::cout << "(no serial ports)\n";

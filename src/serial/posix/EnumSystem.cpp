@@ -1,6 +1,7 @@
 // The system's port sources on Linux: kernel ttys from sysfs, described with
 // the udev database where it exists and with sysfs attributes where it does
 // not (containers), and the links of the virtual-port directory.
+#include <grp.h>
 #include <libudev.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -8,7 +9,9 @@
 
 #include <dirent.h>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -121,6 +124,8 @@ class SystemPortSource : public PortSource {
             rec.Driver = "virtual";
             rec.InstanceId = v.link;
             rec.Present = v.present;
+            // The number it was published under, kept while the link dangles.
+            rec.NameDeviceDos = "COM" + std::to_string(v.number);
             out.push_back(std::move(rec));
         }
         return out;
@@ -153,7 +158,7 @@ class SystemPortSource : public PortSource {
         }
         ::closedir(d);
         std::sort(out.begin(), out.end(),
-                  [](const Tty& a, const Tty& b) { return a.name < b.name; });
+                  [](const Tty& a, const Tty& b) { return KernelNameLess(a.name, b.name); });
         return out;
     }
 
@@ -199,12 +204,14 @@ class SystemPortSource : public PortSource {
                 break;
             }
         }
-        std::string model, vendor;
+        // The adaptor's own product string (what its maker printed on it)
+        // and the hardware database's name of the chip inside.
+        std::string product, chip, vendor;
         if (!usb.empty()) {
-            model = ReadAttr(usb + "/product");
+            product = ReadAttr(usb + "/product");
             vendor = ReadAttr(usb + "/manufacturer");
+            rec.SerialNumber = ReadAttr(usb + "/serial");
             rec.NameParentDevice = ReadAttr(usb + "/idVendor") + ":" + ReadAttr(usb + "/idProduct");
-            if (model.empty()) model = "USB serial device " + rec.NameParentDevice;
         }
         if (udev_) {
             std::unique_ptr<udev_device, UdevDeviceDeleter> dev(
@@ -214,8 +221,9 @@ class SystemPortSource : public PortSource {
                     const char* v = udev_device_get_property_value(dev.get(), key);
                     return std::string(v ? v : "");
                 };
-                if (auto m = prop("ID_MODEL_FROM_DATABASE"); !m.empty()) model = m;
+                chip = prop("ID_MODEL_FROM_DATABASE");
                 if (auto v = prop("ID_VENDOR_FROM_DATABASE"); !v.empty()) vendor = v;
+                if (auto sn = prop("ID_SERIAL_SHORT"); !sn.empty()) rec.SerialNumber = sn;
                 std::istringstream links(prop("DEVLINKS"));
                 for (std::string l; links >> l;) {
                     if (l.rfind("/dev/serial/by-id/", 0) == 0) {
@@ -225,13 +233,40 @@ class SystemPortSource : public PortSource {
                 }
             }
         }
-        if (model.empty() && Exists(t.classDir + "/type")) {
-            model = UartTypeName(ReadAttr(t.classDir + "/type"));
+        if (rec.NameSymbolic.empty()) rec.NameSymbolic = ByIdLink(t.node);
+        if (product.empty() && chip.empty()) {
+            if (!usb.empty())
+                product = "USB serial device " + rec.NameParentDevice;
+            else if (Exists(t.classDir + "/type"))
+                product = UartTypeName(ReadAttr(t.classDir + "/type"));
+            else
+                product = rec.Service.empty() ? "serial device" : rec.Service;
         }
-        if (model.empty()) model = rec.Service.empty() ? "serial device" : rec.Service;
         rec.Manufacturer = vendor;
-        rec.Description = model + ", " + t.node;
+        rec.Description = ComposePortDescription(product, chip, t.node);
         return rec;
+    }
+
+    // The stable link to a node in <dev>/serial/by-id, for when no udev
+    // database names it (udev makes those links; a container may have them
+    // from its host).
+    std::string ByIdLink(const std::string& node) const {
+        const std::string dir = dev_ + "/serial/by-id";
+        const std::string target = RealPath(node);
+        if (target.empty()) return {};
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) return {};
+        std::string found;
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (RealPath(dir + "/" + name) == target) {
+                found = dir + "/" + name;
+                break;
+            }
+        }
+        ::closedir(d);
+        return found;
     }
 
     std::string sys_;
@@ -240,6 +275,34 @@ class SystemPortSource : public PortSource {
 };
 
 }  // namespace
+
+PortAccess CheckPortAccess(const std::string& path) {
+    PortAccess a;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        std::vector<char> buf(4096);
+        group g{};
+        group* found = nullptr;
+        if (::getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) == 0 && found)
+            a.group = found->gr_name;
+        else
+            a.group = std::to_string(st.st_gid);
+        a.inGroup = ::getegid() == st.st_gid;
+        const int n = ::getgroups(0, nullptr);
+        if (n > 0) {
+            std::vector<gid_t> groups(static_cast<std::size_t>(n));
+            const int got = ::getgroups(n, groups.data());
+            for (int i = 0; i < got; ++i) a.inGroup = a.inGroup || groups[i] == st.st_gid;
+        }
+    }
+    if (::access(path.c_str(), R_OK | W_OK) == 0) {
+        a.allowed = true;
+        return a;
+    }
+    a.error = errno;
+    a.errorText = std::strerror(a.error);
+    return a;
+}
 
 std::unique_ptr<PortSource> MakeSystemPortSource(const std::string& sysRoot,
                                                  const std::string& devRoot) {

@@ -43,8 +43,9 @@ int MakeEventFd() {
 }
 }  // namespace
 
-PosixSerialDevice::PosixSerialDevice()
-    : epollFd_(epoll_create1(EPOLL_CLOEXEC)),
+PosixSerialDevice::PosixSerialDevice(std::shared_ptr<TtyCalls> calls)
+    : io_(calls ? std::move(calls) : SystemTtyCalls()),
+      epollFd_(epoll_create1(EPOLL_CLOEXEC)),
       wakeFd_(MakeEventFd()),
       kickFd_(MakeEventFd()),
       cancelFd_(MakeEventFd()) {
@@ -94,8 +95,8 @@ int PosixSerialDevice::Setup(int fd) {
         return e;
     }
     termios t{};
-    if (tcgetattr(fd, &t) != 0) return errno;  // not a tty
-    ioctl(fd, TIOCEXCL);
+    if (io_->Tcgetattr(fd, &t) != 0) return errno;  // not a tty
+    io_->Ioctl(fd, TIOCEXCL, nullptr);
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLET;
     ev.data.u64 = kPortTag;
@@ -133,14 +134,17 @@ int PosixSerialDevice::AttachLocked(int fd) {
     Drain(cancelFd_);
     txPending_ = false;
     outMayBeQueued_ = true;
+    lsrSupported_ = true;
     lastModem_ = -1;
+    lastOutq_ = -1;
+    txPollMs_ = 0;
     {
         std::lock_guard in(inMutex_);
         ResetInputLocked();
     }
     std::lock_guard g(icountMutex_);
     serial_icounter_struct ic{};
-    icountSupported_ = ioctl(fd, TIOCGICOUNT, &ic) == 0;
+    icountSupported_ = io_->Ioctl(fd, TIOCGICOUNT, &ic) == 0;
     clearBase_ = eventBase_ = ic;
     return 0;
 }
@@ -150,7 +154,7 @@ bool PosixSerialDevice::Close() {
     std::unique_lock lock(rw_);
     if (fd_ < 0) return false;
     epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd_, nullptr);
-    ioctl(fd_, TIOCNXCL);  // the flag outlives us on a tty that stays open elsewhere
+    io_->Ioctl(fd_, TIOCNXCL, nullptr);  // the flag outlives us on a tty that stays open elsewhere
     flock(fd_, LOCK_UN);
     ::close(fd_);
     fd_ = -1;
@@ -234,7 +238,7 @@ size_t PosixSerialDevice::TakeLocked(uint8_t* out, size_t n) {
 uint32_t PosixSerialDevice::QueuedLocked() {
     uint64_t n = inSize_;
     int inq = 0;
-    if (ttyMayHoldMore_ && ioctl(fd_, FIONREAD, &inq) == 0 && inq > 0)
+    if (ttyMayHoldMore_ && io_->Ioctl(fd_, FIONREAD, &inq) == 0 && inq > 0)
         n += static_cast<uint64_t>(inq);
     return static_cast<uint32_t>(std::min<uint64_t>(n, 0xFFFFFFFFu));
 }
@@ -253,22 +257,22 @@ bool PosixSerialDevice::ApplyDcb(const TDCB& dcb) {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
     termios t{};
-    if (tcgetattr(fd_, &t) != 0) return Fail(errno), false;
+    if (io_->Tcgetattr(fd_, &t) != 0) return Fail(errno), false;
     DcbToTermios(dcb, t);
     baud_ = dcb.BaudRate;
     // A pty refuses some settings (EINVAL); the rest still apply.
-    const bool ok = tcsetattr(fd_, TCSANOW, &t) == 0;
+    const bool ok = io_->Tcsetattr(fd_, TCSANOW, &t) == 0;
     if (!ok) Fail(errno);
     int bits = TIOCM_DTR;
-    ioctl(fd_, dcb.DtrControl() == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &bits);
+    io_->Ioctl(fd_, dcb.DtrControl() == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &bits);
     bits = TIOCM_RTS;
     switch (dcb.RtsControl()) {
         case RTS_CONTROL_ENABLE:
-            ioctl(fd_, TIOCMBIS, &bits);
+            io_->Ioctl(fd_, TIOCMBIS, &bits);
             break;
         case RTS_CONTROL_DISABLE:
         case RTS_CONTROL_TOGGLE:  // idle low; raised around transmissions
-            ioctl(fd_, TIOCMBIC, &bits);
+            io_->Ioctl(fd_, TIOCMBIC, &bits);
             break;
         default:  // handshake: the driver drives it
             break;
@@ -280,15 +284,15 @@ bool PosixSerialDevice::ReadDcb(TDCB& dcb) {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
     termios t{};
-    if (tcgetattr(fd_, &t) != 0) return Fail(errno), false;
+    if (io_->Tcgetattr(fd_, &t) != 0) return Fail(errno), false;
     TermiosToDcb(t, dcb);
     int lines = 0;
-    if (ioctl(fd_, TIOCMGET, &lines) == 0) {
+    if (io_->Ioctl(fd_, TIOCMGET, &lines) == 0) {
         dcb.Flags &= ~DCB_fDtrControlMask;
         dcb.Flags |= ((lines & TIOCM_DTR) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE) << 4;
     }
     serial_rs485 rs{};
-    if (ioctl(fd_, TIOCGRS485, &rs) == 0 && (rs.flags & SER_RS485_ENABLED) != 0) {
+    if (io_->Ioctl(fd_, TIOCGRS485, &rs) == 0 && (rs.flags & SER_RS485_ENABLED) != 0) {
         dcb.Flags &= ~DCB_fRtsControlMask;
         dcb.Flags |= RTS_CONTROL_TOGGLE << 12;
     }
@@ -313,21 +317,25 @@ bool PosixSerialDevice::SetTimeouts(const TCommTimeouts& timeouts) {
 bool PosixSerialDevice::SupportsRs485Toggle() {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return false;
+    // Reading the settings proves nothing: the serial core answers
+    // TIOCGRS485 for every UART, while only drivers with RS-485 support take
+    // TIOCSRS485 (a 16550 refuses it with ENOTTY). Write back what was read.
     serial_rs485 rs{};
-    return ioctl(fd_, TIOCGRS485, &rs) == 0;
+    if (io_->Ioctl(fd_, TIOCGRS485, &rs) != 0) return false;
+    return io_->Ioctl(fd_, TIOCSRS485, &rs) == 0;
 }
 
 bool PosixSerialDevice::SetRs485(bool enabled) {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
     serial_rs485 rs{};
-    if (ioctl(fd_, TIOCGRS485, &rs) != 0) return Fail(errno), false;
+    if (io_->Ioctl(fd_, TIOCGRS485, &rs) != 0) return Fail(errno), false;
     if (enabled)
         rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
     else
         rs.flags &= ~SER_RS485_ENABLED;
     rs.flags &= ~SER_RS485_RTS_AFTER_SEND;
-    if (ioctl(fd_, TIOCSRS485, &rs) != 0) return Fail(errno), false;
+    if (io_->Ioctl(fd_, TIOCSRS485, &rs) != 0) return Fail(errno), false;
     return true;
 }
 
@@ -335,7 +343,7 @@ uint32_t PosixSerialDevice::TakeLineErrors(int fd, serial_icounter_struct& base,
     *supported = false;
     if (!icountSupported_) return 0;
     serial_icounter_struct ic{};
-    if (ioctl(fd, TIOCGICOUNT, &ic) != 0) return 0;
+    if (io_->Ioctl(fd, TIOCGICOUNT, &ic) != 0) return 0;
     *supported = true;
     std::lock_guard g(icountMutex_);
     uint32_t e = 0;
@@ -365,7 +373,7 @@ bool PosixSerialDevice::ClearError(uint32_t* errors, TComStat* stat) {
         std::lock_guard in(inMutex_);
         if (inSize_ == 0 && !lost_) {
             int probe = 0;
-            if (ioctl(fd_, FIONREAD, &probe) != 0 && IsLostErrno(errno)) lost_ = true;
+            if (io_->Ioctl(fd_, FIONREAD, &probe) != 0 && IsLostErrno(errno)) lost_ = true;
         }
         if (lost_) {
             // A vanished device: the flags the component reads as a lost port.
@@ -379,7 +387,7 @@ bool PosixSerialDevice::ClearError(uint32_t* errors, TComStat* stat) {
     int outq = 0;
     // Output can only be queued after a write: skip the query until then.
     if (outMayBeQueued_) {
-        if (ioctl(fd_, TIOCOUTQ, &outq) != 0) outq = 0;
+        if (io_->Ioctl(fd_, TIOCOUTQ, &outq) != 0) outq = 0;
         if (outq <= 0) outMayBeQueued_ = false;
     }
     bool supported = false;
@@ -481,7 +489,7 @@ bool PosixSerialDevice::Write(const uint8_t* buf, uint32_t n, uint32_t* written,
         uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * n + timeouts_.WriteTotalTimeoutConstant;
     const auto start = std::chrono::steady_clock::now();
     while (*written < n) {
-        const ssize_t r = ::write(fd_, buf + *written, n - *written);
+        const ssize_t r = io_->Write(fd_, buf + *written, n - *written);
         if (r > 0) {
             outMayBeQueued_ = true;
             *written += static_cast<uint32_t>(r);
@@ -547,24 +555,24 @@ bool PosixSerialDevice::Escape(uint32_t function) {
         case SETRTS:
         case CLRRTS:
             bits = TIOCM_RTS;
-            r = ioctl(fd_, function == SETRTS ? TIOCMBIS : TIOCMBIC, &bits);
+            r = io_->Ioctl(fd_, function == SETRTS ? TIOCMBIS : TIOCMBIC, &bits);
             break;
         case SETDTR:
         case CLRDTR:
             bits = TIOCM_DTR;
-            r = ioctl(fd_, function == SETDTR ? TIOCMBIS : TIOCMBIC, &bits);
+            r = io_->Ioctl(fd_, function == SETDTR ? TIOCMBIS : TIOCMBIC, &bits);
             break;
         case SETBREAK:
-            r = ioctl(fd_, TIOCSBRK);
+            r = io_->Ioctl(fd_, TIOCSBRK, nullptr);
             break;
         case CLRBREAK:
-            r = ioctl(fd_, TIOCCBRK);
+            r = io_->Ioctl(fd_, TIOCCBRK, nullptr);
             break;
         case SETXON:
-            r = tcflow(fd_, TCOON);
+            r = io_->Tcflow(fd_, TCOON);
             break;
         case SETXOFF:
-            r = tcflow(fd_, TCOOFF);
+            r = io_->Tcflow(fd_, TCOOFF);
             break;
         default:
             return Fail(EINVAL), false;
@@ -578,7 +586,7 @@ bool PosixSerialDevice::ModemStatus(uint32_t* status) {
     std::shared_lock lock(rw_);
     if (fd_ < 0) return Fail(EBADF), false;
     int lines = 0;
-    if (ioctl(fd_, TIOCMGET, &lines) != 0) return Fail(errno), false;
+    if (io_->Ioctl(fd_, TIOCMGET, &lines) != 0) return Fail(errno), false;
     if (lines & TIOCM_CTS) *status |= MS_CTS_ON;
     if (lines & TIOCM_DSR) *status |= MS_DSR_ON;
     if (lines & TIOCM_RI) *status |= MS_RING_ON;
@@ -587,6 +595,33 @@ bool PosixSerialDevice::ModemStatus(uint32_t* status) {
 }
 
 bool PosixSerialDevice::TransmitChar(uint8_t ch) {
+    {
+        std::shared_lock lock(rw_);
+        if (fd_ < 0) return Fail(EBADF), false;
+        // The tty sends its flow-control characters ahead of queued output
+        // (tcflow TCIOFF hands VSTOP to the driver's send_xchar, which a
+        // serial-core UART transmits before its FIFO's next byte). Borrow that
+        // slot for ch: a change of the control characters alone reaches no
+        // UART register. Not while the tty sends XOFF by itself (IXOFF), nor
+        // for NUL, which disables the character. Drivers without send_xchar
+        // (a pty, most USB adaptors) queue it like any other byte.
+        termios t{};
+        if (ch != _POSIX_VDISABLE && io_->Tcgetattr(fd_, &t) == 0 && (t.c_iflag & IXOFF) == 0) {
+            const cc_t saved = t.c_cc[VSTOP];
+            t.c_cc[VSTOP] = ch;
+            if (io_->Tcsetattr(fd_, TCSANOW, &t) == 0) {
+                const int r = io_->Tcflow(fd_, TCIOFF);
+                const int e = errno;
+                t.c_cc[VSTOP] = saved;
+                io_->Tcsetattr(fd_, TCSANOW, &t);
+                if (r == 0) {
+                    outMayBeQueued_ = true;
+                    return true;
+                }
+                if (IsLostErrno(e)) return Fail(e), false;
+            }
+        }
+    }
     uint32_t written = 0;
     return Write(&ch, 1, &written, nullptr);
 }
@@ -598,13 +633,51 @@ bool PosixSerialDevice::Flush() {
     // would not return while hardware flow control holds the line.
     for (;;) {
         int outq = 0;
-        if (ioctl(fd_, TIOCOUTQ, &outq) != 0) {
+        if (io_->Ioctl(fd_, TIOCOUTQ, &outq) != 0) {
             if (IsLostErrno(errno)) return Fail(errno), false;
-            return tcdrain(fd_) == 0;
+            return io_->Tcdrain(fd_) == 0;
         }
         if (outq <= 0) return true;
         pollfd p{cancelFd_, POLLIN, 0};
         if (::poll(&p, 1, 2) > 0) return Fail(ECANCELED), false;
+    }
+}
+
+bool PosixSerialDevice::DrainTransmitter() {
+    std::shared_lock lock(rw_);
+    if (fd_ < 0) return Fail(EBADF), false;
+    // The driver's queue first. With RS-485 there is no flow control that
+    // could hold the line, so tcdrain ends within the queue's transmit time.
+    if (io_->Tcdrain(fd_) != 0) {
+        const int e = errno;
+        if (IsLostErrno(e)) return Fail(e), false;
+    }
+    // Then the UART's FIFO and shift register, where the driver tells their
+    // state: TIOCOUTQ and tcdrain may count only the driver's own buffer.
+    if (!lsrSupported_) return true;
+    using Clock = std::chrono::steady_clock;
+    const uint32_t baud = baud_ ? baud_.load() : 9600;
+    const long long charNs = 11'000'000'000LL / baud;  // about 11 bits a character
+    // A 16550's FIFO holds 16 characters, some UARTs 128 or more; past that
+    // the transmitter is stuck, and waiting longer would not help.
+    const auto limit =
+        Clock::now() + std::chrono::nanoseconds(std::max(charNs * 256, 20'000'000LL));
+    for (;;) {
+        unsigned int lsr = 0;
+        if (io_->Ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) {
+            const int e = errno;
+            if (IsLostErrno(e)) return Fail(e), false;
+            lsrSupported_ = false;  // ENOTTY, EINVAL: the driver does not say
+            return true;
+        }
+        if ((lsr & TIOCSER_TEMT) != 0) return true;
+        if (Clock::now() >= limit) return Fail(ETIMEDOUT), false;
+        // About one character time, so that RTS drops right after the last
+        // stop bit; a slave may answer within a few character times.
+        const long long ns = std::clamp<long long>(charNs, 20'000, 2'000'000);
+        timespec pause{0, static_cast<long>(ns)};
+        pollfd p{cancelFd_, POLLIN, 0};
+        if (::ppoll(&p, 1, &pause, nullptr) > 0) return Fail(ECANCELED), false;
     }
 }
 
@@ -662,19 +735,29 @@ ISerialDevice::WaitStatus PosixSerialDevice::Wait(uint32_t* events) {
             if (fd_ < 0) return WaitStatus::Closed;
             if ((mask & EV_TXEMPTY) && txPending_) {
                 int outq = 0;
-                if (ioctl(fd_, TIOCOUTQ, &outq) != 0 || outq <= 0) {
+                if (io_->Ioctl(fd_, TIOCOUTQ, &outq) != 0 || outq <= 0) {
                     txPending_ = false;
                     found |= EV_TXEMPTY;
+                    lastOutq_ = -1;
+                    txPollMs_ = 0;
+                } else if (outq == lastOutq_ && txPollMs_ > 0) {
+                    // Nothing left since the last look (flow control, a
+                    // stalled adaptor): look again later and later rather
+                    // than every character time.
+                    txPollMs_ = std::min(txPollMs_ * 2, kTxPollCapMs);
+                    timeout = txPollMs_;
                 } else {
                     // Time for the queued characters at about 11 bits each.
-                    const uint32_t baud = baud_ ? baud_ : 9600;
+                    const uint32_t baud = baud_ ? baud_.load() : 9600;
                     const uint64_t ms = uint64_t(outq) * 11000 / baud + 1;
-                    timeout = static_cast<int>(ms > 100 ? 100 : ms);
+                    txPollMs_ = static_cast<int>(std::min<uint64_t>(ms, kTxPollCapMs));
+                    lastOutq_ = outq;
+                    timeout = txPollMs_;
                 }
             }
             if (mask & kModemEvents) {
                 int lines = 0;
-                if (ioctl(fd_, TIOCMGET, &lines) == 0) {
+                if (io_->Ioctl(fd_, TIOCMGET, &lines) == 0) {
                     if (lastModem_ >= 0) {
                         const int changed = lines ^ lastModem_;
                         if ((mask & EV_CTS) && (changed & TIOCM_CTS)) found |= EV_CTS;

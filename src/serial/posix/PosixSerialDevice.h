@@ -34,12 +34,15 @@
 #include <vector>
 
 #include "serial/SerialDevice.h"
+#include "serial/posix/TtyCalls.h"
 
 namespace kelm::posix {
 
 class PosixSerialDevice final : public ISerialDevice {
   public:
-    PosixSerialDevice();
+    // calls: how the tty is reached (the system's, or a test's stand-in
+    // that answers as a particular driver would).
+    explicit PosixSerialDevice(std::shared_ptr<TtyCalls> calls = SystemTtyCalls());
     ~PosixSerialDevice() override;
 
     int Open(const std::string& portName) override;
@@ -65,6 +68,7 @@ class PosixSerialDevice final : public ISerialDevice {
     bool ModemStatus(uint32_t* status) override;
     bool TransmitChar(uint8_t ch) override;
     bool Flush() override;
+    bool DrainTransmitter() override;
     bool Properties(TCommProp* prop) override;
 
     void SetMask(uint32_t mask) override;
@@ -78,6 +82,10 @@ class PosixSerialDevice final : public ISerialDevice {
     // Longest wait without progress of a waited read or write that has no
     // time-out of its own.
     static constexpr int kIdleCapMs = 5000;
+    // Longest pause of the event wait while output is queued and the
+    // transmit-empty event is asked for (the pause doubles while the queue
+    // does not move, as when flow control holds the line).
+    static constexpr int kTxPollCapMs = 100;
 
   private:
     int Setup(int fd);
@@ -99,11 +107,16 @@ class PosixSerialDevice final : public ISerialDevice {
     static void Drain(int efd);
     static void Kick(int efd);
 
+    const std::shared_ptr<TtyCalls> io_;
     mutable std::shared_mutex rw_;
     int fd_ = -1;
     TCommTimeouts timeouts_{};
     uint32_t inQueue_ = 4096, outQueue_ = 4096;
-    uint32_t baud_ = 9600;
+    // Written by whoever applies the settings, read by the event wait and
+    // the transmitter drain, both under rw_ shared only: atomic.
+    std::atomic<uint32_t> baud_{9600};
+    // The driver answers TIOCSERGETLSR (per open; a pty does not).
+    std::atomic<bool> lsrSupported_{true};
 
     const int epollFd_;
     const int wakeFd_;    // ends a Wait
@@ -116,6 +129,10 @@ class PosixSerialDevice final : public ISerialDevice {
     std::atomic<int> waiters_{0};  // threads inside Wait()
     std::atomic<bool> icountSupported_{true};
     int lastModem_ = -1;  // event thread only
+    // The event wait's output-queue watch: the count seen last and the
+    // pause that followed it (event thread only).
+    int lastOutq_ = -1;
+    int txPollMs_ = 0;
 
     std::mutex fillMutex_;  // one reader of the tty at a time; taken before inMutex_
     std::mutex inMutex_;
