@@ -16,6 +16,9 @@ PACKAGES=(
   libmodbus-dev mbpoll python3 python3-pymodbus python3-serial python3-serial-asyncio socat
   # headless GUI, screenshots, Chinese text
   xvfb xauth x11-apps imagemagick fonts-wqy-microhei
+  # the Debian package (CPack's shlibdeps) and its checks: lintian, the desktop
+  # entry, AppStream, manual pages, the installed window under Xvfb
+  dpkg-dev lintian desktop-file-utils appstream man-db file x11-utils
 )
 
 missing=()

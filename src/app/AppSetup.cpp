@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QFontDatabase>
 
+#include "app/Version.h"
 #include "gui/Pictures.h"
 
 namespace kelm {
@@ -31,7 +32,7 @@ QStringList WindowFontFamilies() {
 
 void ConfigureApplication(QApplication& app) {
     app.setApplicationName(QStringLiteral("KELM-Utility"));
-    app.setApplicationVersion(QStringLiteral("1.0.0.0"));
+    app.setApplicationVersion(QLatin1String(kFileVersion));
     app.setOrganizationName(QStringLiteral("KELM"));
     app.setWindowIcon(ImageList2020Icon(kImgRoot));
     // Closing the main window ends the message loop and the program.

@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QMouseEvent>
 
+#include "app/Version.h"
 #include "gui/Pictures.h"
 
 namespace kelm {
@@ -59,6 +60,11 @@ TFmabout::TFmabout(QWidget* parent) : QDialog(parent) {
                        118, 14);
     Label3 =
         textLabel(this, "Label3", QStringLiteral("勿用于非法用途，感谢您的使用！"), 5, 140, 14);
+
+    // The release the package installed, from the one project version.
+    auto* version = textLabel(this, "LabelVersion",
+                              QStringLiteral("版本：") + QLatin1String(kVersion), 5, 180, 14);
+    version->resize(384, 20);  // fixed: no text metrics for the never-shown start-up box
 
     auto* Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
