@@ -8,19 +8,24 @@
 //   05-about.png        the About box
 // Usage: kelm-screenshot-tour <output dir> <COM number>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "app/AppSetup.h"
 #include "app/TFMmain.h"
@@ -62,6 +67,93 @@ void shoot(const QString& name, const QList<QWidget*>& windows) {
         ++failures;
     } else {
         std::printf("saved %s (%dx%d)\n", qPrintable(path), pm.width(), pm.height());
+    }
+}
+
+// The analog panels with readings from the demo bus:
+//   06-2ao.png   KELM-2AO: modes and both values written, then read back
+//   07-8ad.png   KELM-8AD: eight ranges written and read back, then the data
+//   08-8as.png   KELM-8AS: current and voltage channels and their data
+//   09-8asp.png  KELM-8ASP: the same modes, sixteen times the counts
+// The writes' confirmations are closed as they come up.
+void shootAnalogPanels(TFMmain& w, QTreeWidgetItem* port) {
+    auto node = [&](const QString& model) -> QTreeWidgetItem* {
+        for (int i = 0; i < port->childCount(); ++i)
+            if (port->child(i)->text(0).startsWith(model + "(")) return port->child(i);
+        std::fprintf(stderr, "the scan did not find a %s\n", qPrintable(model));
+        ++failures;
+        return nullptr;
+    };
+    QTimer closer;
+    closer.setInterval(150);
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    closer.start();
+    auto select = [&](QTreeWidgetItem* n) {
+        w.TreeView1->setCurrentItem(port);
+        w.TreeView1->setCurrentItem(n);
+    };
+    auto userPick = [](QComboBox* c, int index) {
+        c->setCurrentIndex(index);
+        emit c->activated(index);
+    };
+    auto check = [](bool ok, const char* what) {
+        if (!ok) {
+            std::fprintf(stderr, "no reply: %s\n", what);
+            ++failures;
+        }
+    };
+
+    if (QTreeWidgetItem* n = node("KELM-2AO")) {
+        select(n);
+        TPnl2AO& p = *w.Modules().Pnl_2AO;
+        p.Ch(0).mode0->click();
+        p.Ch(1).mode1->click();
+        p.WriteModeButton()->click();
+        settle(400);
+        const int values[] = {12000, 6500};
+        for (int ch = 0; ch < 2; ++ch) {
+            QScrollBar* bar = p.Ch(ch).bar;
+            bar->setSliderDown(true);
+            bar->setSliderPosition(values[ch]);
+            bar->setSliderDown(false);
+        }
+        p.WriteDataButton()->click();
+        settle(400);
+        select(n);
+        p.ReadModeButton()->click();
+        check(waitFor([&] { return p.Ch(1).value->text() == "6500"; }, 3000), "2AO read");
+        shoot("06-2ao.png", {&w});
+    }
+
+    struct Input {
+        const char* model;
+        AnalogInputPanel* panel;
+        std::vector<int> modes;
+        const char* file;
+    };
+    const Input inputs[] = {
+        {"KELM-8AD", w.Modules().Pnl_8AD, {0, 1, 2, 3, 4, 5, 6, 7}, "07-8ad.png"},
+        {"KELM-8AS", w.Modules().Pnl_8AS, {0, 0, 1, 1, 0, 1, 0, 1}, "08-8as.png"},
+        {"KELM-8ASP", w.Modules().Pnl_8AS, {0, 0, 1, 1, 0, 1, 0, 1}, "09-8asp.png"},
+    };
+    for (const Input& in : inputs) {
+        QTreeWidgetItem* n = node(in.model);
+        if (!n) continue;
+        select(n);
+        AnalogInputPanel& p = *in.panel;
+        p.EnableBox()->click();
+        for (int ch = 0; ch < 8; ++ch) userPick(p.Ch(ch).mode, in.modes[ch]);
+        p.ModeSetButton()->click();
+        settle(400);
+        select(n);
+        p.ModeReadButton()->click();
+        check(waitFor([&] { return p.Ch(7).mode->currentIndex() >= 0; }, 3000), "mode read");
+        p.DataReadButton()->click();
+        check(waitFor([&] { return p.Ch(7).raw->text() != "0"; }, 3000), "data read");
+        shoot(in.file, {&w});
     }
 }
 
@@ -131,6 +223,7 @@ int main(int argc, char** argv) {
         for (auto* b : panel->findChildren<QToolButton*>())
             if (b->objectName().endsWith("_newcom_info")) b->click();
         shoot("04-module.png", {&w});
+        shootAnalogPanels(w, port);
     } else {
         std::fprintf(stderr, "the scan found no module\n");
         ++failures;

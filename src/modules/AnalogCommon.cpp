@@ -1,0 +1,28 @@
+#include "modules/AnalogCommon.h"
+
+#include <QLineEdit>
+#include <QPalette>
+#include <QToolButton>
+
+namespace kelm {
+
+QLineEdit* MakeValueBox(const QString& name, const QString& text, QWidget* parent) {
+    auto* e = new QLineEdit(text, parent);
+    e->setObjectName(name);
+    e->setEnabled(false);
+    QPalette pal = e->palette();
+    pal.setColor(QPalette::Disabled, QPalette::Text, pal.color(QPalette::Active, QPalette::Text));
+    e->setPalette(pal);
+    return e;
+}
+
+QToolButton* MakeTextSpeedButton(const QString& name, const QString& caption, QWidget* parent) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setText(caption);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    return b;
+}
+
+}  // namespace kelm

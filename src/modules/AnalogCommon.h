@@ -1,0 +1,22 @@
+#pragma once
+// Small pieces the analog panels share: the read-only value boxes and the
+// text-only speed buttons, and the notice title of their boxes.
+#include <QString>
+
+class QLineEdit;
+class QToolButton;
+class QWidget;
+
+namespace kelm {
+
+// Title of every confirmation and refusal these panels show.
+inline const QString kAnalogNoticeTitle = QStringLiteral("提示");
+
+// A value box: disabled so the user cannot type into it, but painted in the
+// active text colour so that a reading stays legible.
+QLineEdit* MakeValueBox(const QString& name, const QString& text, QWidget* parent);
+
+// A speed button without a picture: a plain tool button showing its caption.
+QToolButton* MakeTextSpeedButton(const QString& name, const QString& caption, QWidget* parent);
+
+}  // namespace kelm
