@@ -31,17 +31,17 @@ constexpr std::uint16_t kReadCount = 4;
 constexpr int kReadByteCount = 8;
 
 // What choosing a mode does to its channel.
-struct ModeSpec {
+struct ModeSetting {
     std::uint8_t code;  // the mode register's character
     int barMin;
     int barMax;
     const char* boxText;
     const char* unit;
 };
-constexpr ModeSpec kCurrent{0x30, 4000, 20000, "4000", "uA"};
-constexpr ModeSpec kVoltage{0x31, 0, 10000, "0", "mV"};
+constexpr ModeSetting kCurrent{0x30, 4000, 20000, "4000", "uA"};
+constexpr ModeSetting kVoltage{0x31, 0, 10000, "0", "mV"};
 
-const ModeSpec& Spec(TPnl2AO::AoMode mode) {
+const ModeSetting& SettingOf(TPnl2AO::AoMode mode) {
     return mode == TPnl2AO::AoMode::Current ? kCurrent : kVoltage;
 }
 
@@ -178,7 +178,7 @@ void TPnl2AO::KELM_2AO_Event(std::uint16_t Command, const Frame& Pbuf) {
 
 void TPnl2AO::ModeClick(int ch, AoMode mode) {
     const Channel& c = Ch(ch);
-    const ModeSpec& s = Spec(mode);
+    const ModeSetting& s = SettingOf(mode);
     // Maximum first: a minimum above the old maximum would drag it along.
     c.bar->setMaximum(s.barMax);
     c.bar->setMinimum(s.barMin);
@@ -239,7 +239,7 @@ void TPnl2AO::WriteModeClick() {
         const Channel& c = Ch(ch);
         if (!c.mode0->isChecked() && !c.mode1->isChecked()) return;
         data.push_back(0x00);
-        data.push_back(Spec(c.mode0->isChecked() ? AoMode::Current : AoMode::Voltage).code);
+        data.push_back(SettingOf(c.mode0->isChecked() ? AoMode::Current : AoMode::Voltage).code);
     }
     Context().master.Modbus_Send_Buf(kFcWriteMultiple, kModeReg, 2, 4, data);
 }
