@@ -1,6 +1,15 @@
 #include "modules/Pnl16I.h"
 
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
 #include "modbus/Bytes.h"
+#include "modbus/ModbusMaster.h"
+#include "modules/ChannelSteps.h"
+#include "modules/DigitalIo.h"
+#include "modules/LampColumn.h"
 
 namespace kelm {
 
@@ -9,16 +18,64 @@ TPnl16I::TPnl16I(const ModuleContext& ctx, QWidget* parent)
                   IdentityNames{QStringLiteral("16i"), QStringLiteral("16i"),
                                 QStringLiteral("GroupBox9"), QStringLiteral("SpeedButton37"),
                                 QStringLiteral("查询版本信息"), QStringLiteral("更新参数"), true},
-                  parent) {}
+                  parent) {
+    Gro16i_menu = new QGroupBox(this);
+    Gro16i_menu->setObjectName(QStringLiteral("Gro16i_menu"));
+    auto* row = new QHBoxLayout(Gro16i_menu);
+    inputs_ = new LampColumn(
+        {QStringLiteral("Spb16i_di"), QStringLiteral("DI"), 4, QString(), kInputs, false},
+        Gro16i_menu);
+    row->addWidget(inputs_, 0, Qt::AlignTop);
+    row->addSpacing(16);
+    auto* controls = new QVBoxLayout;
+    Btn16i_dis_read = new QPushButton(QStringLiteral("查询DI状态"), Gro16i_menu);
+    Btn16i_dis_read->setObjectName(QStringLiteral("Btn16i_dis_read"));
+    controls->addWidget(Btn16i_dis_read);
+    controls->addStretch(1);
+    row->addLayout(controls, 1);
+    MenuLayout()->addWidget(Gro16i_menu, 1);
+
+    connect(Btn16i_dis_read, &QPushButton::clicked, this, [this] { Btn16i_dis_readClick(); });
+
+    IMessageBoxes& boxes = Context().boxes;
+    AddReplyRows({
+        StatesRow(kFcReadInputs, kInputs, "input states",
+                  [this](std::uint8_t i, bool on) { Dis_16idi_Status(i, on); }),
+        Row(kFcReadHolding, 6, 32, "filter times",
+            [this](const Frame& Pbuf) {
+                if (auto* s = InputSteps(Context())) s->FilterReply(Pbuf);
+            }),
+        Row(kFcReadHolding, 22, 96, "counting state",
+            [this](const Frame& Pbuf) {
+                if (auto* s = InputSteps(Context())) s->CountingReply(Pbuf);
+            }),
+        InformationEcho(boxes, 6, 21, "DI开关量输入滤波时间配置成功！"),
+        Echo(kFcWriteRegister, 22, 37, "counting confirmation",
+             [this](const Frame&) {
+                 if (auto* s = InputSteps(Context())) s->CountingConfirmation();
+             }),
+    });
+}
 
 void TPnl16I::Pnl16I_Default() {
     Default();
 }
 
-void TPnl16I::ResetModel() {}
+void TPnl16I::ResetModel() {
+    inputs_->AllLampsOff();
+}
 
 void TPnl16I::KELM_16I_Event(std::uint16_t Command, const Frame& Pbuf) {
     Event(Command, Pbuf);
+}
+
+void TPnl16I::Dis_16idi_Status(std::uint8_t index, bool flag) {
+    inputs_->SetLamp(index, flag);
+}
+
+void TPnl16I::Btn16i_dis_readClick() {
+    for (int ch = 0; ch < kInputs; ++ch) Dis_16idi_Status(static_cast<std::uint8_t>(ch), false);
+    ReadStates(Context().master, kFcReadInputs, kInputs);
 }
 
 }  // namespace kelm

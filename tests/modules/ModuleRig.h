@@ -24,7 +24,12 @@ struct ModuleRig {
     QWidget stack;
     ModulePanels panels = CreateModulePanels(ctx, &stack);
 
-    ModuleRig() { RegisterReplyHandlers(master, panels); }
+    // tree and channels: what the digital panels' handlers look at (the
+    // selected node's level, the channel panels' reply steps); both optional.
+    explicit ModuleRig(QTreeWidget* tree = nullptr, const ChannelSteps* channels = nullptr)
+        : ctx{master, boxes, tree, channels} {
+        RegisterReplyHandlers(master, panels);
+    }
 
     MasterState& St() { return master.State(); }
 

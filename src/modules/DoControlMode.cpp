@@ -1,0 +1,131 @@
+#include "modules/DoControlMode.h"
+
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "gui/MessageBoxes.h"
+#include "modbus/Bytes.h"
+#include "modbus/ModbusMaster.h"
+#include "modules/DigitalIo.h"
+#include "modules/LampColumn.h"
+
+namespace kelm {
+
+const QString DoControlMode::kConfirmText =
+    QStringLiteral("DO相关位配置为脉冲输出后无法再使用开关量输出命令控制，请确认操作？");
+
+DoControlMode::DoControlMode(const ModuleContext& ctx, const QString& tag, LampColumn& outputs,
+                             QWidget* parent)
+    : QObject(parent), ctx_(ctx), outputs_(outputs) {
+    setObjectName(QStringLiteral("DoControlMode") + tag);
+    label_ = new QLabel(QStringLiteral("控制模式："), parent);
+    list_ = new QComboBox(parent);
+    list_->setObjectName(QStringLiteral("Cmb%1_DO_Code_index").arg(tag));
+    list_->addItems({QStringLiteral("DO单通道控制"), QStringLiteral("DO多通道控制"),
+                     QStringLiteral("DO模式配置"), QStringLiteral("DO初始化配置")});
+    list_->setCurrentIndex(kSingle);
+    label_->setBuddy(list_);
+
+    auto button = [&](const char* name, const char* caption) {
+        auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+        b->setObjectName(QString::fromUtf8(name).arg(tag));
+        b->hide();
+        return b;
+    };
+    dosCtrl_ = button("Btn%1_dos_ctrl", "多通道DO控制");
+    doModeRead_ = button("Btn%1_DO_mode_read", "查询DO模式值");
+    doModeSet_ = button("Btn%1_DO_mode_set", "设置DO模式值");
+    infoModeRead_ = button("Btn%1_Info_mode_read", "查询DO初始值");
+    infoModeSet_ = button("Btn%1_Info_mode_set", "设置DO初始值");
+    outputs_.SetBoxesVisible(false);
+}
+
+void DoControlMode::AddModeRow(QBoxLayout* layout) const {
+    auto* row = new QHBoxLayout;
+    row->addWidget(label_);
+    row->addWidget(list_, 1);
+    layout->addLayout(row);
+}
+
+void DoControlMode::AddModeButtons(QBoxLayout* layout) const {
+    for (QPushButton* b : {dosCtrl_, doModeRead_, doModeSet_, infoModeRead_, infoModeSet_})
+        layout->addWidget(b);
+}
+
+int DoControlMode::Width() const {
+    return outputs_.Count();
+}
+
+int DoControlMode::CurrentMode() const {
+    return list_->currentIndex();
+}
+
+std::uint16_t DoControlMode::Mask() const {
+    return Width() >= 16 ? 0xFFFF : static_cast<std::uint16_t>((1u << Width()) - 1);
+}
+
+void DoControlMode::ShowModeButtons(int mode) {
+    dosCtrl_->setVisible(mode == kMulti);
+    doModeRead_->setVisible(mode == kOutputMode);
+    doModeSet_->setVisible(mode == kOutputMode);
+    infoModeRead_->setVisible(mode == kInitialStates);
+    infoModeSet_->setVisible(mode == kInitialStates);
+}
+
+void DoControlMode::ModeChange() {
+    outputs_.UntickBoxes();
+    outputs_.SetBoxesVisible(true);
+    ShowModeButtons(-1);
+    const int mode = CurrentMode();
+    if (mode == kSingle) outputs_.SetBoxesVisible(false);
+    ShowModeButtons(mode);
+}
+
+void DoControlMode::Reset() {
+    // By program: the change handler does not run, so the ticks stay.
+    list_->setCurrentIndex(kSingle);
+    outputs_.SetBoxesVisible(false);
+    ShowModeButtons(-1);
+}
+
+std::uint16_t DoControlMode::BoxWord() const {
+    return static_cast<std::uint16_t>(outputs_.BoxWord() & Mask());
+}
+
+bool DoControlMode::SwitchOutput(int ch, bool pressed) {
+    if (CurrentMode() != kSingle) return false;
+    WriteCoil(ctx_.master, ch, pressed);
+    return true;
+}
+
+void DoControlMode::WriteOutputs() {
+    WriteCoils(ctx_.master, Width(), BoxWord());
+}
+
+void DoControlMode::ReadModeWords() {
+    ctx_.master.Modbus_Send_oneWord(kFcReadHolding, kRegInitialStates, 2);
+}
+
+bool DoControlMode::WriteOutputModeWord() {
+    if (!ctx_.boxes.Confirm(NoticeTitle(), kConfirmText)) return false;
+    ctx_.master.Modbus_Send_oneWord(kFcWriteRegister, kRegOutputMode, BoxWord());
+    return true;
+}
+
+void DoControlMode::WriteInitialStates() {
+    ctx_.master.Modbus_Send_oneWord(kFcWriteRegister, kRegInitialStates, BoxWord());
+}
+
+std::uint16_t DoControlMode::ModeWordsReply(const Frame& Pbuf) {
+    // Register 6 in bytes 3-4, register 7 in bytes 5-6; an 8-output module
+    // uses the low bytes only.
+    const std::uint16_t initial = static_cast<std::uint16_t>(Pbuf.word(3) & Mask());
+    if (CurrentMode() == kInitialStates) outputs_.SetBoxes(initial);
+    const std::uint16_t modeWord = static_cast<std::uint16_t>(Pbuf.word(5) & Mask());
+    if (CurrentMode() == kOutputMode) outputs_.SetBoxes(modeWord);
+    return modeWord;
+}
+
+}  // namespace kelm
