@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <functional>
 
 #include "ModuleRig.h"
@@ -52,6 +53,7 @@ class ColourAtBoxes : public RecordingMessageBoxes {
 };
 
 struct ChannelRig : ModuleRig {
+    explicit ChannelRig(QTreeWidget* tree = nullptr) : ModuleRig(tree) {}
     TPnlXiType& Xi() { return *panels.Pnl_Xi_type; }
     TPnlYoType& Yo() { return *panels.Pnl_Yo_type; }
 
@@ -791,6 +793,162 @@ TEST(ChannelReplies, AShortFrameReadsNoBytesPastItsEnd) {
     rig.Channel("KELM-16I", 15);
     rig.Xi().CountingReply(Frame({kAddress, 0x03}));
     EXPECT_EQ(rig.Xi().Edit_Xi_counter_value->text(), "0");
+}
+
+// ---- the whole road: request, module handler, channel step -------------------
+
+// A register block as a read reply body: address, FC 03, byte count, values.
+ByteString ReadBody(unsigned registers, const std::function<std::uint16_t(unsigned)>& value) {
+    return ReadReply(registers, value).bytes();
+}
+
+TEST(ChannelRoad, RepliesReachThePanelsThroughTheModuleHandlers) {
+    struct Road {
+        const char* what;
+        const char* model;
+        std::uint8_t index;
+        Act act;
+        const char* box;
+        ByteString reply;
+        std::function<void(ChannelRig&)> check;
+    };
+    const auto expectBox = [](const QString& text) {
+        return
+            [text](ChannelRig& r) { EXPECT_TRUE(r.boxes.Has("提示", text)) << text.toStdString(); };
+    };
+    const Road kRoads[] = {
+        {"16I DI5 filter read", "KELM-16I", 5, Act::FilterRead, "",
+         ReadBody(16, [](unsigned r) { return r == 5 ? 250 : 100; }),
+         [](ChannelRig& r) { EXPECT_EQ(r.Xi().Edit_Xi_filter_value->text(), "250"); }},
+        {"8I8T DI5 filter set",
+         "KELM-8I8T",
+         5,
+         Act::FilterSet,
+         "200",
+         {kAddress, 0x06, 0x00, 0x35, 0x00, 0xC8},
+         expectBox(QStringLiteral("DI开关量输入滤波时间配置成功！"))},
+        {"8I8T DI3 counting start",
+         "KELM-8I8T",
+         3,
+         Act::CountOn,
+         "",
+         {kAddress, 0x06, 0x00, 0x3B, 0x00, 0x31},
+         [](ChannelRig& r) {
+             EXPECT_TRUE(r.boxes.Has("提示", TPnlXiType::kCountingStarted));
+             EXPECT_TRUE(r.Xi().Shape_Counter_DI->IsRunning());
+             EXPECT_EQ(r.St().DIDO_Button_Status, 0);
+         }},
+        {"16I DI15 counting read", "KELM-16I", 15, Act::CountRead, "",
+         ReadBody(48,
+                  [](unsigned r) -> std::uint16_t {
+                      if (r == 15) return 0x0031;
+                      if (r == 16 + 30) return 0x0102;
+                      if (r == 16 + 31) return 0x0304;
+                      return 0;
+                  }),
+         [](ChannelRig& r) {
+             EXPECT_TRUE(r.Xi().Shape_Counter_DI->IsRunning());
+             EXPECT_EQ(r.Xi().Edit_Xi_counter_value->text(), "16909060");
+         }},
+        {"8I8T DO1 counted start",
+         "KELM-8I8T",
+         9,
+         Act::PulseOnNum,
+         "100000",
+         {kAddress, 0x10, 0x00, 0x22, 0x00, 0x02},
+         [](ChannelRig& r) {
+             EXPECT_TRUE(r.boxes.Has("提示", TPnlYoType::kCountStarted));
+             EXPECT_TRUE(r.Yo().Shape_Pulse_DO->IsRunning());
+         }},
+        {"16T DO15 continuous start",
+         "KELM-16T",
+         15,
+         Act::PulseOnCont,
+         "",
+         {kAddress, 0x06, 0x00, 0x37, 0x00, 0x31},
+         expectBox(TPnlYoType::kContinuousStarted)},
+        {"16T DO2 OFF time",
+         "KELM-16T",
+         2,
+         Act::OffSet,
+         "40",
+         {kAddress, 0x06, 0x00, 0x1A, 0x00, 0x28},
+         expectBox(QStringLiteral("脉冲输出OFF电平时间设置成功！"))},
+        {"16T DO2 times read", "KELM-16T", 2, Act::TimesRead, "",
+         ReadBody(32, [](unsigned r) { return 3000 + r; }),
+         [](ChannelRig& r) {
+             EXPECT_EQ(r.Yo().Edit_pulse_timeH->text(), "3002");
+             EXPECT_EQ(r.Yo().Edit_pulse_timeL->text(), "3018");
+         }},
+        {"8I8T DO7 state read", "KELM-8I8T", 15, Act::StateRead, "",
+         ReadBody(24, [](unsigned r) { return r == 7 ? 0x0031 : 0; }),
+         [](ChannelRig& r) {
+             EXPECT_TRUE(r.Yo().RaB_pulse_out_continue->isChecked());
+             EXPECT_TRUE(r.Yo().Shape_Pulse_DO->IsRunning());
+         }},
+    };
+    for (int protocol : {kProtocolRtu, kProtocolAscii}) {
+        for (const Road& road : kRoads) {
+            SCOPED_TRACE(std::string(road.what) + (protocol == kProtocolRtu ? " RTU" : " ASCII"));
+            ChannelRig rig;
+            rig.protocol.index = protocol;
+            rig.Select(road.model, kAddress);
+            rig.St().Node_DeviceChild_Index = road.index;
+            Do(rig, road.act, QString::fromLatin1(road.box));
+            ASSERT_EQ(rig.Sent(), 1u);
+            rig.boxes.Clear();
+            rig.Receive(road.reply);
+            road.check(rig);
+        }
+    }
+}
+
+TEST(ChannelRoad, AKelmEightIEightTReplyForTheOtherKindIsIgnored) {
+    ChannelRig rig;
+    rig.Select("KELM-8I8T", kAddress);
+    // The last request read the filter times, but an output node is selected.
+    rig.St().Node_DeviceChild_Index = 8;
+    rig.master.Modbus_Send_oneWord(3, 48, 8);
+    rig.Receive(ReadBody(8, [](unsigned) { return 700; }));
+    rig.master.Modbus_Send_oneWord(3, 56, 24);
+    rig.Receive(ReadBody(24, [](unsigned) { return 0x0031; }));
+    EXPECT_EQ(rig.Xi().Edit_Xi_filter_value->text(), "0");
+    EXPECT_EQ(rig.Xi().Edit_Xi_counter_value->text(), "0");
+    EXPECT_FALSE(rig.Xi().Shape_Counter_DI->IsRunning());
+    // And the reverse.
+    rig.St().Node_DeviceChild_Index = 7;
+    rig.master.Modbus_Send_oneWord(3, 8, 16);
+    rig.Receive(ReadBody(16, [](unsigned) { return 700; }));
+    rig.master.Modbus_Send_oneWord(3, 24, 24);
+    rig.Receive(ReadBody(24, [](unsigned) { return 0x0031; }));
+    EXPECT_EQ(rig.Yo().Edit_pulse_timeH->text(), "0");
+    EXPECT_FALSE(rig.Yo().RaB_pulse_out_continue->isChecked());
+    EXPECT_FALSE(rig.Yo().Shape_Pulse_DO->IsRunning());
+}
+
+TEST(ChannelRoad, TheOutputResetsModeReadEndsInTheModeDisplay) {
+    QTreeWidget tree;
+    auto* root = new QTreeWidgetItem(&tree, {"PC"});
+    auto* port = new QTreeWidgetItem(root, {"COM1"});
+    auto* module = new QTreeWidgetItem(port, {"KELM-16T(3)"});
+    for (int ch = 0; ch < 16; ++ch) new QTreeWidgetItem(module, {QStringLiteral("DO%1").arg(ch)});
+    for (const auto& [child, word, pulse] :
+         {std::tuple{15, 0x8000, true}, std::tuple{14, 0x8000, false},
+          std::tuple{0, 0x0001, true}}) {
+        ChannelRig rig(&tree);
+        tree.setCurrentItem(module->child(child));
+        rig.St().Node_Device_Name = "KELM-16T";
+        rig.St().Node_Device_ID = kAddress;
+        rig.St().Node_DeviceChild_Index = static_cast<std::uint8_t>(child);
+        TPnlYoType& yo = rig.Yo();
+        yo.Pnl_Yo_type_Default();
+        EXPECT_FALSE(yo.RaB_Yo_pulse->isChecked() || yo.RaB_Yo_switch->isChecked());
+        rig.Receive({kAddress, 0x03, 0x04, 0x00, 0x00, static_cast<std::uint8_t>(word >> 8),
+                     static_cast<std::uint8_t>(word & 0xFF)});
+        EXPECT_EQ(yo.RaB_Yo_pulse->isChecked(), pulse) << child;
+        EXPECT_EQ(yo.RaB_Yo_switch->isChecked(), !pulse) << child;
+        EXPECT_EQ(yo.Gro_pulse_mode->isHidden(), !pulse) << child;
+    }
 }
 
 // ---- resets, mode display, names ---------------------------------------------------
