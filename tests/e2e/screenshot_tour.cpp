@@ -71,7 +71,7 @@ void shoot(const QString& name, const QList<QWidget*>& windows) {
 }
 
 // The two channel panels on the demo bus:
-//   06-input-channel.png   KELM-16I DI5 with its filter time read and counting started
+//   06-input-channel.png   KELM-16I DI0 with its filter time read and a count running
 //   07-output-channel.png  KELM-16T DO15 as a pulse output, a continuous run started
 // The confirmations and notices that come up on the way are answered with OK.
 void channelShots(TFMmain& w, QTreeWidgetItem* port) {
@@ -91,14 +91,14 @@ void channelShots(TFMmain& w, QTreeWidgetItem* port) {
     });
     answer.start();
 
-    if (QTreeWidgetItem* m16i = node("KELM-16I"); m16i && m16i->childCount() > 5) {
-        w.TreeView1->setCurrentItem(m16i->child(5));
+    if (QTreeWidgetItem* m16i = node("KELM-16I"); m16i && m16i->childCount() > 0) {
+        w.TreeView1->setCurrentItem(m16i->child(0));
         TPnlXiType* xi = w.Pnl_Xi_type;
         xi->Btn_Xi_filter_read->click();
         waitFor([&] { return xi->Edit_Xi_filter_value->text() != "0"; }, 2000);
         xi->Sbtn_Xi_Counter_on->click();
         waitFor([&] { return w.Master().State().DIDO_Button_Status == 0; }, 2000);
-        settle(1500);
+        settle(2300);  // DI0 of the demo module rises every 2 s
         xi->Btn_Xi_Counter_Read->click();
         waitFor([&] { return xi->Shape_Counter_DI->IsRunning(); }, 2000);
         shoot("06-input-channel.png", {&w});
