@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <cctype>
 #include <functional>
 
 #include "ModuleRig.h"
@@ -240,7 +241,14 @@ TEST_P(ChannelRequests, FrameOnTheLine) {
 
 INSTANTIATE_TEST_SUITE_P(BothProtocols, ChannelRequests,
                          ::testing::Combine(::testing::ValuesIn(kRequests),
-                                            ::testing::Values(kProtocolRtu, kProtocolAscii)));
+                                            ::testing::Values(kProtocolRtu, kProtocolAscii)),
+                         [](const ::testing::TestParamInfo<std::tuple<RequestCase, int>>& info) {
+                             std::string name = std::get<0>(info.param).what;
+                             for (char& ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name +
+                                    (std::get<1>(info.param) == kProtocolRtu ? "_RTU" : "_ASCII");
+                         });
 
 // ---- what a model, channel or mode radio that is not served sends ---------
 
