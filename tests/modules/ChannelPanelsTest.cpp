@@ -165,6 +165,10 @@ const RequestCase kRequests[] = {
      40, 0},
 };
 
+void PrintTo(const RequestCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
 void Do(ChannelRig& rig, Act act, const QString& box) {
     auto& xi = rig.Xi();
     auto& yo = rig.Yo();
