@@ -38,6 +38,8 @@ LampColumn::LampColumn(LampColumnNames names, QWidget* parent)
         // The picture sits to the right of the caption.
         b->setLayoutDirection(Qt::RightToLeft);
         b->setAutoRaise(true);
+        // One width for the whole column, whatever the caption.
+        b->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         b->setCheckable(names.toggles);
         connect(b, &QToolButton::clicked, this, [this, ch] {
             if (onClick_) onClick_(ch);

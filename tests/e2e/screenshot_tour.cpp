@@ -6,8 +6,11 @@
 //   03-scan.png         the scan dialog during a scan
 //   04-module.png       a module panel after its version query, new-parameter box open
 //   05-about.png        the About box
+//   digital-*.png       the four digital panels with states read from the
+//                       simulated modules (the KELM-8I8T in each control mode)
 // Usage: kelm-screenshot-tour <output dir> <COM number>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
 #include <QDir>
@@ -32,6 +35,8 @@
 #include "host/TFMserching.h"
 #include "modbus/ModbusMaster.h"
 #include "modules/ChannelParts.h"
+#include "modules/DoControlMode.h"
+#include "modules/LampColumn.h"
 
 using namespace kelm;
 
@@ -124,6 +129,133 @@ void channelShots(TFMmain& w, QTreeWidgetItem* port) {
     }
 }
 
+// ---- the digital panels ------------------------------------------------------
+
+// Waits for the reply to the request just sent.
+bool replied(TFMmain& w) {
+    const bool ok =
+        waitFor([&] { return w.StatusText(0) == QStringLiteral("当前终端通讯响应正常!"); }, 3000);
+    settle(100);
+    return ok;
+}
+
+// Runs an action that shows message boxes, answering each with OK.
+void withBoxesAccepted(const std::function<void()>& action) {
+    QTimer accept;
+    accept.setInterval(100);
+    QObject::connect(&accept, &QTimer::timeout, [] {
+        // The OK button itself: a confirmation reads the button, not accept().
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
+    });
+    accept.start();
+    action();
+    settle(600);
+}
+
+QTreeWidgetItem* moduleNode(QTreeWidgetItem* port, const QString& model) {
+    for (int i = 0; port && i < port->childCount(); ++i)
+        if (port->child(i)->text(0).startsWith(model + QLatin1Char('('))) return port->child(i);
+    std::fprintf(stderr, "the scan found no %s\n", qPrintable(model));
+    ++failures;
+    return nullptr;
+}
+
+void tick(LampColumn& c, unsigned word) {
+    for (int ch = 0; ch < c.Count(); ++ch) c.Box(ch)->setChecked(((word >> ch) & 1u) != 0);
+}
+
+// Switches the given outputs on through their lamp buttons, one request each.
+void switchOn(TFMmain& w, LampColumn& outputs, std::initializer_list<int> channels) {
+    for (int ch : channels) {
+        if (outputs.Pressed(ch)) continue;
+        outputs.Button(ch)->click();
+        if (!replied(w)) ++failures;
+    }
+}
+
+// Selects a module node as the user does (the port node first, so that a
+// node that is already current is selected afresh and its panel reset), and
+// reads the versions.
+void selectModule(TFMmain& w, QTreeWidgetItem* port, QTreeWidgetItem* node) {
+    w.TreeView1->setCurrentItem(port);
+    w.TreeView1->setCurrentItem(node);
+    ModulePanel* panel = qobject_cast<ModulePanel*>(w.PanelStack->currentWidget());
+    if (!panel) {
+        ++failures;
+        return;
+    }
+    panel->Identity().QueryButton()->click();
+    replied(w);
+}
+
+void shootDigitalPanels(TFMmain& w, QTreeWidgetItem* port) {
+    const ModulePanels& panels = w.Modules();
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-8I8T"))) {
+        selectModule(w, port, node);
+        TPnl8I8T& p = *panels.Pnl_8I8T;
+        DoControlMode& mode = p.ControlMode();
+        auto pick = [&](int index) {
+            mode.ModeList()->setCurrentIndex(index);
+            emit mode.ModeList()->activated(index);
+        };
+        switchOn(w, p.Outputs(), {1, 4, 6});
+        p.Btn8i8t_dis_read->click();
+        replied(w);
+        p.Btn8i8t_dos_read->click();
+        replied(w);
+        shoot("digital-8i8t-mode0-single.png", {&w});
+
+        pick(DoControlMode::kMulti);
+        tick(p.Outputs(), 0x93);
+        shoot("digital-8i8t-mode1-multi.png", {&w});
+
+        // The output mode word and the initial states: written, then read
+        // back into the boxes.
+        pick(DoControlMode::kOutputMode);
+        tick(p.Outputs(), 0x80);
+        withBoxesAccepted([&] { p.ControlMode().DoModeSet()->click(); });
+        pick(DoControlMode::kOutputMode);
+        mode.DoModeRead()->click();
+        replied(w);
+        shoot("digital-8i8t-mode2-output-mode.png", {&w});
+
+        pick(DoControlMode::kInitialStates);
+        tick(p.Outputs(), 0x05);
+        withBoxesAccepted([&] { p.ControlMode().InfoModeSet()->click(); });
+        pick(DoControlMode::kInitialStates);
+        mode.InfoModeRead()->click();
+        replied(w);
+        shoot("digital-8i8t-mode3-initial.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-16I"))) {
+        selectModule(w, port, node);
+        panels.Pnl_16I->Btn16i_dis_read->click();
+        replied(w);
+        shoot("digital-16i.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-16T"))) {
+        selectModule(w, port, node);
+        TPnl16T& p = *panels.Pnl_16T;
+        switchOn(w, p.Outputs(), {0, 5, 9, 10, 15});
+        p.Btn16t_dos_read->click();
+        replied(w);
+        shoot("digital-16t.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-8RY"))) {
+        selectModule(w, port, node);
+        TPnl8RY& p = *panels.Pnl_8RY;
+        switchOn(w, p.Relays(), {1, 2, 6});
+        p.Btn_Rel_status_read->click();
+        replied(w);
+        tick(p.Relays(), 0x46);
+        withBoxesAccepted([&] { p.Btn8R_Info_mode_set->click(); });
+        p.Btn8R_Info_mode_read->click();
+        replied(w);
+        shoot("digital-8ry.png", {&w});
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,11 +322,14 @@ int main(int argc, char** argv) {
         for (auto* b : panel->findChildren<QToolButton*>())
             if (b->objectName().endsWith("_newcom_info")) b->click();
         shoot("04-module.png", {&w});
-        channelShots(w, port);
     } else {
         std::fprintf(stderr, "the scan found no module\n");
         ++failures;
     }
+
+    shootDigitalPanels(w, port);
+    // After the digital panels: it turns a demo output into a pulse output.
+    channelShots(w, port);
 
     QTimer::singleShot(0, [&] {
         waitFor([&] { return w.AboutBox() != nullptr; }, 3000);

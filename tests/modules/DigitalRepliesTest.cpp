@@ -1,5 +1,5 @@
-// The four digital panels' reply tables: every row swept with its byte count,
-// a wrong count, a short frame and its register neighbours against a model
+// The four digital panels' reply tables: every row with its byte count and a
+// short frame, and every code, register and count in reach against a model
 // of the table; then what each row does to the lamps, boxes, boxes shown and
 // channel steps.
 #include <gtest/gtest.h>
@@ -165,7 +165,7 @@ TEST_P(ReplyTables, TheTableHoldsExactlyTheseRows) {
     EXPECT_EQ(have, want);
 }
 
-TEST_P(ReplyTables, EachRowWithItsCountAWrongCountAndAShortFrame) {
+TEST_P(ReplyTables, EachRowWithItsCountItsEffectAndAShortFrame) {
     for (const ExpectedRow& r : c.rows) {
         const std::string key = KeyOf(r);
         SCOPED_TRACE(key);
@@ -186,10 +186,7 @@ TEST_P(ReplyTables, EachRowWithItsCountAWrongCountAndAShortFrame) {
                     EXPECT_EQ(d.steps.calls[0].frame, full);
                 }
                 d.steps.calls.clear();
-                // Another count, with all its bytes; and the right count with
-                // one data byte missing.
-                EXPECT_EQ(Run(reg, ReadReply(r.fc, r.count + 2, r.count + 2)), std::nullopt);
-                EXPECT_EQ(Run(reg, ReadReply(r.fc, r.count - 1, r.count - 1)), std::nullopt);
+                // The right count with one data byte missing.
                 EXPECT_EQ(Run(reg, ReadReply(r.fc, r.count, r.count - 1)), std::nullopt);
                 EXPECT_TRUE(d.steps.calls.empty());
             } else {
@@ -208,22 +205,13 @@ TEST_P(ReplyTables, EachRowWithItsCountAWrongCountAndAShortFrame) {
             // Exception replies match nothing.
             EXPECT_EQ(Run(reg, {0x01, static_cast<std::uint8_t>(r.fc | 0x80), 0x02}), std::nullopt);
         }
-        if (r.first != kAny) {
-            // The registers just outside the row do not reach it.
-            for (int reg : {r.first - 1, r.last + 1}) {
-                if (reg < 0) continue;
-                const ByteString f = r.count >= 0
-                                         ? ReadReply(r.fc, r.count, r.count)
-                                         : EchoReply(r.fc, static_cast<std::uint16_t>(reg));
-                EXPECT_NE(Run(static_cast<std::uint16_t>(reg), f), key) << reg;
-            }
-        }
     }
 }
 
 TEST_P(ReplyTables, EveryOtherCodeRegisterAndCountIsIgnored) {
-    // The model table decides every (code, register, count) in reach; the
-    // panel must agree on each, ignoring what the table does not list.
+    // The model table decides every (code, register, count) in reach, wrong
+    // counts and neighbouring registers included; the panel must agree on
+    // each, ignoring what the table does not list.
     const std::uint8_t codes[] = {1, 2, 3, 4, 5, 6, 15, 16, 0x81, 0x83, 0x85, 0x86, 0x90};
     int checked = 0;
     for (std::uint8_t fc : codes) {
