@@ -14,10 +14,10 @@
 
 #include "app/AppSetup.h"
 #include "app/DeviceChangeNotifier.h"
-#include "gui/Pictures.h"
 #include "app/QtMessageBoxes.h"
 #include "app/StatusBar.h"
 #include "app/TFmabout.h"
+#include "gui/Pictures.h"
 #include "host/Pnl_comset.h"
 #include "host/ScanContext.h"
 #include "host/ScanDevice.h"
@@ -231,8 +231,10 @@ void TFMmain::BuildUi() {
     for (ModulePanel* p : modules_.All()) PanelStack->addWidget(p);
     RegisterReplyHandlers(*master_, modules_);
 
-    Pnl_Xi_type = BuildChannelPanel("Pnl_Xi_type", "Gro_Xi_mode", &Gro_Xi_mode);
-    Pnl_Yo_type = BuildChannelPanel("Pnl_Yo_type", "Gro_Yo_mode", &Gro_Yo_mode);
+    Pnl_Xi_type = modules_.Pnl_Xi_type;
+    Pnl_Yo_type = modules_.Pnl_Yo_type;
+    Gro_Xi_mode = Pnl_Xi_type->Gro_Xi_mode;
+    Gro_Yo_mode = Pnl_Yo_type->Gro_Yo_mode;
     PanelStack->addWidget(Pnl_Xi_type);
     PanelStack->addWidget(Pnl_Yo_type);
     PanelStack->setCurrentWidget(Pnlmain);
@@ -285,23 +287,6 @@ QWidget* TFMmain::BuildStartPage() {
     }
     layout->addStretch(1);
     return page;
-}
-
-QWidget* TFMmain::BuildChannelPanel(const char* panelName, const char* groupName,
-                                    QGroupBox** group) {
-    // The channel panels' controls come with the digital modules; until then
-    // a channel node shows which channel is selected, and nothing that could
-    // send a request.
-    auto* panel = new QWidget(PanelStack);
-    panel->setObjectName(QString::fromLatin1(panelName));
-    auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(20, 20, 20, 20);
-    *group = new QGroupBox(panel);
-    (*group)->setObjectName(QString::fromLatin1(groupName));
-    (*group)->setMinimumHeight(120);
-    layout->addWidget(*group);
-    layout->addStretch(1);
-    return panel;
 }
 
 void TFMmain::FormCreate() {
@@ -392,6 +377,9 @@ void TFMmain::ShowChannelNode(QTreeWidgetItem* node) {
     st.Node_Device_Name = m->name;
     st.Node_Device_ID = m->address;
     const int position = module->indexOfChild(node);
+    // A digital module has at most 16 channel nodes; a position past them
+    // (a tree no scan builds) selects nothing the panels could address.
+    if (position < 0 || position > 15) return;
     st.Node_DeviceChild_Index = static_cast<std::uint8_t>(position);
     bool input = false;
     if (m->name == "KELM-8I8T")
@@ -401,12 +389,14 @@ void TFMmain::ShowChannelNode(QTreeWidgetItem* node) {
     else if (m->name == "KELM-16T")
         input = false;
     else
-        return;  // other models have no channel panels
+        return;  // other models leave the panels as they are
     const QString caption = module->text(0) + QLatin1Char(':') + node->text(0);
     if (input) {
+        Pnl_Xi_type->Pnl_Xi_type_Default();
         Gro_Xi_mode->setTitle(caption);
         PanelStack->setCurrentWidget(Pnl_Xi_type);
     } else {
+        Pnl_Yo_type->Pnl_Yo_type_Default();
         Gro_Yo_mode->setTitle(caption);
         PanelStack->setCurrentWidget(Pnl_Yo_type);
     }

@@ -6,9 +6,9 @@
 #include <QString>
 #include <memory>
 
-#include "gui/MessageBoxes.h"
 #include "app/QtExecutor.h"
 #include "app/QtTimer.h"
+#include "gui/MessageBoxes.h"
 #include "modbus/Interfaces.h"
 #include "modules/ModulePanels.h"
 
@@ -84,8 +84,9 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     TStatusBar* StatusBar1 = nullptr;
     QStackedWidget* PanelStack = nullptr;
     QWidget* Pnlmain = nullptr;
-    QWidget* Pnl_Xi_type = nullptr;
-    QWidget* Pnl_Yo_type = nullptr;
+    // The channel panels (also in Modules()) and their captioned groups.
+    TPnlXiType* Pnl_Xi_type = nullptr;
+    TPnlYoType* Pnl_Yo_type = nullptr;
     QGroupBox* Gro_Xi_mode = nullptr;
     QGroupBox* Gro_Yo_mode = nullptr;
 
@@ -98,7 +99,6 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
 
     void BuildUi();
     QWidget* BuildStartPage();
-    QWidget* BuildChannelPanel(const char* panelName, const char* groupName, QGroupBox** group);
     void SetPortNodeImage(int index, bool open);
     void ShowModuleNode(QTreeWidgetItem* node);
     void ShowChannelNode(QTreeWidgetItem* node);

@@ -18,13 +18,26 @@ ModulePanel* ModulePanels::ForModel(std::string_view modelName) const {
 
 ModulePanels CreateModulePanels(const ModuleContext& ctx, QWidget* parent) {
     ModulePanels p;
-    p.Pnl_8I8T = new TPnl8I8T(ctx, parent);
-    p.Pnl_16I = new TPnl16I(ctx, parent);
-    p.Pnl_16T = new TPnl16T(ctx, parent);
-    p.Pnl_8RY = new TPnl8RY(ctx, parent);
-    p.Pnl_2AO = new TPnl2AO(ctx, parent);
-    p.Pnl_8AD = new TPnl8AD(ctx, parent);
-    p.Pnl_8AS = new TPnl8AS(ctx, parent);
+    ModuleContext c = ctx;
+    p.Pnl_Xi_type = new TPnlXiType(c, parent);
+    p.Pnl_Yo_type = new TPnlYoType(c, parent);
+    if (!c.channels) {
+        auto steps = std::make_shared<ChannelSteps>();
+        steps->input = p.Pnl_Xi_type;
+        steps->output = p.Pnl_Yo_type;
+        // A channel panel that goes first leaves its steps unrun, not dangling.
+        QObject::connect(p.Pnl_Xi_type, &QObject::destroyed, [steps] { steps->input = nullptr; });
+        QObject::connect(p.Pnl_Yo_type, &QObject::destroyed, [steps] { steps->output = nullptr; });
+        p.ownChannels = steps;
+        c.channels = steps.get();
+    }
+    p.Pnl_8I8T = new TPnl8I8T(c, parent);
+    p.Pnl_16I = new TPnl16I(c, parent);
+    p.Pnl_16T = new TPnl16T(c, parent);
+    p.Pnl_8RY = new TPnl8RY(c, parent);
+    p.Pnl_2AO = new TPnl2AO(c, parent);
+    p.Pnl_8AD = new TPnl8AD(c, parent);
+    p.Pnl_8AS = new TPnl8AS(c, parent);
     return p;
 }
 

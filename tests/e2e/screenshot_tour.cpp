@@ -15,6 +15,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -34,6 +35,8 @@
 #include "app/TFmabout.h"
 #include "host/Pnl_comset.h"
 #include "host/TFMserching.h"
+#include "modbus/ModbusMaster.h"
+#include "modules/ChannelParts.h"
 #include "modules/DoControlMode.h"
 #include "modules/LampColumn.h"
 
@@ -158,6 +161,60 @@ void shootAnalogPanels(TFMmain& w, QTreeWidgetItem* port) {
         p.DataReadButton()->click();
         check(waitFor([&] { return p.Ch(7).raw->text() != "0"; }, 3000), "data read");
         shoot(in.file, {&w});
+    }
+}
+
+// The two channel panels on the demo bus:
+//   06-input-channel.png   KELM-16I DI0 with its filter time read and a count running
+//   07-output-channel.png  KELM-16T DO15 as a pulse output, a continuous run started
+// The confirmations and notices that come up on the way are answered with OK.
+void channelShots(TFMmain& w, QTreeWidgetItem* port) {
+    auto node = [&](const char* model) -> QTreeWidgetItem* {
+        for (int i = 0; i < port->childCount(); ++i)
+            if (port->child(i)->text(0).startsWith(QLatin1String(model) + "("))
+                return port->child(i);
+        std::fprintf(stderr, "the scan did not find %s\n", model);
+        ++failures;
+        return nullptr;
+    };
+    QTimer answer;
+    answer.setInterval(100);
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
+    });
+    answer.start();
+
+    if (QTreeWidgetItem* m16i = node("KELM-16I"); m16i && m16i->childCount() > 0) {
+        w.TreeView1->setCurrentItem(m16i->child(0));
+        TPnlXiType* xi = w.Pnl_Xi_type;
+        xi->Btn_Xi_filter_read->click();
+        waitFor([&] { return xi->Edit_Xi_filter_value->text() != "0"; }, 2000);
+        xi->Sbtn_Xi_Counter_on->click();
+        waitFor([&] { return w.Master().State().DIDO_Button_Status == 0; }, 2000);
+        settle(2300);  // DI0 of the demo module rises every 2 s
+        xi->Btn_Xi_Counter_Read->click();
+        waitFor([&] { return xi->Shape_Counter_DI->IsRunning(); }, 2000);
+        shoot("06-input-channel.png", {&w});
+    }
+    if (QTreeWidgetItem* m16t = node("KELM-16T"); m16t && m16t->childCount() > 15) {
+        // DO15 becomes a pulse output, as the module panel's mode write makes it.
+        w.TreeView1->setCurrentItem(m16t);
+        w.Master().Modbus_Send_oneWord(6, 7, 0x8000);
+        settle(600);
+        w.TreeView1->setCurrentItem(m16t->child(15));
+        TPnlYoType* yo = w.Pnl_Yo_type;
+        if (!waitFor([&] { return !yo->Gro_pulse_mode->isHidden(); }, 2000)) {
+            std::fprintf(stderr, "the pulse group of DO15 did not show\n");
+            ++failures;
+        }
+        yo->Btn_pulse_time_read->click();
+        waitFor([&] { return yo->Edit_pulse_timeH->text() != "0"; }, 2000);
+        yo->RaB_pulse_out_continue->setChecked(true);
+        yo->Sbtn_pulse_on->click();
+        waitFor([&] { return yo->Shape_Pulse_DO->IsRunning(); }, 2000);
+        settle(300);
+        shoot("07-output-channel.png", {&w});
     }
 }
 
@@ -361,6 +418,8 @@ int main(int argc, char** argv) {
     }
 
     shootDigitalPanels(w, port);
+    // After the digital panels: it turns a demo output into a pulse output.
+    channelShots(w, port);
 
     QTimer::singleShot(0, [&] {
         waitFor([&] { return w.AboutBox() != nullptr; }, 3000);

@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -113,6 +114,8 @@ TEST_F(EndToEnd, ScanSelectQueryAndWriteNewParameters) {
     EXPECT_EQ(W().PanelStack->currentWidget(), W().Pnl_Yo_type);
     EXPECT_EQ(W().Gro_Yo_mode->title(), "KELM-8I8T(243):DO2");
     EXPECT_EQ(St().Node_DeviceChild_Index, 10);
+    // Its reset reads the mode word; the next request waits for that reply.
+    ASSERT_TRUE(WaitUntil([&] { return W().Pnl_Yo_type->RaB_Yo_switch->isChecked(); }, 3000));
 
     // The module node: its panel, its address as the request address.
     Select(port->child(2));

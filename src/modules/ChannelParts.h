@@ -1,0 +1,73 @@
+#pragma once
+// Pieces both channel panels are built from: the numeric entry boxes (typed
+// digits and Backspace only, strict conversion), the state shape, the ON/OFF
+// start and stop buttons and the radio buttons that can be unticked by
+// program.
+#include <QObject>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <optional>
+
+class QLineEdit;
+class QRadioButton;
+class QToolButton;
+
+namespace kelm {
+
+class IMessageBoxes;
+
+// Discards every typed character but the digits and Backspace. Keys that type
+// nothing (arrows, Delete, Home) and shortcuts (Ctrl+V, Ctrl+A) pass, so a
+// pasted text can still reach the box: the conversion below is what keeps a
+// bad value off the line.
+class DigitsOnlyFilter : public QObject {
+    Q_OBJECT
+  public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// Installs one DigitsOnlyFilter (owned by the box) on the box.
+void AcceptDigitsOnly(QLineEdit* box);
+
+// The text of a numeric box as a signed integer of the given width, read as
+// the toolkit's integer conversion does: an optional sign and decimal digits,
+// nothing else. An empty text, any other character or a value past the
+// width's range goes to the general error report and yields nullopt.
+std::optional<std::int64_t> ToInt32(const QString& text, IMessageBoxes& boxes);
+std::optional<std::int64_t> ToInt64(const QString& text, IMessageBoxes& boxes);
+
+// The state shape: a rounded bar, red while stopped, green while running.
+class StateShape : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(bool running READ IsRunning)
+  public:
+    static const QString kHint;  // "红色：停止；绿色：运行"
+    static const QColor kStopped;
+    static const QColor kRunning;
+
+    StateShape(const QString& objectName, QWidget* parent);
+
+    void SetRunning(bool running);
+    bool IsRunning() const { return running_; }
+    QColor Colour() const { return running_ ? kRunning : kStopped; }
+
+    QSize sizeHint() const override { return {120, 22}; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    bool running_ = false;
+};
+
+// A start or stop speed button: the picture of ImageList50x above its caption.
+QToolButton* MakeFaceButton(const QString& objectName, const QString& caption, int image,
+                            QWidget* parent);
+
+// Unticks a radio button of an exclusive pair (Qt keeps one of a pair ticked
+// otherwise).
+void Untick(QRadioButton* radio);
+
+}  // namespace kelm

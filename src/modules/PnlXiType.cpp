@@ -1,0 +1,249 @@
+#include "modules/PnlXiType.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "gui/MessageBoxes.h"
+#include "gui/Pictures.h"
+#include "modbus/ModbusMaster.h"
+#include "modules/ChannelParts.h"
+
+namespace kelm {
+
+namespace {
+
+constexpr std::uint8_t kFcReadHolding = 3;
+constexpr std::uint8_t kFcWriteSingle = 6;
+constexpr std::uint16_t kCharStart = 0x0031;  // "1": start, read back as running
+constexpr std::uint16_t kCharStop = 0x0030;   // "0": stop
+constexpr std::uint8_t kMarkerNone = 0;
+constexpr std::uint8_t kMarkerCountStart = 1;
+constexpr std::uint8_t kMarkerCountStop = 2;
+
+const QString kNotice = QStringLiteral("提示");
+
+constexpr InputChannelMap kInputMaps[] = {
+    {"KELM-8I8T", 8, 48, 56},
+    {"KELM-16I", 16, 6, 22},
+};
+
+std::uint32_t dword(const Frame& f, std::size_t i) {
+    return (static_cast<std::uint32_t>(f.word(i)) << 16) | f.word(i + 2);
+}
+
+QLabel* label(const char* name, const QString& text, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+}
+
+QPushButton* button(const char* name, const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
+}  // namespace
+
+const QString TPnlXiType::kNote = QStringLiteral(
+    "    使用开关量输入时，可以通过调节滤波时间来扛干扰，以适应不同应用场合，脉冲计数不受此限制。");
+const QString TPnlXiType::kCountingQuestion =
+    QStringLiteral("DI脉冲计数启动后会清除当前计数值，请选择操作？");
+const QString TPnlXiType::kFilterWarning = QStringLiteral("滤波时间值为100-10000！");
+const QString TPnlXiType::kCountingStarted = QStringLiteral("DI脉冲计数启动！");
+const QString TPnlXiType::kCountingStopped = QStringLiteral("DI脉冲计数关闭！");
+
+TPnlXiType::TPnlXiType(const ModuleContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("Pnl_Xi_type"));
+    resize(915, 582);
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(20, 16, 20, 16);
+    page->setSpacing(14);
+
+    // What the input is: both uses at once, neither can be switched off.
+    Gro_Xi_mode = new QGroupBox(this);
+    Gro_Xi_mode->setObjectName(QStringLiteral("Gro_Xi_mode"));
+    auto* modeLayout = new QVBoxLayout(Gro_Xi_mode);
+    Label_Xi_note = label("Label_Xi_note", kNote, Gro_Xi_mode);
+    Label_Xi_note->setWordWrap(true);
+    modeLayout->addWidget(Label_Xi_note);
+    auto* checks = new QHBoxLayout;
+    CheckBox1 = new QCheckBox(QStringLiteral("开关量输入"), Gro_Xi_mode);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CBox_Xi_Count_Eanble = new QCheckBox(QStringLiteral("脉冲计数输入"), Gro_Xi_mode);
+    CBox_Xi_Count_Eanble->setObjectName(QStringLiteral("CBox_Xi_Count_Eanble"));
+    for (QCheckBox* c : {CheckBox1, CBox_Xi_Count_Eanble}) {
+        c->setChecked(true);
+        c->setEnabled(false);
+        checks->addWidget(c);
+    }
+    checks->addStretch(1);
+    modeLayout->addLayout(checks);
+    page->addWidget(Gro_Xi_mode);
+
+    Gro_Xi_filter = new QGroupBox(QStringLiteral("开关量滤波："), this);
+    Gro_Xi_filter->setObjectName(QStringLiteral("Gro_Xi_filter"));
+    auto* filter = new QHBoxLayout(Gro_Xi_filter);
+    filter->addWidget(label("Label_Xi_filter", QStringLiteral("滤波时间："), Gro_Xi_filter));
+    Edit_Xi_filter_value = new QLineEdit(QStringLiteral("0"), Gro_Xi_filter);
+    Edit_Xi_filter_value->setObjectName(QStringLiteral("Edit_Xi_filter_value"));
+    Edit_Xi_filter_value->setFixedWidth(120);
+    AcceptDigitsOnly(Edit_Xi_filter_value);
+    filter->addWidget(Edit_Xi_filter_value);
+    filter->addWidget(label("Label_Xi_filter_unit", QStringLiteral("x0.1ms"), Gro_Xi_filter));
+    filter->addSpacing(30);
+    Btn_Xi_filter_read = button("Btn_Xi_filter_read", QStringLiteral("读取配置"), Gro_Xi_filter);
+    Btn_Xi_filter_set = button("Btn_Xi_filter_set", QStringLiteral("更新配置"), Gro_Xi_filter);
+    filter->addWidget(Btn_Xi_filter_read);
+    filter->addWidget(Btn_Xi_filter_set);
+    filter->addStretch(1);
+    page->addWidget(Gro_Xi_filter);
+
+    Gro_Xi_counter = new QGroupBox(QStringLiteral("脉冲计数："), this);
+    Gro_Xi_counter->setObjectName(QStringLiteral("Gro_Xi_counter"));
+    auto* counter = new QGridLayout(Gro_Xi_counter);
+    counter->setHorizontalSpacing(12);
+    Sbtn_Xi_Counter_on = MakeFaceButton(QStringLiteral("Sbtn_Xi_Counter_on"),
+                                        QStringLiteral("启动"), kImgFaceOn, Gro_Xi_counter);
+    Sbtn_Xi_Counter_off = MakeFaceButton(QStringLiteral("Sbtn_Xi_Counter_off"),
+                                         QStringLiteral("停止"), kImgFaceOff, Gro_Xi_counter);
+    counter->addWidget(Sbtn_Xi_Counter_on, 0, 0, 2, 1);
+    counter->addWidget(Sbtn_Xi_Counter_off, 0, 1, 2, 1);
+    counter->addWidget(label("Label_Xi_state", QStringLiteral("状态："), Gro_Xi_counter), 0, 2);
+    Shape_Counter_DI = new StateShape(QStringLiteral("Shape_Counter_DI"), Gro_Xi_counter);
+    counter->addWidget(Shape_Counter_DI, 0, 3);
+    counter->addWidget(label("Label_Xi_count", QStringLiteral("计数值："), Gro_Xi_counter), 1, 2);
+    Edit_Xi_counter_value = new QLineEdit(QStringLiteral("0"), Gro_Xi_counter);
+    Edit_Xi_counter_value->setObjectName(QStringLiteral("Edit_Xi_counter_value"));
+    Edit_Xi_counter_value->setReadOnly(true);
+    QFont big = Edit_Xi_counter_value->font();
+    big.setPixelSize(28);
+    big.setBold(true);
+    Edit_Xi_counter_value->setFont(big);
+    Edit_Xi_counter_value->setMinimumWidth(220);
+    counter->addWidget(Edit_Xi_counter_value, 1, 3);
+    Btn_Xi_Counter_Read =
+        button("Btn_Xi_Counter_Read", QStringLiteral("计数状态查询"), Gro_Xi_counter);
+    counter->addWidget(Btn_Xi_Counter_Read, 1, 4);
+    counter->setColumnStretch(5, 1);
+    page->addWidget(Gro_Xi_counter);
+    page->addStretch(1);
+
+    connect(Btn_Xi_filter_read, &QPushButton::clicked, this, [this] { Btn_Xi_filter_readClick(); });
+    connect(Btn_Xi_filter_set, &QPushButton::clicked, this, [this] { Btn_Xi_filter_setClick(); });
+    connect(Sbtn_Xi_Counter_on, &QToolButton::clicked, this, [this] { Sbtn_Xi_Counter_onClick(); });
+    connect(Sbtn_Xi_Counter_off, &QToolButton::clicked, this,
+            [this] { Sbtn_Xi_Counter_offClick(); });
+    connect(Btn_Xi_Counter_Read, &QPushButton::clicked, this,
+            [this] { Btn_Xi_Counter_ReadClick(); });
+}
+
+MasterState& TPnlXiType::State() const {
+    return ctx_.master.State();
+}
+
+const InputChannelMap* TPnlXiType::MapOf(const std::string& model) {
+    for (const InputChannelMap& m : kInputMaps)
+        if (model == m.model) return &m;
+    return nullptr;
+}
+
+const InputChannelMap* TPnlXiType::Selected(unsigned* ch) const {
+    const InputChannelMap* map = MapOf(State().Node_Device_Name);
+    if (!map) return nullptr;
+    // The inputs of a KELM-8I8T are its first eight channel nodes; a node
+    // past a model's inputs names no register of this panel.
+    const unsigned index = State().Node_DeviceChild_Index;
+    if (index >= map->inputs) return nullptr;
+    *ch = index;
+    return map;
+}
+
+void TPnlXiType::Pnl_Xi_type_Default() {
+    Edit_Xi_filter_value->setText(QStringLiteral("0"));
+    Edit_Xi_counter_value->setText(QStringLiteral("0"));
+    Shape_Counter_DI->SetRunning(false);
+}
+
+void TPnlXiType::Btn_Xi_filter_readClick() {
+    Edit_Xi_filter_value->setText(QStringLiteral("0"));
+    unsigned ch = 0;
+    if (const InputChannelMap* map = Selected(&ch))
+        ctx_.master.Modbus_Send_oneWord(kFcReadHolding, map->filter,
+                                        static_cast<std::uint16_t>(map->inputs));
+}
+
+void TPnlXiType::Btn_Xi_filter_setClick() {
+    const auto value = ToInt32(Edit_Xi_filter_value->text(), ctx_.boxes);
+    if (!value) return;
+    if (*value < kFilterMin || *value > kFilterMax) {
+        ctx_.boxes.Warning(kNotice, kFilterWarning);
+        return;
+    }
+    unsigned ch = 0;
+    if (const InputChannelMap* map = Selected(&ch))
+        ctx_.master.Modbus_Send_oneWord(kFcWriteSingle, map->FilterReg(ch),
+                                        static_cast<std::uint16_t>(*value));
+}
+
+void TPnlXiType::CountingWrite(std::uint16_t value, std::uint8_t marker) {
+    unsigned ch = 0;
+    const InputChannelMap* map = Selected(&ch);
+    if (!map) return;
+    ctx_.master.Modbus_Send_oneWord(kFcWriteSingle, map->ControlReg(ch), value);
+    State().DIDO_Button_Status = marker;
+}
+
+void TPnlXiType::Sbtn_Xi_Counter_onClick() {
+    // Asked before the model is looked at; Cancel leaves everything as it was.
+    if (!ctx_.boxes.Confirm(kNotice, kCountingQuestion)) return;
+    CountingWrite(kCharStart, kMarkerCountStart);
+}
+
+void TPnlXiType::Sbtn_Xi_Counter_offClick() {
+    CountingWrite(kCharStop, kMarkerCountStop);
+}
+
+void TPnlXiType::Btn_Xi_Counter_ReadClick() {
+    Shape_Counter_DI->SetRunning(false);
+    Edit_Xi_counter_value->setText(QStringLiteral("0"));
+    unsigned ch = 0;
+    if (const InputChannelMap* map = Selected(&ch))
+        ctx_.master.Modbus_Send_oneWord(kFcReadHolding, map->control, map->CountingQuantity());
+}
+
+void TPnlXiType::FilterReply(const Frame& Pbuf) {
+    unsigned ch = 0;
+    if (!Selected(&ch)) return;  // not an input: the reply is not this panel's
+    Edit_Xi_filter_value->setText(QString::number(Pbuf.word(3 + 2 * ch)));
+}
+
+void TPnlXiType::CountingReply(const Frame& Pbuf) {
+    unsigned ch = 0;
+    const InputChannelMap* map = Selected(&ch);
+    if (!map) return;
+    Shape_Counter_DI->SetRunning(Pbuf.word(3 + 2 * ch) == kCharStart);
+    Edit_Xi_counter_value->setText(QString::number(dword(Pbuf, map->CountByte(ch))));
+}
+
+void TPnlXiType::CountingConfirmation() {
+    // The echo's value is not looked at: the marker says what was sent.
+    std::uint8_t& marker = State().DIDO_Button_Status;
+    if (marker == kMarkerCountStart) {
+        Shape_Counter_DI->SetRunning(true);
+        ctx_.boxes.Information(kNotice, kCountingStarted);
+    } else if (marker == kMarkerCountStop) {
+        Shape_Counter_DI->SetRunning(false);
+        ctx_.boxes.Information(kNotice, kCountingStopped);
+    }
+    marker = kMarkerNone;
+}
+
+}  // namespace kelm

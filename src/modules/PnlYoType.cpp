@@ -1,0 +1,353 @@
+#include "modules/PnlYoType.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "gui/MessageBoxes.h"
+#include "gui/Pictures.h"
+#include "modbus/ModbusMaster.h"
+#include "modules/ChannelParts.h"
+
+namespace kelm {
+
+namespace {
+
+constexpr std::uint8_t kFcReadHolding = 3;
+constexpr std::uint8_t kFcWriteSingle = 6;
+constexpr std::uint8_t kFcWriteMultiple = 16;
+constexpr std::uint16_t kCharStart = 0x0031;  // "1": start, read back as running
+constexpr std::uint16_t kCharStop = 0x0030;   // "0": stop
+constexpr std::uint8_t kMarkerNone = 0;
+constexpr std::uint8_t kMarkerPulseStart = 3;
+constexpr std::uint8_t kMarkerPulseStop = 4;
+// Registers 6-7: the initial output states and the output mode word.
+constexpr std::uint16_t kModeRead = 6;
+constexpr std::uint16_t kModeReadQuantity = 2;
+
+const QString kNotice = QStringLiteral("提示");
+
+constexpr OutputChannelMap kOutputMaps[] = {
+    {"KELM-8I8T", 8, 8, 8, 16, 24, 32},
+    {"KELM-16T", 16, 0, 8, 24, 40, 56},
+};
+
+std::uint32_t dword(const Frame& f, std::size_t i) {
+    return (static_cast<std::uint32_t>(f.word(i)) << 16) | f.word(i + 2);
+}
+
+QLabel* label(const char* name, const QString& text, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+}
+
+QPushButton* button(const char* name, const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
+QLineEdit* numberBox(const char* name, QWidget* parent) {
+    auto* e = new QLineEdit(QStringLiteral("0"), parent);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setFixedWidth(120);
+    AcceptDigitsOnly(e);
+    return e;
+}
+
+QRadioButton* radio(const char* name, const QString& text, QWidget* parent) {
+    auto* r = new QRadioButton(text, parent);
+    r->setObjectName(QString::fromLatin1(name));
+    return r;
+}
+
+}  // namespace
+
+const QString TPnlYoType::kTimeWarning = QStringLiteral("脉冲输出电平时间范围2-65535！");
+const QString TPnlYoType::kCountWarning = QStringLiteral("脉冲输出数量范围0-4294967295！");
+const QString TPnlYoType::kContinuousStarted = QStringLiteral("DO脉冲持续输出已启动！");
+const QString TPnlYoType::kContinuousStopped = QStringLiteral("DO脉冲持续输出已关闭！");
+const QString TPnlYoType::kCountStarted = QStringLiteral("脉冲数量输出已启动！");
+const QString TPnlYoType::kCountStopped = QStringLiteral("脉冲数量输出已关闭！");
+
+TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("Pnl_Yo_type"));
+    resize(915, 582);
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(20, 16, 20, 16);
+    page->setSpacing(14);
+
+    // The mode as read from the module; ticking one by hand sends nothing.
+    Gro_Yo_mode = new QGroupBox(this);
+    Gro_Yo_mode->setObjectName(QStringLiteral("Gro_Yo_mode"));
+    auto* mode = new QHBoxLayout(Gro_Yo_mode);
+    RaB_Yo_switch = radio("RaB_Yo_switch", QStringLiteral("开关量输出"), Gro_Yo_mode);
+    RaB_Yo_pulse = radio("RaB_Yo_pulse", QStringLiteral("脉冲输出"), Gro_Yo_mode);
+    mode->addWidget(RaB_Yo_switch);
+    mode->addSpacing(40);
+    mode->addWidget(RaB_Yo_pulse);
+    mode->addStretch(1);
+    page->addWidget(Gro_Yo_mode);
+
+    Gro_pulse_mode = new QGroupBox(QStringLiteral("脉冲输出："), this);
+    Gro_pulse_mode->setObjectName(QStringLiteral("Gro_pulse_mode"));
+    auto* pulse = new QVBoxLayout(Gro_pulse_mode);
+
+    Gro_pulse_time = new QGroupBox(QStringLiteral("波形时间"), Gro_pulse_mode);
+    Gro_pulse_time->setObjectName(QStringLiteral("Gro_pulse_time"));
+    auto* times = new QGridLayout(Gro_pulse_time);
+    times->setHorizontalSpacing(12);
+    Edit_pulse_timeH = numberBox("Edit_pulse_timeH", Gro_pulse_time);
+    Edit_pulse_timeL = numberBox("Edit_pulse_timeL", Gro_pulse_time);
+    Btn_pulse_timeON_set =
+        button("Btn_pulse_timeON_set", QStringLiteral("更新配置"), Gro_pulse_time);
+    Btn_pulse_timeOFF_set =
+        button("Btn_pulse_timeOFF_set", QStringLiteral("更新配置"), Gro_pulse_time);
+    Btn_pulse_time_read =
+        button("Btn_pulse_time_read", QStringLiteral("读取ON/OFF配置"), Gro_pulse_time);
+    times->addWidget(label("Label_pulse_on", QStringLiteral("ON电平："), Gro_pulse_time), 0, 0);
+    times->addWidget(Edit_pulse_timeH, 0, 1);
+    times->addWidget(label("Label_pulse_on_unit", QStringLiteral("x0.1ms"), Gro_pulse_time), 0, 2);
+    times->addWidget(Btn_pulse_timeON_set, 0, 3);
+    times->addWidget(label("Label_pulse_off", QStringLiteral("OFF电平："), Gro_pulse_time), 1, 0);
+    times->addWidget(Edit_pulse_timeL, 1, 1);
+    times->addWidget(label("Label_pulse_off_unit", QStringLiteral("x0.1ms"), Gro_pulse_time), 1, 2);
+    times->addWidget(Btn_pulse_timeOFF_set, 1, 3);
+    times->addWidget(Btn_pulse_time_read, 0, 4, 2, 1);
+    times->setColumnStretch(5, 1);
+    pulse->addWidget(Gro_pulse_time);
+
+    Gro_pulse_ctrl = new QGroupBox(QStringLiteral("控制及状态"), Gro_pulse_mode);
+    Gro_pulse_ctrl->setObjectName(QStringLiteral("Gro_pulse_ctrl"));
+    auto* ctrl = new QGridLayout(Gro_pulse_ctrl);
+    ctrl->setHorizontalSpacing(12);
+    Sbtn_pulse_on = MakeFaceButton(QStringLiteral("Sbtn_pulse_on"), QStringLiteral("启动"),
+                                   kImgFaceOn, Gro_pulse_ctrl);
+    Sbtn_pulse_off = MakeFaceButton(QStringLiteral("Sbtn_pulse_off"), QStringLiteral("停止"),
+                                    kImgFaceOff, Gro_pulse_ctrl);
+    ctrl->addWidget(Sbtn_pulse_on, 0, 0, 2, 1);
+    ctrl->addWidget(Sbtn_pulse_off, 0, 1, 2, 1);
+    ctrl->addWidget(label("Label_pulse_state", QStringLiteral("状态："), Gro_pulse_ctrl), 0, 2);
+    Shape_Pulse_DO = new StateShape(QStringLiteral("Shape_Pulse_DO"), Gro_pulse_ctrl);
+    ctrl->addWidget(Shape_Pulse_DO, 0, 3, 1, 2);
+    ctrl->addWidget(label("Label_pulse_mode", QStringLiteral("模式："), Gro_pulse_ctrl), 1, 2);
+    // The two run modes exclude each other, apart from the pair above.
+    RaB_pulse_out_continue =
+        radio("RaB_pulse_out_continue", QStringLiteral("连续"), Gro_pulse_ctrl);
+    RaB_pulse_num_out = radio("RaB_pulse_num_out", QStringLiteral("数量:"), Gro_pulse_ctrl);
+    auto* runModes = new QHBoxLayout;
+    runModes->addWidget(RaB_pulse_out_continue);
+    runModes->addSpacing(16);
+    runModes->addWidget(RaB_pulse_num_out);
+    ctrl->addLayout(runModes, 1, 3);
+    Edit_pulse_num = numberBox("Edit_pulse_num", Gro_pulse_ctrl);
+    Edit_pulse_num->setFixedWidth(140);
+    ctrl->addWidget(Edit_pulse_num, 1, 4);
+    Btn_pulse_status_read =
+        button("Btn_pulse_status_read", QStringLiteral("控制状态查询"), Gro_pulse_ctrl);
+    ctrl->addWidget(Btn_pulse_status_read, 1, 5);
+    ctrl->setColumnStretch(6, 1);
+    pulse->addWidget(Gro_pulse_ctrl);
+    page->addWidget(Gro_pulse_mode);
+    page->addStretch(1);
+    Gro_pulse_mode->hide();
+
+    connect(Btn_pulse_time_read, &QPushButton::clicked, this,
+            [this] { Btn_pulse_time_readClick(); });
+    connect(Btn_pulse_timeON_set, &QPushButton::clicked, this,
+            [this] { Btn_pulse_timeON_setClick(); });
+    connect(Btn_pulse_timeOFF_set, &QPushButton::clicked, this,
+            [this] { Btn_pulse_timeOFF_setClick(); });
+    connect(Sbtn_pulse_on, &QToolButton::clicked, this, [this] { Sbtn_pulse_onClick(); });
+    connect(Sbtn_pulse_off, &QToolButton::clicked, this, [this] { Sbtn_pulse_offClick(); });
+    connect(Btn_pulse_status_read, &QPushButton::clicked, this,
+            [this] { Btn_pulse_status_readClick(); });
+}
+
+MasterState& TPnlYoType::State() const {
+    return ctx_.master.State();
+}
+
+const OutputChannelMap* TPnlYoType::MapOf(const std::string& model) {
+    for (const OutputChannelMap& m : kOutputMaps)
+        if (model == m.model) return &m;
+    return nullptr;
+}
+
+const OutputChannelMap* TPnlYoType::Selected(unsigned* ch) const {
+    const OutputChannelMap* map = MapOf(State().Node_Device_Name);
+    if (!map) return nullptr;
+    // The outputs of a KELM-8I8T are its channel nodes 8-15; any other node
+    // names no register of this panel.
+    const unsigned index = State().Node_DeviceChild_Index;
+    if (index < map->firstNode || index >= map->firstNode + map->outputs) return nullptr;
+    *ch = index - map->firstNode;
+    return map;
+}
+
+void TPnlYoType::Pnl_Yo_type_Default() {
+    Untick(RaB_Yo_switch);
+    Untick(RaB_Yo_pulse);
+    Edit_pulse_timeH->setText(QStringLiteral("0"));
+    Edit_pulse_timeL->setText(QStringLiteral("0"));
+    Untick(RaB_pulse_out_continue);
+    Untick(RaB_pulse_num_out);
+    Edit_pulse_num->setText(QStringLiteral("0"));
+    Shape_Pulse_DO->SetRunning(false);
+    Gro_pulse_mode->hide();
+    // Its reply (the mode word) decides which mode is ticked and whether the
+    // pulse group shows.
+    ctx_.master.Modbus_Send_oneWord(kFcReadHolding, kModeRead, kModeReadQuantity);
+}
+
+void TPnlYoType::Btn_pulse_time_readClick() {
+    Edit_pulse_timeH->setText(QStringLiteral("0"));
+    Edit_pulse_timeL->setText(QStringLiteral("0"));
+    unsigned ch = 0;
+    if (const OutputChannelMap* map = Selected(&ch))
+        ctx_.master.Modbus_Send_oneWord(kFcReadHolding, map->onTime, map->TimesQuantity());
+}
+
+void TPnlYoType::TimeWrite(QLineEdit* box, bool on) {
+    const auto value = ToInt32(box->text(), ctx_.boxes);
+    if (!value) return;
+    if (*value < kTimeMin || *value > kTimeMax) {
+        ctx_.boxes.Warning(kNotice, kTimeWarning);
+        return;
+    }
+    unsigned ch = 0;
+    if (const OutputChannelMap* map = Selected(&ch))
+        ctx_.master.Modbus_Send_oneWord(kFcWriteSingle, on ? map->OnReg(ch) : map->OffReg(ch),
+                                        static_cast<std::uint16_t>(*value));
+}
+
+void TPnlYoType::Btn_pulse_timeON_setClick() {
+    TimeWrite(Edit_pulse_timeH, true);
+}
+
+void TPnlYoType::Btn_pulse_timeOFF_setClick() {
+    TimeWrite(Edit_pulse_timeL, false);
+}
+
+void TPnlYoType::PulseWrite(bool start) {
+    const std::uint8_t marker = start ? kMarkerPulseStart : kMarkerPulseStop;
+    // The quantity radio is looked at first, then the continuous one.
+    if (RaB_pulse_num_out->isChecked()) {
+        std::int64_t count = 0;  // a stop writes zero pulses
+        if (start) {
+            const auto value = ToInt64(Edit_pulse_num->text(), ctx_.boxes);
+            if (!value) return;
+            if (*value < 0 || *value > kCountMax) {
+                ctx_.boxes.Warning(kNotice, kCountWarning);
+                return;
+            }
+            count = *value;
+        }
+        unsigned ch = 0;
+        const OutputChannelMap* map = Selected(&ch);
+        if (!map) return;
+        // Most significant byte first: the high word goes to the lower register.
+        const auto n = static_cast<std::uint32_t>(count);
+        const ByteString bytes = {static_cast<std::uint8_t>(n >> 24),
+                                  static_cast<std::uint8_t>(n >> 16),
+                                  static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+        if (ctx_.master.Modbus_Send_Buf(kFcWriteMultiple, map->CountReg(ch), 2, 4, bytes))
+            State().DIDO_Button_Status = marker;
+    } else if (RaB_pulse_out_continue->isChecked()) {
+        unsigned ch = 0;
+        const OutputChannelMap* map = Selected(&ch);
+        if (!map) return;
+        ctx_.master.Modbus_Send_oneWord(kFcWriteSingle, map->ContinuousReg(ch),
+                                        start ? kCharStart : kCharStop);
+        State().DIDO_Button_Status = marker;
+    }
+}
+
+void TPnlYoType::Sbtn_pulse_onClick() {
+    PulseWrite(true);
+}
+
+void TPnlYoType::Sbtn_pulse_offClick() {
+    PulseWrite(false);
+}
+
+void TPnlYoType::Btn_pulse_status_readClick() {
+    Shape_Pulse_DO->SetRunning(false);
+    Untick(RaB_pulse_out_continue);
+    Untick(RaB_pulse_num_out);
+    Edit_pulse_num->setText(QStringLiteral("0"));
+    unsigned ch = 0;
+    if (const OutputChannelMap* map = Selected(&ch))
+        ctx_.master.Modbus_Send_oneWord(kFcReadHolding, map->continuous, map->StateQuantity());
+}
+
+void TPnlYoType::TimesReply(const Frame& Pbuf) {
+    unsigned ch = 0;
+    const OutputChannelMap* map = Selected(&ch);
+    if (!map) return;  // not an output: the reply is not this panel's
+    Edit_pulse_timeH->setText(QString::number(Pbuf.word(map->OnByte(ch))));
+    Edit_pulse_timeL->setText(QString::number(Pbuf.word(map->OffByte(ch))));
+}
+
+void TPnlYoType::StateReply(const Frame& Pbuf) {
+    unsigned ch = 0;
+    const OutputChannelMap* map = Selected(&ch);
+    if (!map) return;
+    if (Pbuf.word(map->ControlByte(ch)) == kCharStart) {
+        RaB_pulse_out_continue->setChecked(true);
+        Shape_Pulse_DO->SetRunning(true);
+    }
+    const std::uint32_t count = dword(Pbuf, map->CountByte(ch));
+    Edit_pulse_num->setText(QString::number(count));
+    // A run of counted pulses wins over the continuous control.
+    if (count > 0) {
+        RaB_pulse_num_out->setChecked(true);
+        Shape_Pulse_DO->SetRunning(true);
+    }
+}
+
+void TPnlYoType::ContinuousConfirmation() {
+    // The echo belongs to the continuous run only while that mode is ticked;
+    // otherwise it shows nothing and the marker waits.
+    if (!RaB_pulse_out_continue->isChecked()) return;
+    std::uint8_t& marker = State().DIDO_Button_Status;
+    if (marker == kMarkerPulseStart) {
+        Shape_Pulse_DO->SetRunning(true);
+        ctx_.boxes.Information(kNotice, kContinuousStarted);
+    } else if (marker == kMarkerPulseStop) {
+        Shape_Pulse_DO->SetRunning(false);
+        ctx_.boxes.Information(kNotice, kContinuousStopped);
+    }
+    marker = kMarkerNone;
+}
+
+void TPnlYoType::CountConfirmation() {
+    std::uint8_t& marker = State().DIDO_Button_Status;
+    if (marker == kMarkerPulseStop) {
+        Shape_Pulse_DO->SetRunning(false);
+        ctx_.boxes.Information(kNotice, kCountStopped);
+    } else if (marker == kMarkerPulseStart) {
+        Shape_Pulse_DO->SetRunning(true);
+        ctx_.boxes.Information(kNotice, kCountStarted);
+    }
+    marker = kMarkerNone;
+}
+
+void TPnlYoType::ShowOutputMode(bool pulse) {
+    if (pulse) {
+        RaB_Yo_pulse->setChecked(true);
+        Gro_pulse_mode->show();
+    } else {
+        RaB_Yo_switch->setChecked(true);
+        Gro_pulse_mode->hide();
+    }
+}
+
+}  // namespace kelm
