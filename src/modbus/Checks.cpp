@@ -115,21 +115,31 @@ ByteString OneWordBody(std::uint8_t address, std::uint8_t code, std::uint16_t re
 }
 
 std::optional<ByteString> DecodeAsciiFrame(const ByteString& text) {
+    return DecodeAsciiFrame(text, nullptr);
+}
+
+std::optional<ByteString> DecodeAsciiFrame(const ByteString& text, AsciiFault* why) {
+    auto fail = [why](AsciiFault f) -> std::optional<ByteString> {
+        if (why != nullptr) *why = f;
+        return std::nullopt;
+    };
+    if (why != nullptr) *why = AsciiFault::None;
     const std::size_t N = text.size();
-    if (N < 3) return std::nullopt;
+    if (N < 3) return fail(AsciiFault::TooShort);
     const std::size_t L = N - 3;  // without ":" and CR LF
-    if (L % 2 != 0) return std::nullopt;
+    if (L % 2 != 0) return fail(AsciiFault::OddLength);
     const std::size_t n = L / 2;
-    if (n == 0) return std::nullopt;  // not even the check byte
+    if (n == 0) return fail(AsciiFault::TooShort);  // not even the check byte
 
     ByteString bytes(n);
     for (std::size_t i = 0; i < n; ++i) {
         const int hi = HexValue(text[2 * i + 1]);
         const int lo = HexValue(text[2 * i + 2]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        if (hi < 0 || lo < 0) return fail(AsciiFault::NotHex);
         bytes[i] = static_cast<std::uint8_t>((hi << 4) | lo);
     }
-    if (Calculate_LRC_Modbus(bytes.data(), ClampLength(n - 1)) != bytes[n - 1]) return std::nullopt;
+    if (Calculate_LRC_Modbus(bytes.data(), ClampLength(n - 1)) != bytes[n - 1])
+        return fail(AsciiFault::LrcMismatch);
     // Handlers see the LRC's position, with the value cleared.
     bytes[n - 1] = 0x00;
     return bytes;
