@@ -397,7 +397,7 @@ TFMmonitor::TFMmonitor(ModbusMaster& master, IMessageBoxes& boxes, std::function
     : QWidget(parent, Qt::Window), master_(master), boxes_(boxes), portOpen_(std::move(portOpen)) {
     setObjectName(QStringLiteral("FMmonitor"));
     setWindowTitle(kTitle);
-    resize(1040, 620);
+    resize(1100, 620);
 
     auto* layout = new QVBoxLayout(this);
     auto* buttons = new QHBoxLayout;
@@ -453,7 +453,7 @@ TFMmonitor::TFMmonitor(ModbusMaster& master, IMessageBoxes& boxes, std::function
     Grid_frames->setSelectionBehavior(QAbstractItemView::SelectRows);
     Grid_frames->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid_frames->setAlternatingRowColors(true);
-    const int widths[] = {70, 44, 44, 250, 150, 300};
+    const int widths[] = {70, 44, 44, 250, 130, 330};
     for (int c = 0; c < 6; ++c) Grid_frames->setColumnWidth(c, widths[c]);
     layout->addWidget(Grid_frames, 1);
 
