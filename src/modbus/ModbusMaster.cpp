@@ -199,14 +199,13 @@ void ModbusMaster::Rec_Command_Event() {
     }
 
     std::optional<ByteString> pbuf;
-    AsciiFault asciiFault = AsciiFault::None;
     const std::string protocol = protocol_.ProtocolText();
     if (protocol == "RTU") {
         judgedProtocol_ = kProtocolRtu;
         pbuf = CheckRtuFrame(state_.Recv_Str);
     } else if (protocol == "ASCII") {
         judgedProtocol_ = kProtocolAscii;
-        pbuf = DecodeAsciiFrame(state_.Recv_Str, &asciiFault);
+        pbuf = DecodeAsciiFrame(state_.Recv_Str);
     } else {
         judgedProtocol_ = -1;
     }
@@ -217,7 +216,7 @@ void ModbusMaster::Rec_Command_Event() {
         if (observer_ != nullptr) {
             const ReceiveVerdict why = judgedProtocol_ == kProtocolRtu ? ReceiveVerdict::CrcMismatch
                                        : judgedProtocol_ == kProtocolAscii
-                                           ? VerdictOf(asciiFault)
+                                           ? VerdictOf(AsciiFrameFault(state_.Recv_Str))
                                            : ReceiveVerdict::NoProtocol;
             ReportReceived(why, {}, nullptr);
         }
