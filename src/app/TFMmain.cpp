@@ -16,6 +16,7 @@
 #include "app/DeviceChangeNotifier.h"
 #include "app/QtMessageBoxes.h"
 #include "app/StatusBar.h"
+#include "app/TFMmonitor.h"
 #include "app/TFmabout.h"
 #include "gui/Pictures.h"
 #include "host/Pnl_comset.h"
@@ -103,6 +104,9 @@ TFMmain::TFMmain(IMessageBoxes* boxes, bool watchDevices, QWidget* parent)
 }
 
 TFMmain::~TFMmain() {
+    // The monitor watches the master, which dies before the window's children.
+    delete FMmonitor_;
+    FMmonitor_ = nullptr;
     // Stop everything that could call into the window before its parts go:
     // the timers, then the component's threads.
     Timer_check_slavecom_.SetEnabled(false);
@@ -168,10 +172,14 @@ void TFMmain::BuildUi() {
     ToolButton_Scan = makeButton("ToolButton_Scan", QStringLiteral("扫描终端"), kImgScan);
     ToolButton_About = makeButton("ToolButton_About", QStringLiteral("关于"), kImgAbout);
     ToolButton_Close = makeButton("ToolButton_Close", QStringLiteral("退出"), kImgExit);
+    ToolBar1->addSeparator();
+    ToolButton_Monitor = makeButton("ToolButton_Monitor", QStringLiteral("通讯监视"), -1);
+    ToolButton_Monitor->setIcon(MonitorIcon());
     ToolButton_Scan->setEnabled(false);
     connect(ToolButton_Scan, &QToolButton::clicked, this, [this] { ToolButton_ScanClick(); });
     connect(ToolButton_About, &QToolButton::clicked, this, [this] { ToolButton_AboutClick(); });
     connect(ToolButton_Close, &QToolButton::clicked, this, [this] { ToolButton_CloseClick(); });
+    connect(ToolButton_Monitor, &QToolButton::clicked, this, [this] { ToolButton_MonitorClick(); });
 
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("ClientArea"));
@@ -416,10 +424,12 @@ void TFMmain::StatusBar1DrawPanel(QPainter& painter, const QRect& rect) {
 }
 
 ScanContext TFMmain::MakeScanContext() {
+    // The scan's requests go through the master, so that the line's watcher
+    // sees them; SendFrame leaves the status text alone as before.
     return ScanContext{*master_,
                        *boxes_,
                        *TreeView1,
-                       [this](const ByteString& s) { ksComm1_->SendString(s); },
+                       [this](const ByteString& s) { master_->SendFrame(s); },
                        [this] { return Pnl_comset_->ProtocolIndex(); },
                        [this] { return ksComm1_->Active(); },
                        [this] { return Timer_check_slavecom_.Enabled(); },
@@ -448,6 +458,16 @@ void TFMmain::ToolButton_AboutClick() {
 
 void TFMmain::ToolButton_CloseClick() {
     close();
+}
+
+void TFMmain::ToolButton_MonitorClick() {
+    // Non-modal and kept: closing only hides it, and it goes on recording.
+    if (!FMmonitor_)
+        FMmonitor_ = new TFMmonitor(
+            *master_, *boxes_, [this] { return ksComm1_->Active(); }, this);
+    FMmonitor_->show();
+    FMmonitor_->raise();
+    FMmonitor_->activateWindow();
 }
 
 void TFMmain::WMDeviceChange() {

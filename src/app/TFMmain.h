@@ -26,6 +26,7 @@ class DeviceChangeNotifier;
 class ModbusMaster;
 class Pnl_comset;
 class QtMessageBoxes;
+class TFMmonitor;
 class TFMserching;
 class TFmabout;
 class TStatusBar;
@@ -56,6 +57,8 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     void ToolButton_ScanClick();
     void ToolButton_AboutClick();
     void ToolButton_CloseClick();
+    // Opens the communication monitor (created on first use) and raises it.
+    void ToolButton_MonitorClick();
     // The system's device-change notice: checks the open port.
     void WMDeviceChange();
 
@@ -74,12 +77,15 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     TFMserching* ScanDialog() const;
     // The About box being shown, or nullptr (Fmabout).
     TFmabout* AboutBox() const { return Fmabout_; }
+    // The communication monitor, or nullptr before its first opening.
+    TFMmonitor* Monitor() const { return FMmonitor_; }
     ScanContext MakeScanContext();
 
     QToolBar* ToolBar1 = nullptr;
     QToolButton* ToolButton_Scan = nullptr;
     QToolButton* ToolButton_About = nullptr;
     QToolButton* ToolButton_Close = nullptr;
+    QToolButton* ToolButton_Monitor = nullptr;
     QTreeWidget* TreeView1 = nullptr;
     TStatusBar* StatusBar1 = nullptr;
     QStackedWidget* PanelStack = nullptr;
@@ -117,6 +123,7 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     ModulePanels modules_;
     DeviceChangeNotifier* deviceNotifier_ = nullptr;
     TFmabout* Fmabout_ = nullptr;
+    TFMmonitor* FMmonitor_ = nullptr;
 };
 
 // The program-wide main window instance (set by the start-up).

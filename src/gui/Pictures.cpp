@@ -54,6 +54,15 @@ QIcon ImageList50xIcon(int index) {
     return pm.isNull() ? QIcon() : QIcon(pm);
 }
 
+QPixmap MonitorPicture() {
+    return cached(QStringLiteral(":/kelm/image_monitor.png"));
+}
+
+QIcon MonitorIcon() {
+    const QPixmap pm = MonitorPicture();
+    return pm.isNull() ? QIcon() : QIcon(pm);
+}
+
 QPixmap AboutBanner() {
     return cached(QStringLiteral(":/kelm/about_banner.jpg"));
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The program's pictures, compiled in as Qt resources: the 20x20 list
-// `ImageList2020` (tree, status bar, toolbar), the 50x50 list `ImageList50x`
+// `ImageList2020` (tree, status bar, toolbar), the communication monitor's
+// toolbar picture, the 50x50 list `ImageList50x`
 // (lamps and the ON/OFF faces of the digital panels), the About banner and the
 // scan dialog's busy picture.
 #include <QIcon>
@@ -43,6 +44,11 @@ inline constexpr int kImageList50xCount = 4;
 QPixmap ImageList50x(int index);
 // The same picture as an icon.
 QIcon ImageList50xIcon(int index);
+
+// The communication monitor's toolbar picture (20x20, in the style of the
+// toolbar pictures of ImageList2020 but not one of its ten).
+QPixmap MonitorPicture();
+QIcon MonitorIcon();
 
 // The About box banner (496x80).
 QPixmap AboutBanner();

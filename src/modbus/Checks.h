@@ -54,6 +54,11 @@ inline constexpr std::size_t kMaxReplyLength = 256;
 // Text shorter than 5 characters (no byte to check) yields nullopt.
 std::optional<ByteString> DecodeAsciiFrame(const ByteString& text);
 
+// Why DecodeAsciiFrame rejects a text (None when it accepts it), for
+// diagnostics; the first failing step wins, as in DecodeAsciiFrame.
+enum class AsciiFault : std::uint8_t { None, TooShort, OddLength, NotHex, LrcMismatch };
+AsciiFault AsciiFrameFault(const ByteString& text);
+
 // RTU validation: the last two bytes must be the CRC (low, high) of the rest.
 // Returns the frame without its CRC, else nullopt (also for fewer than 3 bytes).
 std::optional<ByteString> CheckRtuFrame(const ByteString& frame);

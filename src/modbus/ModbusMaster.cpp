@@ -8,6 +8,38 @@
 
 namespace kelm {
 
+namespace {
+
+int HexDigitValue(std::uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+ReceiveVerdict VerdictOf(AsciiFault fault) {
+    switch (fault) {
+        case AsciiFault::TooShort:
+            return ReceiveVerdict::TooShort;
+        case AsciiFault::OddLength:
+            return ReceiveVerdict::OddLength;
+        case AsciiFault::NotHex:
+            return ReceiveVerdict::NotHex;
+        case AsciiFault::LrcMismatch:
+        case AsciiFault::None:
+            break;
+    }
+    return ReceiveVerdict::LrcMismatch;
+}
+
+int ProtocolOfText(const std::string& text) {
+    if (text == "RTU") return kProtocolRtu;
+    if (text == "ASCII") return kProtocolAscii;
+    return -1;
+}
+
+}  // namespace
+
 ModbusMaster::ModbusMaster(IFrameSink& sink, IStatusText& status, IHostProtocol& protocol,
                            ITimer& Timer_com_rec)
     : sink_(sink), status_(status), protocol_(protocol), recTimer_(Timer_com_rec) {
@@ -29,8 +61,10 @@ void ModbusMaster::Modbus_Send_oneWord(std::uint8_t Code, std::uint16_t reg_addr
                                        std::uint16_t reg_data) {
     // Recorded first and for every code: the reply is read against it.
     state_.Modbus_Reg_Addr = reg_addr;
+    lastRequest_ = RequestRef{true, state_.Node_Device_ID, Code, reg_addr};
     const ByteString body = OneWordBody(state_.Node_Device_ID, Code, reg_addr, reg_data);
-    KELM_Uart_Send_String(FrameForProtocol(body, protocol_.ProtocolIndex()));
+    const int protocolIndex = protocol_.ProtocolIndex();
+    Transmit(FrameForProtocol(body, protocolIndex), protocolIndex, true);
 }
 
 bool ModbusMaster::Modbus_Send_Buf(std::uint8_t Code, std::uint16_t reg_addr, std::uint8_t reg_num,
@@ -38,6 +72,7 @@ bool ModbusMaster::Modbus_Send_Buf(std::uint8_t Code, std::uint16_t reg_addr, st
     if (Code != 15 && Code != 16) return false;
     if (buf_num > 0 && pbuf == nullptr) return false;
     state_.Modbus_Reg_Addr = reg_addr;
+    lastRequest_ = RequestRef{true, state_.Node_Device_ID, Code, reg_addr};
 
     ByteString body;
     body.reserve(7u + buf_num);
@@ -49,8 +84,9 @@ bool ModbusMaster::Modbus_Send_Buf(std::uint8_t Code, std::uint16_t reg_addr, st
             reg_num,
             buf_num};
     if (buf_num > 0) body.insert(body.end(), pbuf, pbuf + buf_num);
-    const ByteString frame = FrameForProtocol(body, protocol_.ProtocolIndex());
-    KELM_Uart_Send_String(frame);
+    const int protocolIndex = protocol_.ProtocolIndex();
+    const ByteString frame = FrameForProtocol(body, protocolIndex);
+    Transmit(frame, protocolIndex, true);
     return !frame.empty();
 }
 
@@ -63,11 +99,46 @@ bool ModbusMaster::Modbus_Send_Buf(std::uint8_t Code, std::uint16_t reg_addr, st
 }
 
 void ModbusMaster::KELM_Uart_Send_String(const ByteString& Pbuf) {
+    if (Pbuf.empty()) return;
+    const int protocolIndex = protocol_.ProtocolIndex();
+    RecordRequestOf(Pbuf, protocolIndex);
+    Transmit(Pbuf, protocolIndex, true);
+}
+
+void ModbusMaster::SendFrame(const ByteString& frame) {
+    if (frame.empty()) return;
+    const int protocolIndex = protocol_.ProtocolIndex();
+    RecordRequestOf(frame, protocolIndex);
+    Transmit(frame, protocolIndex, false);
+}
+
+void ModbusMaster::Transmit(const ByteString& frame, int protocolIndex, bool showStatus) {
     // No protocol selected: nothing goes out, so do not claim a request is
     // under way.
-    if (Pbuf.empty()) return;
-    status_.SetStatusText(kStatusPanelLink, std::string(kStatusSending));
-    sink_.SendString(Pbuf);
+    if (frame.empty()) return;
+    if (showStatus) status_.SetStatusText(kStatusPanelLink, std::string(kStatusSending));
+    // Told before the bytes go, so that a reply can never be seen before its
+    // request.
+    if (observer_ != nullptr) ReportSent(frame, protocolIndex);
+    sink_.SendString(frame);
+}
+
+void ModbusMaster::RecordRequestOf(const ByteString& frame, int protocolIndex) {
+    // The frame's own address and function code; the caller has set
+    // Modbus_Reg_Addr for it already.
+    if (protocolIndex == kProtocolAscii) {
+        if (frame.size() < 5) return;
+        int digits[4];
+        for (int i = 0; i < 4; ++i) {
+            digits[i] = HexDigitValue(frame[1 + i]);
+            if (digits[i] < 0) return;
+        }
+        lastRequest_ = RequestRef{true, static_cast<std::uint8_t>(digits[0] << 4 | digits[1]),
+                                  static_cast<std::uint8_t>(digits[2] << 4 | digits[3]), 0};
+    } else {
+        if (frame.size() < 2) return;
+        lastRequest_ = RequestRef{true, frame[0], frame[1], 0};
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -76,9 +147,13 @@ void ModbusMaster::KELM_Uart_Send_String(const ByteString& Pbuf) {
 void ModbusMaster::ksComm1AfterReceive(const std::uint8_t* Buffer, std::uint32_t Received) {
     // A frame is being handled (a handler's modal box keeps the message loop
     // running): these bytes cannot belong to a frame we can still judge.
-    if (state_.Recv_Flag) return;
+    if (state_.Recv_Flag) {
+        if (observer_ != nullptr) ReportWhileHandling(Buffer, Received);
+        return;
+    }
     state_.Recv_Timer_Count = 0;
     if (Buffer != nullptr && Received > 0) {
+        recvArrived_ += Received;
         // A frame longer than kMaxReplyLength is dropped whatever follows, so
         // one byte over the limit is all that needs keeping; a babbling line
         // cannot grow the buffer without bound.
@@ -104,30 +179,47 @@ void ModbusMaster::Rec_Command_Event() {
     // Whatever happens below (dropped, handled, unrouted, a handler throwing),
     // the receiver ends idle; a stuck Recv_Flag would deafen it for good.
     struct BackToIdle {
-        MasterState& s;
+        ModbusMaster& m;
         ~BackToIdle() {
-            s.Recv_Str.clear();
-            s.Recv_Flag = false;
+            m.state_.Recv_Str.clear();
+            m.state_.Recv_Flag = false;
+            m.recvArrived_ = 0;
         }
-    } backToIdle{state_};
+    } backToIdle{*this};
 
     const std::size_t N = state_.Recv_Str.size();
     if (N < kMinReplyLength || N > kMaxReplyLength) {
         ++droppedFrames_;
+        if (observer_ != nullptr) {
+            judgedProtocol_ = ProtocolOfText(protocol_.ProtocolText());
+            ReportReceived(N < kMinReplyLength ? ReceiveVerdict::TooShort : ReceiveVerdict::TooLong,
+                           {}, nullptr);
+        }
         return;
     }
 
     std::optional<ByteString> pbuf;
     const std::string protocol = protocol_.ProtocolText();
     if (protocol == "RTU") {
+        judgedProtocol_ = kProtocolRtu;
         pbuf = CheckRtuFrame(state_.Recv_Str);
     } else if (protocol == "ASCII") {
+        judgedProtocol_ = kProtocolAscii;
         pbuf = DecodeAsciiFrame(state_.Recv_Str);
+    } else {
+        judgedProtocol_ = -1;
     }
     // With no protocol selected there is no check to pass, so nothing is
     // trusted either.
     if (!pbuf) {
         ++droppedFrames_;
+        if (observer_ != nullptr) {
+            const ReceiveVerdict why = judgedProtocol_ == kProtocolRtu ? ReceiveVerdict::CrcMismatch
+                                       : judgedProtocol_ == kProtocolAscii
+                                           ? VerdictOf(AsciiFrameFault(state_.Recv_Str))
+                                           : ReceiveVerdict::NoProtocol;
+            ReportReceived(why, {}, nullptr);
+        }
         return;
     }
 
@@ -146,11 +238,17 @@ void ModbusMaster::Dispatch(const ByteString& bytes) {
 
     // Handlers are called through copies: a handler that re-registers (or
     // clears) its own slot must not destroy the function it is running in.
+    // The observer hears of a frame before its handler runs, so that a reply
+    // row reported from inside the handler belongs to a frame already shown.
     if (state_.Scan_Device_Flag && state_.Modbus_Reg_Addr == 0 && command == 3 && byteCount == 6) {
         if (FrameHandler h = scanHandler_) {
+            if (observer_ != nullptr)
+                ReportReceived(ReceiveVerdict::ToScan, kScanHandlerName, &frame);
             h(frame);
         } else {
             ++unroutedFrames_;
+            if (observer_ != nullptr)
+                ReportReceived(ReceiveVerdict::NoHandler, kScanHandlerName, &frame);
         }
         return;
     }
@@ -158,24 +256,102 @@ void ModbusMaster::Dispatch(const ByteString& bytes) {
         if (command == 3 && state_.Modbus_Reg_Addr == 3 && byteCount == 6) {
             if (checkComTimer_ != nullptr) checkComTimer_->SetEnabled(false);
             if (FrameHandler h = checkComHandler_) {
+                if (observer_ != nullptr)
+                    ReportReceived(ReceiveVerdict::ToCheckCom, kCheckComHandlerName, &frame);
                 h(frame);
                 return;
             }
+            ++unroutedFrames_;
+            if (observer_ != nullptr)
+                ReportReceived(ReceiveVerdict::NoHandler, kCheckComHandlerName, &frame);
+            return;
         }
         ++unroutedFrames_;
+        if (observer_ != nullptr) ReportReceived(ReceiveVerdict::BroadcastNotCheck, {}, &frame);
         return;
     }
     if (address == state_.Node_Device_ID) {
-        if (const ModelInfo* model = FindModelByName(state_.Node_Device_Name)) {
+        const ModelInfo* model = FindModelByName(state_.Node_Device_Name);
+        if (model != nullptr) {
             const auto it = replyHandlers_.find(model->replyHandler);
             if (it != replyHandlers_.end() && it->second) {
                 ReplyHandler h = it->second;
+                if (observer_ != nullptr)
+                    ReportReceived(ReceiveVerdict::ToModel, model->replyHandler, &frame);
                 h(command, frame);
                 return;
             }
         }
+        ++unroutedFrames_;
+        if (observer_ != nullptr)
+            ReportReceived(ReceiveVerdict::NoHandler,
+                           model != nullptr ? model->replyHandler : std::string_view{}, &frame);
+        return;
     }
     ++unroutedFrames_;
+    if (observer_ != nullptr) ReportReceived(ReceiveVerdict::OtherAddress, {}, &frame);
+}
+
+// ---------------------------------------------------------------------------
+// Observer reports. The observer only watches: an exception from it must not
+// keep a frame from its handler or the receiver from going idle.
+
+void ModbusMaster::ReportSent(const ByteString& frame, int protocolIndex) {
+    SentFrameInfo info;
+    info.frame = frame;
+    info.protocol = protocolIndex;
+    info.request = LastRequest();
+    try {
+        observer_->OnFrameSent(info);
+    } catch (...) {
+    }
+}
+
+void ModbusMaster::ReportReceived(ReceiveVerdict verdict, std::string_view handler,
+                                  const Frame* pbuf) {
+    ReceivedFrameInfo info;
+    info.seq = ++receivedSeq_;
+    handlingSeq_ = info.seq;
+    info.bytes = state_.Recv_Str;
+    info.arrived = std::max(recvArrived_, state_.Recv_Str.size());
+    info.protocol = judgedProtocol_;
+    info.verdict = verdict;
+    info.handler = handler;
+    if (pbuf != nullptr) info.pbuf = pbuf->bytes();
+    info.selectedAddress = state_.Node_Device_ID;
+    info.selectedModel = state_.Node_Device_Name;
+    info.request = LastRequest();
+    try {
+        observer_->OnFrameReceived(info);
+    } catch (...) {
+    }
+}
+
+void ModbusMaster::ReportWhileHandling(const std::uint8_t* Buffer, std::uint32_t Received) {
+    if (Buffer == nullptr || Received == 0) return;
+    ReceivedFrameInfo info;
+    // Numbered, but the frame being handled stays the one its rows belong to.
+    info.seq = ++receivedSeq_;
+    info.bytes = std::span<const std::uint8_t>(Buffer, Received);
+    info.arrived = Received;
+    info.protocol = ProtocolOfText(protocol_.ProtocolText());
+    info.verdict = ReceiveVerdict::WhileHandling;
+    info.selectedAddress = state_.Node_Device_ID;
+    info.selectedModel = state_.Node_Device_Name;
+    info.request = LastRequest();
+    try {
+        observer_->OnFrameReceived(info);
+    } catch (...) {
+    }
+}
+
+void ModbusMaster::ReportReplyRow(ReplyRowInfo info) {
+    if (observer_ == nullptr) return;
+    info.seq = handlingSeq_;
+    try {
+        observer_->OnReplyRow(info);
+    } catch (...) {
+    }
 }
 
 // ---------------------------------------------------------------------------

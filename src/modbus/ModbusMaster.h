@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "modbus/Bytes.h"
+#include "modbus/FrameObserver.h"
 #include "modbus/Interfaces.h"
 #include "modbus/MasterState.h"
 
@@ -68,6 +69,11 @@ class ModbusMaster {
     // handed on and leaves the status alone: nothing was sent.
     void KELM_Uart_Send_String(const ByteString& Pbuf);
 
+    // A finished frame that bypasses the codec (the scan's requests): handed
+    // to the serial component as it is, with the status text left alone. An
+    // empty frame is not handed on.
+    void SendFrame(const ByteString& frame);
+
     // --- receiver and dispatcher -----------------------------------------------
     // The serial component's receive event. Ignored while a frame is being
     // handled (Recv_Flag); otherwise appends the bytes and (re)starts the
@@ -101,8 +107,34 @@ class ModbusMaster {
     std::uint64_t DroppedFrames() const { return droppedFrames_; }
     std::uint64_t UnroutedFrames() const { return unroutedFrames_; }
 
+    // --- watching the line ----------------------------------------------------
+    // Attaches the observer told about every frame sent and received (one at
+    // a time; nullptr detaches). It must stay alive while attached.
+    void SetFrameObserver(IFrameObserver* observer) { observer_ = observer; }
+    IFrameObserver* FrameObserver() const { return observer_; }
+    // The most recent request: its address and function code, and the
+    // current Modbus_Reg_Addr. The codec records them with Modbus_Reg_Addr;
+    // frames handed on finished (scan, link check) are read for them.
+    RequestRef LastRequest() const {
+        RequestRef r = lastRequest_;
+        r.regAddr = state_.Modbus_Reg_Addr;
+        return r;
+    }
+    // A panel's reply table reports which row took the reply being handled;
+    // the master numbers it with that frame and passes it on. Panels call it
+    // only while an observer is attached (building the row's key costs).
+    void ReportReplyRow(ReplyRowInfo info);
+
   private:
     void Dispatch(const ByteString& pbuf);
+    // One frame to the sink: status text (codec and link check only), the
+    // observer, SendString. Nothing happens for an empty frame.
+    void Transmit(const ByteString& frame, int protocolIndex, bool showStatus);
+    void ReportSent(const ByteString& frame, int protocolIndex);
+    void ReportReceived(ReceiveVerdict verdict, std::string_view handler, const Frame* pbuf);
+    void ReportWhileHandling(const std::uint8_t* Buffer, std::uint32_t Received);
+    // Address and function code of a finished frame, for LastRequest().
+    void RecordRequestOf(const ByteString& frame, int protocolIndex);
 
     MasterState state_;
     IFrameSink& sink_;
@@ -115,6 +147,16 @@ class ModbusMaster {
     FrameHandler checkComHandler_;
     std::uint64_t droppedFrames_ = 0;
     std::uint64_t unroutedFrames_ = 0;
+
+    IFrameObserver* observer_ = nullptr;
+    RequestRef lastRequest_;
+    // Bytes delivered for the frame being collected, including those the
+    // buffer's limit did not keep.
+    std::size_t recvArrived_ = 0;
+    // Protocol the frame being judged was checked in, for the observer.
+    int judgedProtocol_ = -1;
+    std::uint64_t receivedSeq_ = 0;
+    std::uint64_t handlingSeq_ = 0;
 };
 
 }  // namespace kelm

@@ -42,7 +42,36 @@ void ModulePanel::Default() {
 }
 
 const ReplyRow* ModulePanel::Event(std::uint16_t Command, const Frame& Pbuf) {
-    return replies_.Dispatch(Command, ctx_.master.State().Modbus_Reg_Addr, Pbuf);
+    // First match wins, as in ReplyTable::Dispatch. While the line is watched
+    // the row is reported before its action runs, since an action may hold a
+    // modal box open (or send the next request) for a long while.
+    ModbusMaster& master = ctx_.master;
+    const std::uint16_t regAddr = master.State().Modbus_Reg_Addr;
+    const bool watched = master.FrameObserver() != nullptr;
+    auto report = [&](const ReplyRow* row) {
+        ReplyRowInfo info;
+        info.handler = handlerName_;
+        info.command = Command;
+        info.regAddr = regAddr;
+        info.byteCount = Pbuf[2];
+        info.size = Pbuf.size();
+        std::string key;
+        if (row != nullptr) {
+            key = row->Key();
+            info.matched = true;
+            info.rowKey = key;
+            info.rowWhat = row->what;
+        }
+        master.ReportReplyRow(info);
+    };
+    for (const ReplyRow& row : replies_.Rows()) {
+        if (!row.Matches(Command, regAddr, Pbuf)) continue;
+        if (watched) report(&row);
+        if (row.action) row.action(Pbuf);
+        return &row;
+    }
+    if (watched) report(nullptr);
+    return nullptr;
 }
 
 MasterState& ModulePanel::State() const {

@@ -38,6 +38,8 @@ class ModulePanel : public QWidget {
     void Default();
     // The whole reply handler: the first row of the table that matches runs;
     // a reply that matches none is ignored. Returns the row, or nullptr.
+    // While the master is watched, which row took the reply (or that none
+    // did) is reported through it.
     const ReplyRow* Event(std::uint16_t Command, const Frame& Pbuf);
 
     std::string_view HandlerName() const { return handlerName_; }

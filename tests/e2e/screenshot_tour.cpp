@@ -431,6 +431,45 @@ int main(int argc, char** argv) {
     });
     w.ToolButton_About->click();
 
+    // 06-monitor.png: the communication monitor after a scan of the demo bus
+    // (and one version query, so that a reply row of a panel shows as well).
+    {
+        w.TreeView1->setCurrentItem(port);
+        w.ToolButton_Monitor->click();
+        QWidget* monitor = w.findChild<QWidget*>("FMmonitor");
+        if (!monitor) {
+            std::fprintf(stderr, "the monitor did not open\n");
+            ++failures;
+        } else {
+            monitor->move(w.x() + 80, w.y() + 100);
+            QTimer::singleShot(0, [&] {
+                TFMserching* d = nullptr;
+                waitFor([&] { return (d = w.ScanDialog()) != nullptr; }, 3000);
+                if (!d) {
+                    ++failures;
+                    return;
+                }
+                d->move(w.x() + 360, w.y() + 200);
+                d->findChild<QLineEdit*>("Edit_scan_time")->setText("500");
+                d->findChild<QPushButton*>("Btn_start")->click();
+                waitFor([&] { return port->childCount() >= 8; }, 10000);
+                settle(1300);  // two addresses past the last module, with no answer
+                d->findChild<QPushButton*>("Btn_stop")->click();
+                d->reject();
+            });
+            w.ToolButton_Scan->click();
+            if (port->childCount() > 0) {
+                w.TreeView1->setCurrentItem(port->child(0));
+                if (auto* panel = qobject_cast<ModulePanel*>(w.PanelStack->currentWidget()))
+                    panel->Identity().QueryButton()->click();
+                settle(600);
+            }
+            monitor->raise();
+            shoot("06-monitor.png", {monitor});
+            monitor->close();
+        }
+    }
+
     w.close();
     FMmain = nullptr;
     return failures == 0 ? 0 : 1;

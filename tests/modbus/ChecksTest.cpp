@@ -46,27 +46,31 @@ TEST(Checks, CrcLrcAndFramingOfEmptyAndKnownInputs) {
 
 TEST(AsciiDecode, AcceptsAndRejects) {
     const std::optional<ByteString> kBad;
+    using F = AsciiFault;
     const struct {
         std::string text;
         std::optional<ByteString> decoded;  // with the LRC position cleared
+        AsciiFault fault;                   // what AsciiFrameFault says of it
     } rows[] = {
-        {":010306000A00A000A1AB\r\n", Hex("01 03 06 00 0A 00 A0 00 A1 00")},
-        {":01050000ff00fb\r\n", Hex("01 05 00 00 FF 00 00")},  // lower-case digits
+        {":010306000A00A000A1AB\r\n", Hex("01 03 06 00 0A 00 A0 00 A1 00"), F::None},
+        {":01050000ff00fb\r\n", Hex("01 05 00 00 FF 00 00"), F::None},  // lower-case digits
         // Only the hex between the first character and the last two counts.
-        {"X01050000FF00FBab", Hex("01 05 00 00 FF 00 00")},
+        {"X01050000FF00FBab", Hex("01 05 00 00 FF 00 00"), F::None},
         // One byte is checked against the LRC of nothing, 0.
-        {":00\r\n", Hex("00")},
-        {":01\r\n", kBad},
-        {":0105000GFF00FB\r\n", kBad},  // "G"
-        {":01050000FF00F \r\n", kBad},  // space
-        {":01050000FF00F\r\n", kBad},   // odd digit count
-        {":01050000FF00FC\r\n", kBad},  // LRC off by one
-        {":\r\n", kBad},
-        {"", kBad},
+        {":00\r\n", Hex("00"), F::None},
+        {":01\r\n", kBad, F::LrcMismatch},
+        {":0105000GFF00FB\r\n", kBad, F::NotHex},  // "G"
+        {":01050000FF00F \r\n", kBad, F::NotHex},  // space
+        {":01050000FF00F\r\n", kBad, F::OddLength},
+        {":01050000FF00FC\r\n", kBad, F::LrcMismatch},  // LRC off by one
+        {":0G050000FF00F\r\n", kBad, F::OddLength},     // the length is looked at first
+        {":\r\n", kBad, F::TooShort},
+        {"", kBad, F::TooShort},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.text);
         EXPECT_EQ(DecodeAsciiFrame(Text(r.text)), r.decoded);
+        EXPECT_EQ(AsciiFrameFault(Text(r.text)), r.fault);
     }
 }
 

@@ -1,5 +1,6 @@
-// Draws the program's pictures (tree/toolbar/status icons, the digital panels'
-// lamps and ON/OFF faces, About banner, busy picture) into PNG/JPEG files. Run
+// Draws the program's pictures (tree/toolbar/status icons, the communication
+// monitor's toolbar picture, the digital panels' lamps and ON/OFF faces, About
+// banner, busy picture) into PNG/JPEG files. Run
 // by hand after changing a picture:
 //   kelm-draw-pictures src/gui/resources
 // The generated files are committed and compiled in through pictures.qrc.
@@ -145,6 +146,37 @@ void drawExit(QPainter& p) {
     p.drawLine(QPointF(11, 10), QPointF(18, 10));
     p.drawLine(QPointF(15, 7), QPointF(18, 10));
     p.drawLine(QPointF(15, 13), QPointF(18, 10));
+}
+
+// The communication monitor's toolbar picture: a scope screen showing a
+// serial signal, over a line with a request going out and a reply coming back.
+void drawMonitor(QPainter& p) {
+    pen(p, kInk, 1.1);
+    p.setBrush(QColor(0x1c, 0x2a, 0x3a));
+    p.drawRoundedRect(QRectF(2.5, 1.5, 15, 10), 1.5, 1.5);
+    pen(p, QColor(0x5c, 0xe0, 0x6c), 1.2);
+    QPainterPath wave;
+    wave.moveTo(4.5, 8.5);
+    wave.lineTo(6.5, 8.5);
+    wave.lineTo(6.5, 4.5);
+    wave.lineTo(9.0, 4.5);
+    wave.lineTo(9.0, 8.5);
+    wave.lineTo(10.5, 8.5);
+    wave.lineTo(10.5, 4.5);
+    wave.lineTo(13.5, 4.5);
+    wave.lineTo(13.5, 8.5);
+    wave.lineTo(15.5, 8.5);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(wave);
+    // request out (right), reply back (left)
+    pen(p, kBlue, 1.5);
+    p.drawLine(QPointF(2.5, 14.5), QPointF(13.5, 14.5));
+    p.drawLine(QPointF(11.5, 12.8), QPointF(13.5, 14.5));
+    p.drawLine(QPointF(11.5, 16.2), QPointF(13.5, 14.5));
+    pen(p, kGreen, 1.5);
+    p.drawLine(QPointF(17.5, 17.5), QPointF(6.5, 17.5));
+    p.drawLine(QPointF(8.5, 15.8), QPointF(6.5, 17.5));
+    p.drawLine(QPointF(8.5, 19.2), QPointF(6.5, 17.5));
 }
 
 QImage icon(const std::function<void(QPainter&)>& draw) {
@@ -296,6 +328,7 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (int i = 0; i < 10; ++i)
         ok &= icon(icons[i]).save(out.filePath(QString("image2020_%1.png").arg(i)));
+    ok &= icon(drawMonitor).save(out.filePath("image_monitor.png"));
     const QImage list50x[4] = {lamp(true), lamp(false), face(true), face(false)};
     for (int i = 0; i < 4; ++i)
         ok &= list50x[i].save(out.filePath(QString("image50x_%1.png").arg(i)));
