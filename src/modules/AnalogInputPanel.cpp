@@ -19,7 +19,7 @@
 #include "gui/MessageBoxes.h"
 #include "modbus/Bytes.h"
 #include "modbus/ModbusMaster.h"
-#include "modules/AnalogCommon.h"
+#include "modules/PanelWidgets.h"
 
 namespace kelm {
 

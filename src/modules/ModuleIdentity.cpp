@@ -6,7 +6,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPalette>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -15,6 +14,7 @@
 #include "modbus/Bytes.h"
 #include "modbus/CommFormats.h"
 #include "modbus/ModbusMaster.h"
+#include "modules/PanelWidgets.h"
 
 namespace kelm {
 
@@ -37,17 +37,6 @@ QString Hex2(std::uint8_t v) {
     return QStringLiteral("%1").arg(static_cast<unsigned>(v), 2, 16, QLatin1Char('0')).toUpper();
 }
 
-QLineEdit* MakeReadOnlyEdit(const QString& name, QWidget* parent) {
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(name);
-    e->setEnabled(false);
-    // Disabled only so the user cannot type; the versions must stay readable.
-    QPalette pal = e->palette();
-    pal.setColor(QPalette::Disabled, QPalette::Text, pal.color(QPalette::Active, QPalette::Text));
-    e->setPalette(pal);
-    return e;
-}
-
 }  // namespace
 
 ModuleIdentity::ModuleIdentity(const ModuleContext& ctx, IdentityNames names, QWidget* panel)
@@ -61,10 +50,12 @@ ModuleIdentity::ModuleIdentity(const ModuleContext& ctx, IdentityNames names, QW
     identityBox_ = new QGroupBox(panel);
     identityBox_->setObjectName(names_.identityBox);
     auto* grid = new QGridLayout(identityBox_);
-    editDeviceName_ = MakeReadOnlyEdit(QStringLiteral("Edit%1_device_name").arg(t), identityBox_);
-    editHardware_ = MakeReadOnlyEdit(QStringLiteral("Edit%1_hardware").arg(t), identityBox_);
-    editSoftware_ = MakeReadOnlyEdit(QStringLiteral("Edit%1_software").arg(t), identityBox_);
-    editSlaveAddr_ = MakeReadOnlyEdit(QStringLiteral("Edit%1_slave_addr").arg(t), identityBox_);
+    editDeviceName_ =
+        MakeValueBox(QStringLiteral("Edit%1_device_name").arg(t), QString(), identityBox_);
+    editHardware_ = MakeValueBox(QStringLiteral("Edit%1_hardware").arg(t), QString(), identityBox_);
+    editSoftware_ = MakeValueBox(QStringLiteral("Edit%1_software").arg(t), QString(), identityBox_);
+    editSlaveAddr_ =
+        MakeValueBox(QStringLiteral("Edit%1_slave_addr").arg(t), QString(), identityBox_);
     const std::pair<const char*, QLineEdit*> rows[] = {
         {"设备型号：", editDeviceName_},
         {"硬件版本：", editHardware_},
@@ -77,16 +68,9 @@ ModuleIdentity::ModuleIdentity(const ModuleContext& ctx, IdentityNames names, QW
         grid->addWidget(edit, row, 1);
         ++row;
     }
-    queryButton_ = new QToolButton(identityBox_);
-    queryButton_->setObjectName(names_.queryButton);
-    queryButton_->setText(names_.queryCaption);
-    queryButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    queryButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    toggle_ = new QToolButton(identityBox_);
-    toggle_->setObjectName(QStringLiteral("Spb%1_newcom_info").arg(tt));
-    toggle_->setText(kToggleClosed);
-    toggle_->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    toggle_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    queryButton_ = MakeTextSpeedButton(names_.queryButton, names_.queryCaption, identityBox_);
+    toggle_ = MakeTextSpeedButton(QStringLiteral("Spb%1_newcom_info").arg(tt), kToggleClosed,
+                                  identityBox_);
     grid->addWidget(queryButton_, row++, 0, 1, 2);
     grid->addWidget(toggle_, row++, 0, 1, 2);
 

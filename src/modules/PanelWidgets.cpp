@@ -1,4 +1,4 @@
-#include "modules/AnalogCommon.h"
+#include "modules/PanelWidgets.h"
 
 #include <QLineEdit>
 #include <QPalette>

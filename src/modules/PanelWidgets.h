@@ -1,6 +1,6 @@
 #pragma once
-// Small pieces the analog panels share: the read-only value boxes and the
-// text-only speed buttons, and the notice title of their boxes.
+// Small pieces the module panels share: the read-only value boxes, the
+// text-only speed buttons, and the notice title of the analog panels' boxes.
 #include <QString>
 
 class QLineEdit;
