@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -298,7 +299,16 @@ void EntryBoxes::Run(const EntryBox& box) {
 }
 
 TEST_F(EntryBoxes, PortNumber) {
+    // Failed and successful opens leave no descriptor behind (counted once
+    // the event loop has run, which sets up what it needs on first use).
+    const auto fds = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator{});
+    };
+    QTest::qWait(20);
+    const auto before = fds();
     Run(kBoxes[0]);
+    EXPECT_EQ(fds(), before);
 }
 
 TEST_F(EntryBoxes, ScanInterval) {
