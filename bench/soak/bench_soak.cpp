@@ -16,8 +16,9 @@
 //                   with the port closed, before the first open and after
 //                   the last close
 //   cpu_ms          processor time of the process while polling, without the
-//                   in-process simulator's thread (it stands in for hardware;
-//                   its share goes to stderr as sim_cpu_ms)
+//                   in-process simulator's thread (it stands in for hardware)
+//                   and without the judging of replies below (both shares go
+//                   to stderr, with the latency split into its two parts)
 //   reply_p50_ms, reply_p99_ms
 //                   from the request being handed to the component to its
 //                   reply reaching the handler; the simulator answers with
@@ -36,6 +37,7 @@
 // exactly; a register or coil this program wrote must in addition read back
 // as written. Moving values are the digital inputs (square waves), the input
 // counters once started, and the analog counts (slow sines).
+#include <time.h>
 #include <QApplication>
 #include <QEventLoop>
 #include <QPushButton>
@@ -249,6 +251,12 @@ std::vector<std::uint8_t> StateData(const sim::SimModule& m, const Step& st, Sim
     return d;
 }
 
+double ThisThreadCpuMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
 ByteString Echo(std::uint8_t address, const Step& st) {
     const std::uint16_t last = st.fc == 16 ? static_cast<std::uint16_t>(st.values.size()) : st.word;
     return {address,
@@ -294,7 +302,20 @@ class Soak {
         }
     }
 
+    // Notes when reply bytes arrive, then hands them on as the window does.
+    void WatchDeliveries() {
+        TOnReceived original = w_.ksComm1().OnAfterReceive();
+        w_.ksComm1().SetOnAfterReceive(
+            [this, original](TksBaseIO* Com, const std::uint8_t* Buffer, std::uint32_t Received) {
+                const SimTime now = sim::PtyServer::Now();
+                if (pending_ && firstRx_.count() == 0) firstRx_ = now;
+                lastRx_ = now;
+                if (original) original(Com, Buffer, Received);
+            });
+    }
+
     void Start() {
+        WatchDeliveries();
         start_ = std::chrono::steady_clock::now();
         lastReport_ = start_;
         NextModule();
@@ -302,10 +323,18 @@ class Soak {
     }
 
     bool Done() const { return done_; }
+    // Called once the time is up.
+    std::function<void()> onDone;
     bool WarmedUp() const { return rounds_ > 0; }
 
     long requests = 0, replies = 0, lost = 0, bad = 0, unsolicited = 0, followups = 0;
     Histogram latency;
+    // The two parts of it: request handed over to the first reply bytes
+    // delivered (line, module, component), and last bytes delivered to the
+    // handler (the receiver's silence).
+    Histogram toFirstBytes, silence;
+    // Processor time spent judging replies (the benchmark's, not the program's).
+    double judgeCpuMs = 0;
     std::optional<long> rssWarm;
 
   private:
@@ -326,6 +355,7 @@ class Soak {
         const auto now = std::chrono::steady_clock::now();
         if (std::chrono::duration<double>(now - start_).count() >= seconds_) {
             done_ = true;
+            if (onDone) onDone();
             return;
         }
         if (now - lastReport_ >= std::chrono::seconds(60)) {
@@ -339,6 +369,7 @@ class Soak {
         if (stepIndex_ >= steps_.size()) NextModule();
         pending_ = steps_[stepIndex_++];
         sentAt_ = sim::PtyServer::Now();
+        firstRx_ = SimTime{0};
         ++requests;
         ModbusMaster& master = w_.Master();
         if (pending_->fc == 16) {
@@ -379,10 +410,18 @@ class Soak {
         }
         lostTimer_.stop();
         ++replies;
-        latency.Add(std::chrono::duration<double, std::milli>(heardAt - sentAt_).count());
+        using Ms = std::chrono::duration<double, std::milli>;
+        latency.Add(Ms(heardAt - sentAt_).count());
+        if (firstRx_.count() != 0) {
+            toFirstBytes.Add(Ms(firstRx_ - sentAt_).count());
+            silence.Add(Ms(heardAt - lastRx_).count());
+        }
         const Module& m = modules_[moduleIndex_];
         std::string why;
-        if (!Judge(m, *pending_, Command, Pbuf, heardAt, &why)) {
+        const double cpu0 = ThisThreadCpuMs();
+        const bool good = Judge(m, *pending_, Command, Pbuf, heardAt, &why);
+        judgeCpuMs += ThisThreadCpuMs() - cpu0;
+        if (!good) {
             ++bad;
             if (bad <= 20)
                 std::fprintf(stderr, "bad reply from %u to FC %02u @%u: %s (%s)\n", m.address,
@@ -505,6 +544,8 @@ class Soak {
     Written written_;
     std::optional<Step> pending_;
     SimTime sentAt_{0};
+    SimTime firstRx_{0};
+    SimTime lastRx_{0};
     std::uint16_t expectRegAddr_ = 0;
     QTimer lostTimer_;
     std::chrono::steady_clock::time_point start_, lastReport_;
@@ -605,8 +646,10 @@ int main(int argc, char** argv) {
         const double cpu0 = bench::ProcessCpuMs();
         const double sim0 = bench::ThreadCpuMs(simThread.native_handle());
         Soak soak(w, *server, modules, seconds);
+        QEventLoop polling;
+        soak.onDone = [&] { polling.quit(); };
         soak.Start();
-        RunUntil([&] { return soak.Done(); }, static_cast<int>(seconds * 1000) + 10000);
+        polling.exec();
         const long rssEnd = bench::RssKb();
         const double cpu = bench::ProcessCpuMs() - cpu0;
         const double simCpu = bench::ThreadCpuMs(simThread.native_handle()) - sim0;
@@ -627,15 +670,21 @@ int main(int argc, char** argv) {
         std::printf("fds_end=%d\n", fdsEnd);
         std::printf("threads_start=%d\n", threadsStart);
         std::printf("threads_end=%d\n", threadsEnd);
-        std::printf("cpu_ms=%.0f\n", cpu - simCpu);
+        std::printf("cpu_ms=%.0f\n", cpu - simCpu - soak.judgeCpuMs);
         std::printf("reply_p50_ms=%.1f\n", soak.latency.Percentile(50));
         std::printf("reply_p99_ms=%.1f\n", soak.latency.Percentile(99));
         std::fprintf(stderr,
-                     "sim_cpu_ms=%.0f boxes=%ld unsolicited=%ld panel_followups=%ld "
-                     "dropped_frames=%llu unrouted_frames=%llu\n",
-                     simCpu, boxes.shown, soak.unsolicited, soak.followups,
-                     static_cast<unsigned long long>(w.Master().DroppedFrames()),
-                     static_cast<unsigned long long>(w.Master().UnroutedFrames()));
+                     "to_first_bytes_p50_ms=%.1f to_first_bytes_p99_ms=%.1f "
+                     "silence_p50_ms=%.1f silence_p99_ms=%.1f\n",
+                     soak.toFirstBytes.Percentile(50), soak.toFirstBytes.Percentile(99),
+                     soak.silence.Percentile(50), soak.silence.Percentile(99));
+        std::fprintf(
+            stderr,
+            "sim_cpu_ms=%.0f judge_cpu_ms=%.0f boxes=%ld unsolicited=%ld panel_followups=%ld "
+            "dropped_frames=%llu unrouted_frames=%llu\n",
+            simCpu, soak.judgeCpuMs, boxes.shown, soak.unsolicited, soak.followups,
+            static_cast<unsigned long long>(w.Master().DroppedFrames()),
+            static_cast<unsigned long long>(w.Master().UnroutedFrames()));
         if (soak.lost != 0 || soak.bad != 0) rc = 3;
     }
     server->Stop();
