@@ -3,7 +3,9 @@
 // requests the module panels send, as fast as the end-of-frame silence
 // allows, and checks every reply against what the simulator holds.
 //
-//   bench-soak [--seconds N]      (default 60)
+//   bench-soak [--seconds N] [--ascii]    (default 60 s, RTU)
+//
+// With --ascii the demo bus and the host speak Modbus ASCII.
 //
 // Prints key=value lines:
 //   soak_requests   requests handed to the serial component
@@ -39,6 +41,7 @@
 // counters once started, and the analog counts (slow sines).
 #include <time.h>
 #include <QApplication>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -285,8 +288,9 @@ struct Module {
 
 class Soak {
   public:
-    Soak(TFMmain& w, sim::PtyServer& server, std::vector<Module> modules, double seconds)
-        : w_(w), server_(server), modules_(std::move(modules)), seconds_(seconds) {
+    Soak(TFMmain& w, sim::PtyServer& server, std::vector<Module> modules, double seconds,
+         bool ascii)
+        : w_(w), server_(server), modules_(std::move(modules)), seconds_(seconds), ascii_(ascii) {
         lostTimer_.setSingleShot(true);
         QObject::connect(&lostTimer_, &QTimer::timeout, [this] { OnLost(); });
         // Every reply handler is wrapped: the reply is judged here, then the
@@ -444,19 +448,27 @@ class Soak {
             *why = "address or function code";
             return false;
         }
+        const std::size_t checkPlace = ascii_ ? 1 : 0;
+        if (checkPlace != 0 && Pbuf[Pbuf.size() - 1] != 0) {
+            *why = "the check's place is not 0";
+            return false;
+        }
         if (st.fc == 5 || st.fc == 6 || st.fc == 16) {
-            if (Pbuf.bytes() != Echo(m.address, st)) {
+            const ByteString echo = Echo(m.address, st);
+            if (Pbuf.size() != echo.size() + checkPlace ||
+                !std::equal(echo.begin(), echo.end(), Pbuf.bytes().begin())) {
                 *why = "echo";
                 return false;
             }
             return Landed(m, st, heardAt, why);
         }
         const std::size_t count = st.fc <= 2 ? (st.word + 7u) / 8u : 2u * st.word;
-        if (Pbuf[2] != count || Pbuf.size() != 3 + count) {
+        if (Pbuf[2] != count || Pbuf.size() != 3 + count + checkPlace) {
             *why = "byte count or length";
             return false;
         }
-        const std::vector<std::uint8_t> data(Pbuf.bytes().begin() + 3, Pbuf.bytes().end());
+        const std::vector<std::uint8_t> data(Pbuf.bytes().begin() + 3,
+                                             Pbuf.bytes().begin() + 3 + static_cast<long>(count));
         const std::vector<std::int64_t> got = DecodeValues(m.type, st, data);
         // The module's state over the time the reply can have been made in.
         std::vector<std::vector<std::int64_t>> samples;
@@ -537,6 +549,8 @@ class Soak {
     sim::PtyServer& server_;
     std::vector<Module> modules_;
     double seconds_;
+    // An ASCII reply reaches the handler with the LRC's position as a 0 byte.
+    bool ascii_;
     std::size_t moduleIndex_ = static_cast<std::size_t>(-1);
     std::vector<Step> steps_;
     std::size_t stepIndex_ = 0;
@@ -568,11 +582,14 @@ void RunUntil(const std::function<bool()>& cond, int timeoutMs) {
 
 int main(int argc, char** argv) {
     double seconds = 60;
+    bool ascii = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--ascii") == 0) {
+            ascii = true;
         } else {
-            std::fprintf(stderr, "usage: bench-soak [--seconds N]\n");
+            std::fprintf(stderr, "usage: bench-soak [--seconds N] [--ascii]\n");
             return 2;
         }
     }
@@ -587,9 +604,11 @@ int main(int argc, char** argv) {
     if (!portsDir.isValid()) return 1;
     qputenv("KELM_PORTS_DIR", portsDir.path().toLocal8Bit());
 
+    std::vector<sim::ModuleConfig> bus = sim::DemoModules();
+    if (ascii)
+        for (sim::ModuleConfig& c : bus) c.protocol = sim::Protocol::Ascii;
     std::string err;
-    auto server =
-        sim::PtyServer::Create({sim::DemoModules(), std::chrono::milliseconds(0), nullptr}, &err);
+    auto server = sim::PtyServer::Create({bus, std::chrono::milliseconds(0), nullptr}, &err);
     if (!server) {
         std::fprintf(stderr, "bench-soak: %s\n", err.c_str());
         return 1;
@@ -622,7 +641,7 @@ int main(int argc, char** argv) {
         }
         // The demo bus as a scan lists it.
         std::vector<Module> modules;
-        for (const sim::ModuleConfig& c : sim::DemoModules()) {
+        for (const sim::ModuleConfig& c : bus) {
             const ModelInfo* model = FindModelByCode(c.typeCode);
             auto* node = new QTreeWidgetItem(
                 port, {QString::fromStdString(ModuleNodeText(model->name, c.address))});
@@ -632,6 +651,11 @@ int main(int argc, char** argv) {
             modules.push_back({c.typeCode, c.address, node});
         }
         w.TreeView1->setCurrentItem(port);
+        if (ascii) {
+            // Chosen as the user does, so the data bits follow.
+            w.PnlComset()->Cmb_comXY->setCurrentIndex(1);
+            emit w.PnlComset()->Cmb_comXY->activated(1);
+        }
         QCoreApplication::processEvents();
         const int fdsStart = bench::OpenFds();
         const int threadsStart = bench::Threads();
@@ -645,7 +669,7 @@ int main(int argc, char** argv) {
         }
         const double cpu0 = bench::ProcessCpuMs();
         const double sim0 = bench::ThreadCpuMs(simThread.native_handle());
-        Soak soak(w, *server, modules, seconds);
+        Soak soak(w, *server, modules, seconds, ascii);
         QEventLoop polling;
         soak.onDone = [&] { polling.quit(); };
         soak.Start();
