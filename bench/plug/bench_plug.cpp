@@ -45,6 +45,7 @@
 #include "serial/VirtualPortDir.h"
 #include "serial/ksComm.h"
 #include "soak/ProcStats.h"
+#include "soak/RunUntil.h"
 
 namespace {
 
@@ -112,14 +113,7 @@ class Poller {
 };
 
 void RunUntil(const std::function<bool()>& cond, int timeoutMs) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (cond()) loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!cond()) loop.exec();
+    bench::RunUntil(cond, timeoutMs, 5);
 }
 
 void Pause(int ms) {

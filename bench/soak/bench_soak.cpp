@@ -62,6 +62,7 @@
 #include <vector>
 
 #include "ProcStats.h"
+#include "RunUntil.h"
 #include "app/AppSetup.h"
 #include "app/TFMmain.h"
 #include "gui/MessageBoxes.h"
@@ -566,16 +567,8 @@ class Soak {
     bool done_ = false;
 };
 
-// Runs the event loop until cond holds or timeoutMs passes, without spinning.
 void RunUntil(const std::function<bool()>& cond, int timeoutMs) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (cond()) loop.quit();
-    });
-    check.start(50);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!cond()) loop.exec();
+    bench::RunUntil(cond, timeoutMs, 50);
 }
 
 }  // namespace
