@@ -6,14 +6,21 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format
-  # Qt 6 (widgets, test) and QSerialPort for the serial benchmark
+  # Qt 6 (widgets, test, charts, translation tools) and QSerialPort for the serial benchmark
   qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-serialport-dev libgl-dev
+  qt6-charts-dev qt6-l10n-tools qt6-tools-dev
+  # command line parsing and JSON for kelm
+  libcli11-dev nlohmann-json3-dev
   # port enumeration
   libudev-dev
   # test and benchmark frameworks
   libgtest-dev libgmock-dev libbenchmark-dev
   # independent Modbus peers for the tests
   libmodbus-dev mbpoll python3 python3-pymodbus python3-serial python3-serial-asyncio socat
+  # serial device servers in front of the simulator (raw TCP and RFC 2217)
+  ser2net
+  # the Windows cross build of the Qt-free part, tested under wine
+  g++-mingw-w64-x86-64-posix wine wine64
   # headless GUI, screenshots, Chinese text
   xvfb xauth x11-apps imagemagick fonts-wqy-microhei
   # the Debian package (CPack's shlibdeps) and its checks: lintian, the desktop
