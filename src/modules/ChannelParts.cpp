@@ -1,5 +1,6 @@
 #include "modules/ChannelParts.h"
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -12,21 +13,54 @@
 
 namespace kelm {
 
-bool DigitsOnlyFilter::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Backspace) return false;
-    // A shortcut is not a typed character.
-    if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) return false;
-    const QString text = key->text();
-    if (text.isEmpty()) return false;
+void DigitsAndBackspaceOnly(QChar& Key) {
+    const bool digit = Key >= QLatin1Char('0') && Key <= QLatin1Char('9');
+    if (!digit && Key != QLatin1Char('\b')) Key = QChar();
+}
+
+namespace {
+
+// A key types a character when its text holds a printable one; Delete, Tab,
+// Enter, Escape and Backspace bring control characters, arrows none.
+bool TypesCharacter(const QString& text) {
     for (QChar c : text)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return true;  // discarded
+        if (c.isPrint()) return true;
     return false;
 }
 
-void AcceptDigitsOnly(QLineEdit* box) {
-    box->installEventFilter(new DigitsOnlyFilter(box));
+}  // namespace
+
+bool DigitsOnlyFilter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // A shortcut is not a typed character.
+        if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) return false;
+        const QString text = key->text();
+        if (!TypesCharacter(text)) return false;
+        for (QChar c : text) {
+            keyPress_(c);
+            if (c.isNull()) return true;  // discarded
+        }
+        return false;
+    }
+    if (event->type() == QEvent::InputMethod) {
+        auto* im = static_cast<QInputMethodEvent*>(event);
+        const QString commit = im->commitString();
+        QString kept;
+        for (QChar c : commit) {
+            if (!c.isPrint()) continue;  // a commit brings text, never a key
+            keyPress_(c);
+            if (!c.isNull()) kept += c;
+        }
+        if (kept != commit)
+            im->setCommitString(kept, im->replacementStart(), im->replacementLength());
+        return false;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AcceptDigitsOnly(QLineEdit* box, KeyPressHandler keyPress) {
+    box->installEventFilter(new DigitsOnlyFilter(std::move(keyPress), box));
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class QLineEdit;
@@ -17,19 +18,36 @@ namespace kelm {
 
 class IMessageBoxes;
 
-// Discards every typed character but the digits and Backspace. Keys that type
-// nothing (arrows, Delete, Home) and shortcuts (Ctrl+V, Ctrl+A) pass, so a
-// pasted text can still reach the box: the conversion below is what keeps a
-// bad value off the line.
+// The key handler of a numeric box, as the panels name it
+// (Edit_pulse_numKeyPress): sees one typed character and discards it by
+// setting it to the null character.
+using KeyPressHandler = std::function<void(QChar& Key)>;
+
+// The typed-character rule of the numeric boxes: digits and Backspace stay,
+// every other character becomes the null character.
+void DigitsAndBackspaceOnly(QChar& Key);
+
+// Runs a box's key handler on every character that reaches the box: the text
+// of a key press and the text an input method commits (a Chinese IME commits
+// whole words without a key press). A key press whose character the handler
+// discards is dropped; a commit keeps the characters the handler keeps. Keys
+// that type no character (Delete "\x7f", Tab "\t", Enter "\r", arrows, Home,
+// End) and shortcuts (Ctrl+V, Ctrl+A) pass untouched, so a pasted text can
+// still reach the box: the conversion below is what keeps a bad value off
+// the line.
 class DigitsOnlyFilter : public QObject {
     Q_OBJECT
   public:
-    using QObject::QObject;
+    DigitsOnlyFilter(KeyPressHandler keyPress, QObject* parent)
+        : QObject(parent), keyPress_(std::move(keyPress)) {}
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    KeyPressHandler keyPress_;
 };
 
-// Installs one DigitsOnlyFilter (owned by the box) on the box.
-void AcceptDigitsOnly(QLineEdit* box);
+// Installs one DigitsOnlyFilter (owned by the box) running keyPress.
+void AcceptDigitsOnly(QLineEdit* box, KeyPressHandler keyPress);
 
 // The text of a numeric box as a signed integer of the given width, read as
 // the toolkit's integer conversion does: an optional sign and decimal digits,

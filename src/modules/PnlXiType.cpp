@@ -95,7 +95,8 @@ TPnlXiType::TPnlXiType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     Edit_Xi_filter_value = new QLineEdit(QStringLiteral("0"), Gro_Xi_filter);
     Edit_Xi_filter_value->setObjectName(QStringLiteral("Edit_Xi_filter_value"));
     Edit_Xi_filter_value->setFixedWidth(120);
-    AcceptDigitsOnly(Edit_Xi_filter_value);
+    AcceptDigitsOnly(Edit_Xi_filter_value,
+                     [this](QChar& Key) { Edit_Xi_filter_valueKeyPress(Key); });
     filter->addWidget(Edit_Xi_filter_value);
     filter->addWidget(label("Label_Xi_filter_unit", QStringLiteral("x0.1ms"), Gro_Xi_filter));
     filter->addSpacing(30);
@@ -217,6 +218,10 @@ void TPnlXiType::Btn_Xi_Counter_ReadClick() {
     unsigned ch = 0;
     if (const InputChannelMap* map = Selected(&ch))
         ctx_.master.Modbus_Send_oneWord(kFcReadHolding, map->control, map->CountingQuantity());
+}
+
+void TPnlXiType::Edit_Xi_filter_valueKeyPress(QChar& Key) {
+    DigitsAndBackspaceOnly(Key);
 }
 
 void TPnlXiType::FilterReply(const Frame& Pbuf) {

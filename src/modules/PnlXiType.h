@@ -64,6 +64,9 @@ class TPnlXiType : public QWidget, public IInputChannelSteps {
     void Sbtn_Xi_Counter_offClick();
     void Btn_Xi_Counter_ReadClick();
 
+    // Key handler of the filter box: typed digits and Backspace only.
+    void Edit_Xi_filter_valueKeyPress(QChar& Key);
+
     // Reply steps, run by the KELM-8I8T and KELM-16I handlers.
     void FilterReply(const Frame& Pbuf) override;
     void CountingReply(const Frame& Pbuf) override;

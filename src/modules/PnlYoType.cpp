@@ -54,11 +54,11 @@ QPushButton* button(const char* name, const QString& text, QWidget* parent) {
     return b;
 }
 
-QLineEdit* numberBox(const char* name, QWidget* parent) {
+QLineEdit* numberBox(const char* name, QWidget* parent, KeyPressHandler keyPress) {
     auto* e = new QLineEdit(QStringLiteral("0"), parent);
     e->setObjectName(QString::fromLatin1(name));
     e->setFixedWidth(120);
-    AcceptDigitsOnly(e);
+    AcceptDigitsOnly(e, std::move(keyPress));
     return e;
 }
 
@@ -104,8 +104,10 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     Gro_pulse_time->setObjectName(QStringLiteral("Gro_pulse_time"));
     auto* times = new QGridLayout(Gro_pulse_time);
     times->setHorizontalSpacing(12);
-    Edit_pulse_timeH = numberBox("Edit_pulse_timeH", Gro_pulse_time);
-    Edit_pulse_timeL = numberBox("Edit_pulse_timeL", Gro_pulse_time);
+    Edit_pulse_timeH = numberBox("Edit_pulse_timeH", Gro_pulse_time,
+                                 [this](QChar& Key) { Edit_pulse_timeHKeyPress(Key); });
+    Edit_pulse_timeL = numberBox("Edit_pulse_timeL", Gro_pulse_time,
+                                 [this](QChar& Key) { Edit_pulse_timeLKeyPress(Key); });
     Btn_pulse_timeON_set =
         button("Btn_pulse_timeON_set", QStringLiteral("更新配置"), Gro_pulse_time);
     Btn_pulse_timeOFF_set =
@@ -147,7 +149,8 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     runModes->addSpacing(16);
     runModes->addWidget(RaB_pulse_num_out);
     ctrl->addLayout(runModes, 1, 3);
-    Edit_pulse_num = numberBox("Edit_pulse_num", Gro_pulse_ctrl);
+    Edit_pulse_num = numberBox("Edit_pulse_num", Gro_pulse_ctrl,
+                               [this](QChar& Key) { Edit_pulse_numKeyPress(Key); });
     Edit_pulse_num->setFixedWidth(140);
     ctrl->addWidget(Edit_pulse_num, 1, 4);
     Btn_pulse_status_read =
@@ -286,6 +289,18 @@ void TPnlYoType::Btn_pulse_status_readClick() {
     unsigned ch = 0;
     if (const OutputChannelMap* map = Selected(&ch))
         ctx_.master.Modbus_Send_oneWord(kFcReadHolding, map->continuous, map->StateQuantity());
+}
+
+void TPnlYoType::Edit_pulse_timeHKeyPress(QChar& Key) {
+    DigitsAndBackspaceOnly(Key);
+}
+
+void TPnlYoType::Edit_pulse_timeLKeyPress(QChar& Key) {
+    DigitsAndBackspaceOnly(Key);
+}
+
+void TPnlYoType::Edit_pulse_numKeyPress(QChar& Key) {
+    DigitsAndBackspaceOnly(Key);
 }
 
 void TPnlYoType::TimesReply(const Frame& Pbuf) {

@@ -82,6 +82,11 @@ class TPnlYoType : public QWidget, public IOutputChannelSteps {
     void Sbtn_pulse_offClick();
     void Btn_pulse_status_readClick();
 
+    // Key handlers of the time and count boxes: typed digits and Backspace only.
+    void Edit_pulse_timeHKeyPress(QChar& Key);
+    void Edit_pulse_timeLKeyPress(QChar& Key);
+    void Edit_pulse_numKeyPress(QChar& Key);
+
     // Reply steps, run by the KELM-8I8T and KELM-16T handlers.
     void TimesReply(const Frame& Pbuf) override;
     void StateReply(const Frame& Pbuf) override;
