@@ -153,7 +153,9 @@ void TPnl8I8T::Cmb8i8t_DO_Code_indexChange() {
 }
 
 void TPnl8I8T::Btn8i8t_dis_readClick() {
-    inputs_->AllLampsOff();
+    // Unlike the reset, the query turns the lamps off whatever the picture
+    // list holds: a lamp left lit would read as a state the module never sent.
+    for (int ch = 0; ch < kInputs; ++ch) Dis_8i8tdi_Status(static_cast<std::uint8_t>(ch), false);
     ReadStates(Context().master, kFcReadInputs, kInputs);
 }
 

@@ -8,13 +8,27 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 #include <functional>
 
 #include "DigitalRig.h"
+#include "gui/Pictures.h"
 #include "modules/DoControlMode.h"
+
+// The picture list's resources taken away and given back, as a build
+// without its pictures would have them (at global scope: the resource
+// functions are not in a namespace).
+static void DropPictures() {
+    (void)kelm::ImageList50x(kelm::kImgLampOff);  // loaded first, so that it can be dropped
+    Q_CLEANUP_RESOURCE(pictures);
+    QPixmapCache::clear();
+}
+static void RestorePictures() {
+    Q_INIT_RESOURCE(pictures);
+}
 
 namespace kelm::test {
 namespace {
@@ -606,6 +620,58 @@ INSTANTIATE_TEST_SUITE_P(DigitalPanels, ControlModes,
                          ::testing::Values(ModeFamilyCase{"KELM-8I8T", "8i8t"},
                                            ModeFamilyCase{"KELM-16T", "16t"}),
                          [](const auto& info) { return std::string(info.param.tag); });
+
+// Lamps on (bit ch) as the column holds them: without pictures no icon tells.
+unsigned LampOnWord(const LampColumn& c) {
+    unsigned w = 0;
+    for (int ch = 0; ch < c.Count(); ++ch)
+        if (c.LampOn(ch)) w |= 1u << ch;
+    return w;
+}
+
+// Only the panels' resets depend on the lamp-off picture; a state query
+// turns the lamps off whatever the picture list holds.
+TEST(DigitalPanels, StateQueriesTurnLampsOffWithoutTheLampOffPicture) {
+    DropPictures();
+    struct Restore {
+        ~Restore() { RestorePictures(); }
+    } restore;
+    ASSERT_TRUE(ImageList50x(kImgLampOff).isNull());
+    DigitalRig d;  // panels built without pictures
+
+    d.rig.Select("KELM-8I8T", 1);
+    TPnl8I8T& p = d.P8i8t();
+    for (int ch = 0; ch < 8; ++ch) {
+        p.Dis_8i8tdi_Status(static_cast<std::uint8_t>(ch), true);
+        p.Dis_8i8tdo_Status(static_cast<std::uint8_t>(ch), true);
+    }
+    ASSERT_EQ(LampOnWord(p.Inputs()), 0xFFu);
+    Click(&p, "Btn8i8t_dis_read");
+    EXPECT_EQ(LampOnWord(p.Inputs()), 0u) << "Btn8i8t_dis_read";
+    Click(&p, "Btn8i8t_dos_read");
+    EXPECT_EQ(LampOnWord(p.Outputs()), 0u) << "Btn8i8t_dos_read";
+
+    d.rig.Select("KELM-16I", 1);
+    for (int ch = 0; ch < 16; ++ch) d.P16i().Dis_16idi_Status(static_cast<std::uint8_t>(ch), true);
+    Click(&d.P16i(), "Btn16i_dis_read");
+    EXPECT_EQ(LampOnWord(d.P16i().Inputs()), 0u) << "Btn16i_dis_read";
+
+    d.rig.Select("KELM-16T", 1);
+    for (int ch = 0; ch < 16; ++ch) d.P16t().Dis_16tdo_Status(static_cast<std::uint8_t>(ch), true);
+    Click(&d.P16t(), "Btn16t_dos_read");
+    EXPECT_EQ(LampOnWord(d.P16t().Outputs()), 0u) << "Btn16t_dos_read";
+
+    d.rig.Select("KELM-8RY", 1);
+    for (int ch = 0; ch < 8; ++ch) d.P8ry().Dis_Rel07_Status(static_cast<std::uint8_t>(ch), 1);
+    Click(&d.P8ry(), "Btn_Rel_status_read");
+    EXPECT_EQ(LampOnWord(d.P8ry().Relays()), 0u) << "Btn_Rel_status_read";
+
+    // The reset still leaves a lamp as it was when there is no picture to show.
+    d.rig.Select("KELM-16I", 1);
+    d.P16i().Dis_16idi_Status(3, true);
+    d.rig.Select("KELM-16I", 1);
+    EXPECT_EQ(LampOnWord(d.P16i().Inputs()), 0x8u);
+}
 
 }  // namespace
 }  // namespace kelm::test
