@@ -1,5 +1,7 @@
 #include "modules/Pnl2AO.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -9,6 +11,7 @@
 #include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "gui/MessageBoxes.h"
 #include "modbus/Bytes.h"
@@ -49,6 +52,49 @@ QString ChannelText(const char* pattern, int ch) {
     return QString::fromUtf8(pattern).arg(ch);
 }
 
+// The named handlers of each channel's controls.
+struct ChannelHandlers {
+    void (TPnl2AO::*mode0)();
+    void (TPnl2AO::*mode2)();
+    void (TPnl2AO::*scroll)(int);
+    void (TPnl2AO::*change)();
+    void (TPnl2AO::*write)();
+};
+constexpr ChannelHandlers kHandlers[TPnl2AO::kChannels] = {
+    {&TPnl2AO::RdB_AO0_Mode0Click, &TPnl2AO::RdB_AO0_Mode2Click, &TPnl2AO::ScrollBar_AO0Scroll,
+     &TPnl2AO::Edit_AO0Change, &TPnl2AO::SBtn_Write_AO0Click},
+    {&TPnl2AO::RdB_AO1_Mode0Click, &TPnl2AO::RdB_AO1_Mode2Click, &TPnl2AO::ScrollBar_AO1Scroll,
+     &TPnl2AO::Edit_AO1Change, &TPnl2AO::SBtn_Write_AO1Click},
+};
+
+// A scroll bar whose own context menu ("Scroll here", the edges, the page and
+// step entries) counts as the user's scrolling. "Scroll here" moves the bar
+// by setValue, which no user-action signal reports, so the moves made while
+// the menu is being handled are reported here. While the menu is still up
+// (its popup active) a move comes from the program - a reply arriving
+// meanwhile - and is no scroll.
+class ContextScrollBar : public QScrollBar {
+  public:
+    ContextScrollBar(Qt::Orientation orientation, QWidget* parent)
+        : QScrollBar(orientation, parent) {
+        connect(this, &QAbstractSlider::valueChanged, this, [this](int value) {
+            if (inMenu_ && !QApplication::activePopupWidget() && onMenuMove_) onMenuMove_(value);
+        });
+    }
+    void SetOnMenuMove(std::function<void(int)> onMenuMove) { onMenuMove_ = std::move(onMenuMove); }
+
+  protected:
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        inMenu_ = true;
+        QScrollBar::contextMenuEvent(event);
+        inMenu_ = false;
+    }
+
+  private:
+    bool inMenu_ = false;
+    std::function<void(int)> onMenuMove_;
+};
+
 }  // namespace
 
 TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
@@ -79,9 +125,9 @@ TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
     menuLayout->addStretch(1);
     MenuLayout()->addWidget(menu_);
 
-    connect(writeData_, &QToolButton::clicked, this, [this] { WriteDataClick(); });
-    connect(writeMode_, &QToolButton::clicked, this, [this] { WriteModeClick(); });
-    connect(readMode_, &QToolButton::clicked, this, [this] { ReadModeClick(); });
+    connect(writeData_, &QToolButton::clicked, this, [this] { SBtn_AO_Write_DataClick(); });
+    connect(writeMode_, &QToolButton::clicked, this, [this] { SBtn_AO_Write_ModeClick(); });
+    connect(readMode_, &QToolButton::clicked, this, [this] { SBtn_AO_Read_ModeClick(); });
 
     AddReplyRows({
         Row(kFcReadHolding, kModeReg, kReadByteCount, "modes and values",
@@ -118,7 +164,8 @@ TPnl2AO::Channel TPnl2AO::MakeChannel(int ch, const QString& groupName, QWidget*
     c.mode0->setObjectName(ChannelText("RdB_AO%1_Mode0", ch));
     c.mode1 = new QRadioButton(QStringLiteral("0-10V"), c.group);
     c.mode1->setObjectName(ChannelText("RdB_AO%1_Mode1", ch));
-    c.bar = new QScrollBar(Qt::Horizontal, c.group);
+    auto* bar = new ContextScrollBar(Qt::Horizontal, c.group);
+    c.bar = bar;
     c.bar->setObjectName(ChannelText("ScrollBar_AO%1", ch));
     c.bar->setRange(0, 100);
     c.bar->setSingleStep(1);
@@ -147,24 +194,26 @@ TPnl2AO::Channel TPnl2AO::MakeChannel(int ch, const QString& groupName, QWidget*
     // toggled(true) is a new selection, by the user or by program: both run
     // the mode's handler; a deselection runs nothing, and clicking the mode
     // already selected is no new choice.
-    connect(c.mode0, &QRadioButton::toggled, this, [this, ch](bool on) {
-        if (on) ModeClick(ch, AoMode::Current);
+    const ChannelHandlers& h = kHandlers[ch];
+    connect(c.mode0, &QRadioButton::toggled, this, [this, h](bool on) {
+        if (on) (this->*h.mode0)();
     });
-    connect(c.mode1, &QRadioButton::toggled, this, [this, ch](bool on) {
-        if (on) ModeClick(ch, AoMode::Voltage);
+    connect(c.mode1, &QRadioButton::toggled, this, [this, h](bool on) {
+        if (on) (this->*h.mode2)();
     });
     // Only the user's scrolling writes the box; moves made by program do not
     // come through these signals. actionTriggered carries the new position
     // before the bar's value catches up.
-    QScrollBar* bar = c.bar;
     connect(bar, &QScrollBar::actionTriggered, this,
-            [this, ch, bar](int) { ScrollBarScroll(ch, bar->sliderPosition()); });
+            [this, h, bar](int) { (this->*h.scroll)(bar->sliderPosition()); });
     connect(bar, &QScrollBar::sliderMoved, this,
-            [this, ch](int position) { ScrollBarScroll(ch, position); });
+            [this, h](int position) { (this->*h.scroll)(position); });
     connect(bar, &QScrollBar::sliderReleased, this,
-            [this, ch, bar] { ScrollBarScroll(ch, bar->value()); });
-    connect(c.value, &QLineEdit::textChanged, this, [this, ch](const QString&) { EditChange(ch); });
-    connect(c.write, &QToolButton::clicked, this, [this, ch] { WriteOneClick(ch); });
+            [this, h, bar] { (this->*h.scroll)(bar->value()); });
+    bar->SetOnMenuMove([this, h](int position) { (this->*h.scroll)(position); });
+    connect(c.value, &QLineEdit::textChanged, this,
+            [this, h](const QString&) { (this->*h.change)(); });
+    connect(c.write, &QToolButton::clicked, this, [this, h] { (this->*h.write)(); });
     return c;
 }
 

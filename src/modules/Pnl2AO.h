@@ -77,6 +77,21 @@ class TPnl2AO : public ModulePanel {
     // SBtn_AO_Read_ModeClick: clears the modes and values, reads 6-9.
     void ReadModeClick();
 
+    // The controls' handlers, which their signals run.
+    void RdB_AO0_Mode0Click() { ModeClick(0, AoMode::Current); }
+    void RdB_AO0_Mode2Click() { ModeClick(0, AoMode::Voltage); }
+    void RdB_AO1_Mode0Click() { ModeClick(1, AoMode::Current); }
+    void RdB_AO1_Mode2Click() { ModeClick(1, AoMode::Voltage); }
+    void ScrollBar_AO0Scroll(int ScrollPos) { ScrollBarScroll(0, ScrollPos); }
+    void ScrollBar_AO1Scroll(int ScrollPos) { ScrollBarScroll(1, ScrollPos); }
+    void Edit_AO0Change() { EditChange(0); }
+    void Edit_AO1Change() { EditChange(1); }
+    void SBtn_Write_AO0Click() { WriteOneClick(0); }
+    void SBtn_Write_AO1Click() { WriteOneClick(1); }
+    void SBtn_AO_Write_DataClick() { WriteDataClick(); }
+    void SBtn_AO_Write_ModeClick() { WriteModeClick(); }
+    void SBtn_AO_Read_ModeClick() { ReadModeClick(); }
+
   protected:
     void ResetModel() override;
 

@@ -3,13 +3,20 @@
 // (modes first, then values) and the confirmations.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <functional>
 #include <string>
 
 #include "ModuleRig.h"
@@ -27,6 +34,44 @@ ByteString Ascii(const std::string& s) {
 void ClickArrow(QScrollBar* bar, bool up) {
     bar->resize(200, 20);
     QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(up ? bar->width() - 3 : 3, 10));
+}
+
+// The user opens the bar's own context menu at x and, once it is up, does
+// `inMenu` (the program may act meanwhile: replies keep arriving), then picks
+// `entry` ("" closes the menu without a choice).
+void ContextMenu(QScrollBar* bar, int x, const QString& entry,
+                 const std::function<void()>& inMenu = {}) {
+    bar->resize(200, 20);
+    bool seen = false;
+    QElapsedTimer waited;
+    waited.start();
+    auto* poll = new QTimer(bar);
+    QObject::connect(poll, &QTimer::timeout, bar, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) {
+            if (waited.elapsed() > 20000) poll->stop();  // never came up: the test fails below
+            return;
+        }
+        poll->stop();
+        seen = true;
+        if (inMenu) inMenu();
+        QAction* pick = nullptr;
+        for (QAction* a : menu->actions())
+            if (!entry.isEmpty() && a->text() == entry) pick = a;
+        if (!entry.isEmpty() && !pick) ADD_FAILURE() << "no entry " << entry.toStdString();
+        if (pick) {
+            menu->setActiveAction(pick);
+            QTest::keyClick(menu, Qt::Key_Return);
+        } else {
+            QTest::keyClick(menu, Qt::Key_Escape);
+        }
+    });
+    poll->start(10);
+    const QPoint at(x, 10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, bar->mapToGlobal(at));
+    QApplication::sendEvent(bar, &event);
+    delete poll;
+    EXPECT_TRUE(seen) << "the context menu did not come up";
 }
 
 class AnalogOutput : public ::testing::Test {
@@ -351,6 +396,108 @@ TEST_F(AnalogOutput, ConfirmationsByFunctionAndRegister) {
         EXPECT_EQ(rig.boxes.boxes[0].icon, MsgIcon::Information);
         EXPECT_EQ(rig.boxes.boxes[0].buttons, MsgButtons::Ok);
     }
+}
+
+// Qt's own context menu on a bar: each of its entries is a user's scroll, so
+// the value box follows and the write sends what the bar shows.
+TEST_F(AnalogOutput, ContextMenuMovesAreUserScrolls) {
+    struct Case {
+        int ch;
+        AoMode mode;
+        const char* entry;
+        int x;
+        const char* expected;  // nullptr: wherever "Scroll here" put the bar
+    };
+    const Case cases[] = {
+        {0, AoMode::Voltage, "Scroll here", 150, nullptr},
+        {1, AoMode::Current, "Scroll here", 60, nullptr},
+        {0, AoMode::Voltage, "Right edge", 10, "10000"},
+        {1, AoMode::Current, "Right edge", 10, "20000"},
+        {1, AoMode::Current, "Left edge", 10, "4000"},
+        {0, AoMode::Current, "Page right", 10, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.entry) + " AO" + std::to_string(c.ch));
+        p.ModeClick(c.ch, c.mode);
+        QScrollBar* bar = Ch(c.ch).bar;
+        if (std::string(c.entry) == "Left edge") Ch(c.ch).value->setText("12000");
+        const int before = bar->value();
+        ContextMenu(bar, c.x, QString::fromUtf8(c.entry));
+        ASSERT_NE(bar->value(), before) << "the entry did not move the bar";
+        if (c.expected) {
+            EXPECT_EQ(bar->value(), QString::fromUtf8(c.expected).toInt());
+        }
+        EXPECT_EQ(Box(c.ch), QString::number(bar->value()));
+        Ch(c.ch).write->click();
+        const auto v = static_cast<std::uint16_t>(bar->value());
+        EXPECT_EQ(rig.LastSent(),
+                  FrameRtu({0x01, 0x06, 0x00, static_cast<std::uint8_t>(8 + c.ch),
+                            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}));
+    }
+}
+
+TEST_F(AnalogOutput, ProgramMovesWhileTheContextMenuIsUpAreNotScrolls) {
+    p.ModeClick(0, AoMode::Voltage);
+    QScrollBar* bar = Ch(0).bar;
+    // A read reply arrives while the menu is open; then the user closes it.
+    p.ReadModeButton()->click();
+    ContextMenu(bar, 150, QString(), [&] { ReadReply(0x0031, 0x0030, 7000, 9000); });
+    EXPECT_EQ(Box(0), "7000");
+    EXPECT_EQ(Bar(0), 7000);
+    ContextMenu(bar, 150, QString(), [&] { bar->setValue(300); });
+    EXPECT_EQ(Box(0), "7000") << "a move by program is no scroll";
+    EXPECT_EQ(Box(1), "9000");
+}
+
+// The handlers by their names, each doing its control's work.
+TEST_F(AnalogOutput, NamedHandlers) {
+    p.RdB_AO0_Mode2Click();
+    ExpectRange(0, 0, 10000);
+    EXPECT_EQ(Ch(0).unit->text(), "mV");
+    p.RdB_AO1_Mode0Click();
+    ExpectRange(1, 4000, 20000);
+    EXPECT_EQ(Box(1), "4000");
+    p.RdB_AO0_Mode0Click();
+    ExpectRange(0, 4000, 20000);
+    EXPECT_EQ(Ch(0).unit->text(), "uA");
+    p.RdB_AO1_Mode2Click();
+    ExpectRange(1, 0, 10000);
+    EXPECT_EQ(Box(1), "0");
+
+    p.ScrollBar_AO0Scroll(12000);
+    EXPECT_EQ(Box(0), "12000");
+    EXPECT_EQ(Bar(0), 12000);
+    p.ScrollBar_AO1Scroll(5000);
+    EXPECT_EQ(Box(1), "5000");
+    for (int ch = 0; ch < 2; ++ch) {
+        const QSignalBlocker quiet(Ch(ch).value);
+        Ch(ch).value->setText(ch == 0 ? "15000" : "6000");
+    }
+    p.Edit_AO0Change();
+    EXPECT_EQ(Bar(0), 15000);
+    p.Edit_AO1Change();
+    EXPECT_EQ(Bar(1), 6000);
+
+    p.SBtn_Write_AO0Click();
+    EXPECT_EQ(rig.LastSent(), FrameRtu({0x01, 0x06, 0x00, 0x08, 0x3A, 0x98}));
+    p.SBtn_Write_AO1Click();
+    EXPECT_EQ(rig.LastSent(), FrameRtu({0x01, 0x06, 0x00, 0x09, 0x17, 0x70}));
+    p.SBtn_AO_Write_DataClick();
+    EXPECT_EQ(rig.LastSent(),
+              FrameRtu({0x01, 0x10, 0x00, 0x08, 0x00, 0x02, 0x04, 0x3A, 0x98, 0x17, 0x70}));
+    p.SBtn_AO_Write_ModeClick();  // a handler run by name selects no button
+    EXPECT_EQ(rig.LastSent(),
+              FrameRtu({0x01, 0x10, 0x00, 0x08, 0x00, 0x02, 0x04, 0x3A, 0x98, 0x17, 0x70}));
+    Ch(0).mode0->setChecked(true);
+    Ch(1).mode1->setChecked(true);
+    p.SBtn_AO_Write_ModeClick();
+    EXPECT_EQ(rig.LastSent(),
+              FrameRtu({0x01, 0x10, 0x00, 0x06, 0x00, 0x02, 0x04, 0x00, 0x30, 0x00, 0x31}));
+    p.SBtn_AO_Read_ModeClick();
+    EXPECT_EQ(rig.LastSent(), (ByteString{0x01, 0x03, 0x00, 0x06, 0x00, 0x04, 0xA4, 0x08}));
+    EXPECT_FALSE(Ch(0).mode0->isChecked());
+    EXPECT_EQ(Box(0), "0");
+    EXPECT_EQ(Box(1), "0");
 }
 
 }  // namespace
