@@ -178,10 +178,6 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
         grid->addWidget(c.value, row, 3);
         grid->addWidget(c.unit, row, 4);
         grid->addWidget(c.mode, row, 5);
-
-        // activated: the user's choice only; selections by program do not
-        // change the unit here.
-        connect(c.mode, &QComboBox::activated, this, [this, ch](int) { ModeChange(ch); });
     }
 
     enable_ = new QCheckBox(QStringLiteral("使能模式配置"), menu_);
@@ -202,13 +198,6 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
     outer->addStretch(1);
     MenuLayout()->addWidget(menu_);
 
-    // toggled: a tick or a clear, by the user or by program, runs the click
-    // handler; setting the state it already has is no change.
-    connect(enable_, &QCheckBox::toggled, this, [this](bool) { EnableClick(); });
-    connect(modeRead_, &QPushButton::clicked, this, [this] { ModeReadClick(); });
-    connect(modeSet_, &QPushButton::clicked, this, [this] { ModeSetClick(); });
-    connect(dataRead_, &QPushButton::clicked, this, [this] { DataReadClick(); });
-
     AddReplyRows({
         Row(kFcReadHolding, kModeReg, kModeByteCount, "channel modes",
             [this](const Frame& Pbuf) { ModeReply(Pbuf); }),
@@ -219,6 +208,20 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
         Row(kFcReadInput, kDataReg, model_.DataByteCount(), "channel data",
             [this](const Frame& Pbuf) { DataReply(Pbuf); }),
     });
+}
+
+void AnalogInputPanel::ConnectHandlers(const Handlers& h) {
+    // activated: the user's choice only; selections by program do not change
+    // the unit here.
+    for (int ch = 0; ch < kChannels; ++ch)
+        connect(Ch(ch).mode, &QComboBox::activated, this,
+                [f = h.modeChange[static_cast<std::size_t>(ch)]](int) { f(); });
+    // toggled: a tick or a clear, by the user or by program, runs the click
+    // handler; setting the state it already has is no change.
+    connect(enable_, &QCheckBox::toggled, this, [f = h.enableClick](bool) { f(); });
+    connect(modeRead_, &QPushButton::clicked, this, [f = h.modeRead] { f(); });
+    connect(modeSet_, &QPushButton::clicked, this, [f = h.modeSet] { f(); });
+    connect(dataRead_, &QPushButton::clicked, this, [f = h.dataRead] { f(); });
 }
 
 void AnalogInputPanel::EnableClick() {

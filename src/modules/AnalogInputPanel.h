@@ -12,6 +12,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -116,6 +117,18 @@ class AnalogInputPanel : public ModulePanel {
     void DataReadClick();
 
   protected:
+    // The named handlers of a panel (Btn8AD_CH_ReadClick and its siblings):
+    // the controls' signals run these.
+    struct Handlers {
+        std::function<void()> enableClick;                        // CheckBox8AD_VI_EnableClick
+        std::function<void()> modeRead;                           // Btn8AD_Mode_ReadClick
+        std::function<void()> modeSet;                            // Btn8AD_Mode_SetClick
+        std::function<void()> dataRead;                           // Btn8AD_CH_ReadClick
+        std::array<std::function<void()>, kChannels> modeChange;  // Cmb8AD_VI_CH0Change ...
+    };
+    // Run once by the panel's constructor.
+    void ConnectHandlers(const Handlers& h);
+
     void ResetModel() override;
 
   private:

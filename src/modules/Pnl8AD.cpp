@@ -10,7 +10,22 @@ TPnl8AD::TPnl8AD(const ModuleContext& ctx, QWidget* parent)
           IdentityNames{QStringLiteral("8AD"), QStringLiteral("8AD"), QStringLiteral("GroupBo8AD"),
                         QStringLiteral("SpeedButton2"), QStringLiteral("查询设备信息"),
                         QStringLiteral("设置参数"), false},
-          parent) {}
+          parent) {
+    ConnectHandlers({[this] { CheckBox8AD_VI_EnableClick(); },
+                     [this] { Btn8AD_Mode_ReadClick(); },
+                     [this] { Btn8AD_Mode_SetClick(); },
+                     [this] { Btn8AD_CH_ReadClick(); },
+                     {
+                         [this] { Cmb8AD_VI_CH0Change(); },
+                         [this] { Cmb8AD_VI_CH1Change(); },
+                         [this] { Cmb8AD_VI_CH2Change(); },
+                         [this] { Cmb8AD_VI_CH3Change(); },
+                         [this] { Cmb8AD_VI_CH4Change(); },
+                         [this] { Cmb8AD_VI_CH5Change(); },
+                         [this] { Cmb8AD_VI_CH6Change(); },
+                         [this] { Cmb8AD_VI_CH7Change(); },
+                     }});
+}
 
 void TPnl8AD::Pnl8AD_Default() {
     Default();

@@ -18,6 +18,20 @@ class TPnl8AD : public AnalogInputPanel {
     void Pnl8AD_Default();
     // Reply handler for every valid reply of a selected KELM-8AD module.
     void KELM_8AD_Event(std::uint16_t Command, const Frame& Pbuf);
+
+    // The controls' handlers.
+    void CheckBox8AD_VI_EnableClick() { EnableClick(); }
+    void Btn8AD_Mode_ReadClick() { ModeReadClick(); }
+    void Btn8AD_Mode_SetClick() { ModeSetClick(); }
+    void Btn8AD_CH_ReadClick() { DataReadClick(); }
+    void Cmb8AD_VI_CH0Change() { ModeChange(0); }
+    void Cmb8AD_VI_CH1Change() { ModeChange(1); }
+    void Cmb8AD_VI_CH2Change() { ModeChange(2); }
+    void Cmb8AD_VI_CH3Change() { ModeChange(3); }
+    void Cmb8AD_VI_CH4Change() { ModeChange(4); }
+    void Cmb8AD_VI_CH5Change() { ModeChange(5); }
+    void Cmb8AD_VI_CH6Change() { ModeChange(6); }
+    void Cmb8AD_VI_CH7Change() { ModeChange(7); }
 };
 
 }  // namespace kelm

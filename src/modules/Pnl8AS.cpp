@@ -10,7 +10,22 @@ TPnl8AS::TPnl8AS(const ModuleContext& ctx, QWidget* parent)
           IdentityNames{QStringLiteral("8AS"), QStringLiteral("8AS"), QStringLiteral("GroupBo8AS"),
                         QStringLiteral("SpeedButton6"), QStringLiteral("查询设备信息"),
                         QStringLiteral("设置参数"), false},
-          parent) {}
+          parent) {
+    ConnectHandlers({[this] { CheckBox8AS_VI_EnableClick(); },
+                     [this] { Btn8AS_Mode_ReadClick(); },
+                     [this] { Btn8AS_Mode_SetClick(); },
+                     [this] { Btn8AS_CH_ReadClick(); },
+                     {
+                         [this] { Cmb8AS_VI_CH0Change(); },
+                         [this] { Cmb8AS_VI_CH1Change(); },
+                         [this] { Cmb8AS_VI_CH2Change(); },
+                         [this] { Cmb8AS_VI_CH3Change(); },
+                         [this] { Cmb8AS_VI_CH4Change(); },
+                         [this] { Cmb8AS_VI_CH5Change(); },
+                         [this] { Cmb8AS_VI_CH6Change(); },
+                         [this] { Cmb8AS_VI_CH7Change(); },
+                     }});
+}
 
 void TPnl8AS::Pnl8AS_Default() {
     Default();

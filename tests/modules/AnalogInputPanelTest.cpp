@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTest>
 #include <array>
 #include <ostream>
@@ -443,6 +444,62 @@ TEST(AnalogInput8AS, ModeReplyAppliesRegisterByRegister) {
         EXPECT_EQ(p->Ch(ch).mode->currentIndex(), expected[ch]) << ch;
         EXPECT_EQ(p->Ch(ch).unit->text(), expected[ch] == 0 ? "mA" : "V") << ch;
     }
+}
+
+// The handlers by their names, on both panels, each doing its control's work.
+template <typename Panel>
+void ExpectNamedHandlers(ModuleRig& rig, Panel& p, const char* model, void (Panel::*enable)(),
+                         void (Panel::*modeRead)(), void (Panel::*modeSet)(),
+                         void (Panel::*dataRead)(), const std::array<void (Panel::*)(), 8>& change,
+                         std::uint8_t registers) {
+    SCOPED_TRACE(model);
+    ASSERT_EQ(rig.Select(model, 2), &p);
+    {
+        const QSignalBlocker quiet(p.EnableBox());
+        p.EnableBox()->setChecked(true);
+    }
+    EXPECT_FALSE(p.ModeSetButton()->isEnabled());
+    (p.*enable)();
+    EXPECT_TRUE(p.ModeSetButton()->isEnabled());
+    for (int ch = 0; ch < 8; ++ch) {
+        p.Ch(ch).mode->setCurrentIndex(1);  // by program: no handler
+        ASSERT_EQ(p.Ch(ch).unit->text(), "mA");
+        (p.*change[static_cast<std::size_t>(ch)])();
+        EXPECT_EQ(p.Ch(ch).unit->text(), "V") << ch;
+    }
+    (p.*modeSet)();
+    ByteString set{0x02, 0x10, 0x00, 0x06, 0x00, 0x08, 0x10};
+    for (int ch = 0; ch < 8; ++ch) set.insert(set.end(), {0x00, 0x31});
+    EXPECT_EQ(rig.LastSent(), FrameRtu(set));
+    (p.*modeRead)();
+    EXPECT_EQ(rig.LastSent(), FrameRtu({0x02, 0x03, 0x00, 0x06, 0x00, 0x08}));
+    EXPECT_EQ(p.Ch(0).mode->currentIndex(), -1);
+    p.Ch(5).raw->setText("7");
+    (p.*dataRead)();
+    EXPECT_EQ(rig.LastSent(), FrameRtu({0x02, 0x04, 0x00, 0x00, 0x00, registers}));
+    EXPECT_EQ(p.Ch(5).raw->text(), "0");
+}
+
+TEST(AnalogInputHandlers, NamedHandlersOfBothPanels) {
+    ModuleRig rig;
+    ExpectNamedHandlers<TPnl8AD>(rig, *rig.panels.Pnl_8AD, "KELM-8AD",
+                                 &TPnl8AD::CheckBox8AD_VI_EnableClick,
+                                 &TPnl8AD::Btn8AD_Mode_ReadClick, &TPnl8AD::Btn8AD_Mode_SetClick,
+                                 &TPnl8AD::Btn8AD_CH_ReadClick,
+                                 {&TPnl8AD::Cmb8AD_VI_CH0Change, &TPnl8AD::Cmb8AD_VI_CH1Change,
+                                  &TPnl8AD::Cmb8AD_VI_CH2Change, &TPnl8AD::Cmb8AD_VI_CH3Change,
+                                  &TPnl8AD::Cmb8AD_VI_CH4Change, &TPnl8AD::Cmb8AD_VI_CH5Change,
+                                  &TPnl8AD::Cmb8AD_VI_CH6Change, &TPnl8AD::Cmb8AD_VI_CH7Change},
+                                 12);
+    ExpectNamedHandlers<TPnl8AS>(rig, *rig.panels.Pnl_8AS, "KELM-8AS",
+                                 &TPnl8AS::CheckBox8AS_VI_EnableClick,
+                                 &TPnl8AS::Btn8AS_Mode_ReadClick, &TPnl8AS::Btn8AS_Mode_SetClick,
+                                 &TPnl8AS::Btn8AS_CH_ReadClick,
+                                 {&TPnl8AS::Cmb8AS_VI_CH0Change, &TPnl8AS::Cmb8AS_VI_CH1Change,
+                                  &TPnl8AS::Cmb8AS_VI_CH2Change, &TPnl8AS::Cmb8AS_VI_CH3Change,
+                                  &TPnl8AS::Cmb8AS_VI_CH4Change, &TPnl8AS::Cmb8AS_VI_CH5Change,
+                                  &TPnl8AS::Cmb8AS_VI_CH6Change, &TPnl8AS::Cmb8AS_VI_CH7Change},
+                                 8);
 }
 
 }  // namespace
