@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <functional>
+#include <ostream>
 
 #include "ModuleRig.h"
 
@@ -45,6 +46,11 @@ const Box kBoxes[] = {
     {"Edit_pulse_timeL", [](ModuleRig& r) { return r.panels.Pnl_Yo_type->Edit_pulse_timeL; }},
     {"Edit_pulse_num", [](ModuleRig& r) { return r.panels.Pnl_Yo_type->Edit_pulse_num; }},
 };
+
+// Named in test listings by the box.
+void PrintTo(const Box& box, std::ostream* os) {
+    *os << box.name;
+}
 
 class KeyboardEntry : public ::testing::TestWithParam<Box> {
   protected:
