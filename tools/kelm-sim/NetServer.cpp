@@ -107,8 +107,7 @@ class NetServer::Endpoint final : public LinePort {
         if (mode_ == Mode::Raw) return Send(bytes.data(), bytes.size());
         // Gateway: the RTU reply goes back as the answer to the latest request.
         if (!haveRequest_) return false;
-        std::optional<std::string> mbap =
-            net::RtuToMbap(bytes.data(), bytes.size(), transaction_);
+        std::optional<std::string> mbap = net::RtuToMbap(bytes.data(), bytes.size(), transaction_);
         if (!mbap) {
             Log("   the reply on the bus is not one RTU frame (a collision?): not passed on");
             return false;
@@ -119,10 +118,8 @@ class NetServer::Endpoint final : public LinePort {
 
     enum class Event { Accept, Readable, Timeout, Stop };
     Event Wait(int timeoutMs, int stopFd, const std::atomic<bool>& stop) {
-        std::array<pollfd, 4> fds{{{listen_, POLLIN, 0},
-                                   {wake_, POLLIN, 0},
-                                   {client_, POLLIN, 0},
-                                   {stopFd, POLLIN, 0}}};
+        std::array<pollfd, 4> fds{
+            {{listen_, POLLIN, 0}, {wake_, POLLIN, 0}, {client_, POLLIN, 0}, {stopFd, POLLIN, 0}}};
         const int r = ::poll(fds.data(), fds.size(), timeoutMs);
         if (stop.load()) return Event::Stop;
         if (r < 0) return errno == EINTR ? Event::Timeout : Event::Stop;
@@ -140,8 +137,8 @@ class NetServer::Endpoint final : public LinePort {
     bool Accept() {
         sockaddr_storage a{};
         socklen_t len = sizeof a;
-        const int fd = ::accept4(listen_, reinterpret_cast<sockaddr*>(&a), &len,
-                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int fd =
+            ::accept4(listen_, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return false;
         if (client_ >= 0) {
             Log("refused a second client (" + PeerName(a) + "): one client at a time");
@@ -249,7 +246,7 @@ std::unique_ptr<NetServer> NetServer::Create(Config config, std::string* error) 
     }
     const ModuleConfig& first = config.modules.front();
     auto port = std::make_unique<Endpoint>(config.mode, FormatLine(first.format, first.protocol),
-                                       config.log);
+                                           config.log);
     if (!port->Listen(config.host, config.port, error)) return nullptr;
     return std::unique_ptr<NetServer>(new NetServer(std::move(config), std::move(port)));
 }

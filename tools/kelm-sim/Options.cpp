@@ -175,7 +175,8 @@ ParseResult ParseArgs(const std::vector<std::string>& args) {
     if (o.help) return ParseResult{o, {}};
     if (o.com && o.device) return fail("give either --com or --device, not both");
     if (int(o.com.has_value()) + int(o.device.has_value()) + int(o.tcp.has_value()) +
-            int(o.mbtcp.has_value()) > 1)
+            int(o.mbtcp.has_value()) >
+        1)
         return fail("give only one line: --com, --device, --tcp or --mbtcp");
     if (o.demo) o.modules = DemoModules();
     o.modules.insert(o.modules.end(), explicitModules.begin(), explicitModules.end());

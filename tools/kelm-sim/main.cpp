@@ -91,8 +91,9 @@ int ServeNet(const SimOptions& o, int stopFd) {
     config.replyDelay = o.delay;
     config.log = MakeLog(o.quiet);
     std::unique_ptr<NetServer> server = NetServer::Create(std::move(config), &error);
-    if (!server) return Fail("cannot listen on " + address.host + ":" + std::to_string(address.port) +
-                             ": " + error);
+    if (!server)
+        return Fail("cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " +
+                    error);
     std::printf("kelm-sim: %zu module(s) on %s (%s)\n", o.modules.size(),
                 server->PortName().c_str(), DescribeLine(server->Line()).c_str());
     PrintModules(o.modules);

@@ -6,7 +6,8 @@ uint16_t Crc16Modbus(const uint8_t* p, size_t n) {
     uint16_t crc = 0xFFFF;
     for (size_t i = 0; i < n; ++i) {
         crc ^= p[i];
-        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
     }
     return crc;
 }

@@ -102,8 +102,7 @@ std::optional<NetAddress> ParseNetAddress(std::string_view name, std::string* er
         a.kind = NetKind::ModbusTcp;
     } else {
         return Fail(error, "\"" + std::string(name) + "\": unknown scheme \"" +
-                               std::string(name.substr(0, sep)) +
-                               "\" (tcp, rfc2217 or mbtcp)"),
+                               std::string(name.substr(0, sep)) + "\" (tcp, rfc2217 or mbtcp)"),
                std::nullopt;
     }
     std::string_view rest = name.substr(sep + 3);

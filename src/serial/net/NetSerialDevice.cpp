@@ -156,10 +156,9 @@ int NetSerialDevice::NegotiateRfc2217() {
         }
         const auto left = std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
         if (left <= 0) {
-            SetOpenText(ETIMEDOUT,
-                        "no answer to the COM port control option (RFC 2217) within " +
-                            std::to_string(options_.connectTimeoutMs) +
-                            " ms; is the server set to Telnet with RFC 2217 (remctl)?");
+            SetOpenText(ETIMEDOUT, "no answer to the COM port control option (RFC 2217) within " +
+                                       std::to_string(options_.connectTimeoutMs) +
+                                       " ms; is the server set to Telnet with RFC 2217 (remctl)?");
             return ETIMEDOUT;
         }
         const auto r = sock_->Wait(true, false, static_cast<int>(std::min<int64_t>(left, 50)));
@@ -331,8 +330,8 @@ bool NetSerialDevice::ApplyDcb(const TDCB& dcb) {
             return Fail(ETIMEDOUT), false;
         }
         // The event thread may be the one reading: look again every 5 ms.
-        const auto r = sock_->Wait(waiters_.load() == 0, false,
-                                   static_cast<int>(std::min<int64_t>(left, 5)));
+        const auto r =
+            sock_->Wait(waiters_.load() == 0, false, static_cast<int>(std::min<int64_t>(left, 5)));
         if (r == ISocket::Ready::Cancelled || r == ISocket::Ready::Failed)
             return Fail(ECANCELED), false;
     }
@@ -602,7 +601,8 @@ bool NetSerialDevice::Flush() {
     const auto deadline = Clock::now() + Ms(kIdleCapMs);
     while (sock_->Unsent() > 0) {
         if (Clock::now() >= deadline) return Fail(ETIMEDOUT), false;
-        if (sock_->Wait(false, false, 2) == ISocket::Ready::Cancelled) return Fail(ECANCELED), false;
+        if (sock_->Wait(false, false, 2) == ISocket::Ready::Cancelled)
+            return Fail(ECANCELED), false;
     }
     return true;
 }
@@ -617,10 +617,10 @@ bool NetSerialDevice::Properties(TCommProp* prop) {
     *prop = TCommProp{};
     prop->wPacketLength = sizeof(TCommProp);
     prop->wPacketVersion = 2;
-    prop->dwServiceMask = 1;         // SP_SERIALCOMM
-    prop->dwMaxBaud = 0x10000000;    // BAUD_USER
-    prop->dwProvSubType = 0x100;     // PST_NETWORK_BRIDGE
-    prop->dwProvCapabilities = 0;    // no modem lines of our own
+    prop->dwServiceMask = 1;       // SP_SERIALCOMM
+    prop->dwMaxBaud = 0x10000000;  // BAUD_USER
+    prop->dwProvSubType = 0x100;   // PST_NETWORK_BRIDGE
+    prop->dwProvCapabilities = 0;  // no modem lines of our own
     prop->dwSettableParams = kind_ == NetKind::Rfc2217 ? 0x7F : 0;
     prop->dwSettableBaud = kind_ == NetKind::Rfc2217 ? 0x1000FFFF : 0;
     prop->wSettableData = kind_ == NetKind::Rfc2217 ? 0x000F : 0;

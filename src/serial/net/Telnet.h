@@ -82,7 +82,7 @@ class TelnetClient {
   private:
     void OnCommand(uint8_t command, uint8_t option, std::string* reply);
     void OnSubnegotiation();
-    static bool WeDo(uint8_t option);    // options the client will enable on its side
+    static bool WeDo(uint8_t option);     // options the client will enable on its side
     static bool TheyMay(uint8_t option);  // options the client lets the server enable
 
     enum class State { Data, Iac, Option, Sub, SubIac };
@@ -91,9 +91,9 @@ class TelnetClient {
     bool afterCr_ = false;  // the last data byte was CR (NVT: a NUL may follow)
     std::string sub_;
     bool subOverflow_ = false;
-    bool us_[256] = {};       // options enabled on our side
-    bool them_[256] = {};     // options enabled on the server's side
-    bool askedUs_[256] = {};  // we sent WILL and wait for the answer
+    bool us_[256] = {};         // options enabled on our side
+    bool them_[256] = {};       // options enabled on the server's side
+    bool askedUs_[256] = {};    // we sent WILL and wait for the answer
     bool askedThem_[256] = {};  // we sent DO and wait for the answer
     ComPortState comPort_ = ComPortState::Asked;
     uint64_t lineAcks_ = 0;

@@ -82,15 +82,16 @@ class PosixSocket final : public ISocket {
         if (g != 0) {
             if (reason) {
                 *reason = "unknown host \"" + host + "\"";
-                if (g != EAI_NONAME && g != EAI_NODATA) *reason += std::string(" (") + gai_strerror(g) + ")";
+                if (g != EAI_NONAME && g != EAI_NODATA)
+                    *reason += std::string(" (") + gai_strerror(g) + ")";
             }
             return EADDRNOTAVAIL;
         }
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         int err = ECONNREFUSED;
         for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-            const int fd =
-                ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+            const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                    ai->ai_protocol);
             if (fd < 0) {
                 err = errno;
                 continue;
@@ -193,7 +194,8 @@ class PosixSocket final : public ISocket {
         if (errno != EINPROGRESS && errno != EINTR) return errno;
         for (;;) {
             const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
             if (left <= 0) return ETIMEDOUT;
             pollfd p[2] = {{fd, POLLOUT, 0}, {cancelFd_, POLLIN, 0}};
             const int r = ::poll(p, 2, static_cast<int>(left));
