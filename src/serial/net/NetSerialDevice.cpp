@@ -77,7 +77,6 @@ int NetSerialDevice::Open(const std::string& portName) {
         return Fail(EINVAL);
     }
     kind_ = address->kind;
-    name_ = portName;
     sock_->ClearCancel();
     std::string reason;
     const int e = sock_->Connect(address->host, address->port, options_.connectTimeoutMs, &reason);
@@ -117,6 +116,7 @@ int NetSerialDevice::Open(const std::string& portName) {
             return Fail(n);
         }
     }
+    SetOpenText(0, {});  // later failures of the same code are not the open's
     return 0;
 }
 

@@ -93,9 +93,6 @@ class NetSerialDevice final : public ISerialDevice {
     void NoteTransmit() override;
     int LastError() const override;
 
-    // The kind of the connection open now (or last opened).
-    NetKind Kind() const { return kind_; }
-
     // Longest wait for the server to confirm new line settings.
     static constexpr int kAckTimeoutMs = 2000;
     // Longest wait without progress of a send or a waited read without a
@@ -125,8 +122,7 @@ class NetSerialDevice final : public ISerialDevice {
 
     mutable std::shared_mutex rw_;
     std::atomic<bool> open_{false};
-    NetKind kind_ = NetKind::Tcp;
-    std::string name_;
+    NetKind kind_ = NetKind::Tcp;  // set by Open (rw_ exclusive)
     // settingsMutex_ guards what is only stored (never held while waiting).
     mutable std::mutex settingsMutex_;
     TCommTimeouts timeouts_{};
