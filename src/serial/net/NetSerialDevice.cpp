@@ -104,6 +104,7 @@ int NetSerialDevice::Open(const std::string& portName) {
     awaitingReply_ = false;
     txPending_ = false;
     wakeRequested_ = false;
+    unreported_ = false;
     {
         std::lock_guard g(settingsMutex_);
         haveApplied_ = false;
@@ -219,7 +220,19 @@ bool NetSerialDevice::SendRaw(const std::string& bytes, int* error) {
                           error);
 }
 
-bool NetSerialDevice::Fill() {
+bool NetSerialDevice::Fill(bool fromWait) {
+    bool queued = false;
+    const bool any = FillLocked(&queued);
+    // Bytes queued outside the event wait are reported by its next round,
+    // which is woken in case it already sleeps on the drained socket.
+    if (queued && !fromWait) {
+        unreported_ = true;
+        sock_->Wake();
+    }
+    return any;
+}
+
+bool NetSerialDevice::FillLocked(bool* queued) {
     std::lock_guard f(fillMutex_);
     bool any = false;
     uint8_t buf[4096];
@@ -274,6 +287,7 @@ bool NetSerialDevice::Fill() {
                 inHead_ = 0;
             }
             inQ_ += data;
+            *queued = true;
         }
         if (static_cast<size_t>(r) < sizeof buf) return any;
     }
@@ -664,6 +678,10 @@ ISerialDevice::WaitStatus NetSerialDevice::Wait(uint32_t* events) {
         if (wakeRequested_.exchange(false)) return WaitStatus::Woken;
         const uint32_t mask = mask_;
         uint32_t found = 0;
+        if (unreported_.exchange(false)) {
+            std::lock_guard in(inMutex_);
+            if (QueuedLocked() > 0) found |= EV_RXCHAR;
+        }
         // TCP has taken every write at once: the output queue is empty.
         if ((mask & EV_TXEMPTY) && txPending_.exchange(false)) found |= EV_TXEMPTY;
         if (kind_ == NetKind::Rfc2217) {
@@ -703,7 +721,7 @@ ISerialDevice::WaitStatus NetSerialDevice::Wait(uint32_t* events) {
             case ISocket::Ready::Readable:
                 break;
         }
-        if (Fill()) {
+        if (Fill(true)) {
             std::lock_guard in(inMutex_);
             if (QueuedLocked() > 0) {
                 *events = EV_RXCHAR;

@@ -106,8 +106,10 @@ class NetSerialDevice final : public ISerialDevice {
 
   private:
     // Reads what the socket has into the queue through the decoders. Called
-    // with rw_ held (either way). Returns whether any bytes came.
-    bool Fill();
+    // with rw_ held (either way). Returns whether any bytes came. fromWait:
+    // called by the event wait, which reports what it queued itself.
+    bool Fill(bool fromWait = false);
+    bool FillLocked(bool* queued);
     // Sends bytes as they are (already encoded), with sendMutex_ held by the
     // caller. False with *error.
     bool SendRaw(const std::string& bytes, int* error);
@@ -149,6 +151,7 @@ class NetSerialDevice final : public ISerialDevice {
 
     std::atomic<uint32_t> mask_{0};
     std::atomic<bool> wakeRequested_{false};
+    std::atomic<bool> unreported_{false};  // bytes queued outside the event wait
     std::atomic<bool> txPending_{false};
     std::atomic<int> waiters_{0};
 

@@ -2,6 +2,7 @@
 // servers driven through TksComm and the Modbus engine, scripted servers for
 // the protocol's corners, lost connections, and the open failures.
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 
 #include <cerrno>
 #include <chrono>
@@ -201,6 +202,27 @@ TEST_F(NetComm, ModbusTcpRefusesAsciiRequests) {
     com->SetActive(false);
     server.Stop();
     EXPECT_EQ(first, std::string("\0\x01\0\0\0\x06\x07\x03\0\0\0\x03", 12));
+}
+
+// The connection notices a dead server or a pulled cable by itself.
+TEST_F(NetComm, KeepAliveAndNoDelayAreSet) {
+    ScriptedServer server([](int fd) { ReadSome(fd, 1); });
+    OpenName(server.Name("tcp"));
+    ASSERT_TRUE(com->Active());
+    const int fd = static_cast<int>(com->Handle());
+    auto opt = [fd](int level, int name) {
+        int v = -1;
+        socklen_t len = sizeof v;
+        EXPECT_EQ(::getsockopt(fd, level, name, &v, &len), 0);
+        return v;
+    };
+    EXPECT_EQ(opt(IPPROTO_TCP, TCP_NODELAY), 1);
+    EXPECT_EQ(opt(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(opt(IPPROTO_TCP, TCP_KEEPIDLE), net::kKeepIdleS);
+    EXPECT_EQ(opt(IPPROTO_TCP, TCP_KEEPINTVL), net::kKeepIntervalS);
+    EXPECT_EQ(opt(IPPROTO_TCP, TCP_KEEPCNT), net::kKeepCount);
+    EXPECT_EQ(opt(IPPROTO_TCP, TCP_USER_TIMEOUT), net::kUserTimeoutMs);
+    com->SetActive(false);
 }
 
 // A server that goes away is one lost port: OnClose and csClosed once; the
