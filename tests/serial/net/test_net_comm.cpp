@@ -119,6 +119,34 @@ TEST_F(NetComm, IdentityOfEachDemoModuleBehindTcpAndModbusTcp) {
     }
 }
 
+// The link check's broadcast read (address 0, registers 3-5) crosses the
+// gateway as unit 0 and comes back from address 0; an exception reply
+// passes through as the engine expects it.
+TEST_F(NetComm, ModbusTcpBroadcastReadAndExceptionReply) {
+    auto server = StartServer(NetServer::Mode::ModbusTcp, {{11, 5, 12, sim::Protocol::Rtu}});
+    ASSERT_NE(server, nullptr);
+    Receive();
+    OpenName(server->PortName());
+    ASSERT_TRUE(com->Active());
+    const struct {
+        ByteString request;
+        ByteString reply;  // without the CRC
+    } cases[] = {
+        {{0, 3, 0, 3, 0, 3}, {0, 3, 6, 0, 12, 0, 5, 0, 0x52}},
+        {{5, 1, 0, 0, 0, 8}, {5, 0x81, 1}},  // a KELM-16I has no coils
+    };
+    for (const auto& c : cases) {
+        received.clear();
+        com->SendString(Str(FrameRtu(c.request)));
+        const size_t want = c.reply.size() + 2;
+        EXPECT_TRUE(ex.RunUntil([&] { return received.size() >= want; }, 10s));
+        const auto body = CheckRtuFrame(ByteString(received.begin(), received.end()));
+        ASSERT_TRUE(body.has_value()) << received.size();
+        EXPECT_EQ(*body, c.reply);
+    }
+    com->SetActive(false);
+}
+
 // Raw TCP carries every byte value both ways unchanged.
 TEST_F(NetComm, RawTcpCarriesAllByteValues) {
     std::string all;
