@@ -75,7 +75,9 @@ class PosixSocket final : public ISocket {
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+        // Not AI_ADDRCONFIG: it refuses ::1 on a machine whose only IPv6
+        // address is the loopback (a container); every address is tried.
+        hints.ai_flags = AI_NUMERICSERV;
         addrinfo* list = nullptr;
         const std::string service = std::to_string(port);
         const int g = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
