@@ -74,6 +74,14 @@ TEST(Options, BadArgumentsAreRefusedWithAReason) {
         {{"--demo", "--frobnicate"}, "unknown argument"},
         {{"--demo=yes"}, "takes no value"},
         {{"--demo", "--device", ""}, "--device needs"},
+        {{"--demo", "--tcp"}, "--tcp needs HOST:PORT"},
+        {{"--demo", "--tcp", "127.0.0.1"}, "no port"},
+        {{"--demo", "--mbtcp", "127.0.0.1:65536"}, "0 to 65535"},
+        {{"--demo", "--mbtcp", "::1:502"}, "brackets"},
+        {{"--demo", "--tcp", ":502"}, "no host"},
+        {{"--demo", "--tcp", "127.0.0.1:4001", "--com", "3"}, "only one line"},
+        {{"--demo", "--tcp", "127.0.0.1:4001", "--mbtcp", "127.0.0.1:502"}, "only one line"},
+        {{"--demo", "--device", "/dev/ttyUSB0", "--mbtcp", "127.0.0.1:502"}, "only one line"},
     };
     for (const Case& c : cases) {
         const ParseResult r = ParseArgs(c.args);
@@ -83,12 +91,28 @@ TEST(Options, BadArgumentsAreRefusedWithAReason) {
     }
 }
 
+TEST(Options, NetworkLines) {
+    const ParseResult t = ParseArgs({"--demo", "--tcp", "127.0.0.1:0"});
+    ASSERT_TRUE(t.options) << t.error;
+    ASSERT_TRUE(t.options->tcp);
+    EXPECT_EQ(t.options->tcp->host, "127.0.0.1");
+    EXPECT_EQ(t.options->tcp->port, 0);  // the system picks one
+    EXPECT_FALSE(t.options->mbtcp);
+    const ParseResult m = ParseArgs({"--module", "16T@5", "--mbtcp=[::1]:1502"});
+    ASSERT_TRUE(m.options) << m.error;
+    ASSERT_TRUE(m.options->mbtcp);
+    EXPECT_EQ(m.options->mbtcp->host, "::1");
+    EXPECT_EQ(m.options->mbtcp->port, 1502);
+    EXPECT_EQ(m.options->mbtcp->kind, net::NetKind::ModbusTcp);
+}
+
 TEST(Options, HelpNeedsNothingElseAndDocumentsEveryOption) {
     const ParseResult r = ParseArgs({"--help"});
     ASSERT_TRUE(r.options);
     EXPECT_TRUE(r.options->help);
-    for (const char* word : {"--com", "--device", "--module", "--demo", "--delay", "--quiet",
-                             "format=CODE", "protocol=rtu|ascii", "KELM-8ASP"})
+    for (const char* word :
+         {"--com", "--device", "--tcp", "--mbtcp", "--module", "--demo", "--delay", "--quiet",
+          "format=CODE", "protocol=rtu|ascii", "KELM-8ASP"})
         EXPECT_NE(UsageText().find(word), std::string::npos) << word;
 }
 

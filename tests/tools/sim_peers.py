@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """kelm-sim against independent Modbus peers, and its command line.
 
-  sim_peers.py KELM_SIM mbpoll-rtu | pymodbus-ascii | wrong-format | device | cli
+  sim_peers.py KELM_SIM mbpoll-rtu | pymodbus-ascii | wrong-format | device | cli | network
 
 mbpoll (libmodbus) checks the RTU side, a pymodbus client the ASCII side; the
 simulator runs as its own process on a pseudo-terminal, as users run it.
@@ -237,8 +237,62 @@ def test_device():
     check(rc == 1 and "lost" in err, "a lost port ends the simulator with a message: %d %r" % (rc, err))
 
 
+def start_net_sim(*args):
+    """kelm-sim on a network line of a port of its own choosing; (process, port)."""
+    proc = subprocess.Popen([SIM, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    ready, _, _ = select.select([proc.stdout], [], [], 10.0)
+    first = proc.stdout.readline() if ready else ""
+    m = re.search(r"(?:tcp|mbtcp)://127\.0\.0\.1:(\d+)", first)
+    if not m:
+        proc.kill()
+        raise RuntimeError("kelm-sim did not start: %r %s" % (first, proc.stderr.read()))
+    return proc, int(m.group(1))
+
+
+def stop_net_sim(proc, what):
+    proc.send_signal(signal.SIGINT)
+    try:
+        proc.communicate(timeout=5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.communicate()
+        check(False, "%s: kelm-sim did not stop on SIGINT" % what)
+    check(proc.returncode == 0, "%s: kelm-sim ends with status 0, not %s" % (what, proc.returncode))
+
+
+def test_network():
+    """--mbtcp read by mbpoll (libmodbus, Modbus TCP) and --tcp by pymodbus's RTU framer over TCP."""
+    proc, port = start_net_sim("--demo", "--mbtcp", "127.0.0.1:0", "--delay", "1", "--quiet")
+    try:
+        for address in range(1, 9):
+            cmd = ["mbpoll", "-m", "tcp", "-p", str(port), "-0", "-1", "-o", "2", "-a", str(address),
+                   "-t", "4", "-r", "0", "-c", "6", "127.0.0.1"]
+            p = subprocess.run(cmd, capture_output=True, text=True, timeout=20)
+            out = p.stdout + p.stderr
+            regs = {int(m.group(1)): int(m.group(2)) for m in re.finditer(r"^\[(\d+)\]:\s+(-?\d+)", out, re.M)}
+            check(p.returncode == 0 and regs.get(4) == address and regs.get(5) == 82
+                  and 10 <= regs.get(0, 0) <= 17,
+                  "mbpoll reads the identity of unit %d through --mbtcp: %s" % (address, out))
+    finally:
+        stop_net_sim(proc, "--mbtcp")
+
+    from pymodbus.client import ModbusTcpClient
+    from pymodbus.transaction import ModbusRtuFramer
+    proc, port = start_net_sim("--demo", "--tcp", "127.0.0.1:0", "--delay", "1", "--quiet")
+    try:
+        client = ModbusTcpClient("127.0.0.1", port=port, framer=ModbusRtuFramer, timeout=2)
+        check(client.connect(), "pymodbus connects to --tcp")
+        for address in (1, 5, 8):
+            r = client.read_holding_registers(0, 6, slave=address)
+            check(not r.isError() and r.registers[4] == address and r.registers[5] == 82,
+                  "pymodbus reads unit %d over RTU on --tcp: %s" % (address, r))
+        client.close()
+    finally:
+        stop_net_sim(proc, "--tcp")
+
+
 tests = {"device": test_device, "mbpoll-rtu": test_mbpoll_rtu, "pymodbus-ascii": test_pymodbus_ascii,
-         "wrong-format": test_wrong_format, "cli": test_cli}
+         "wrong-format": test_wrong_format, "cli": test_cli, "network": test_network}
 tests[sys.argv[2]]()
 if failures:
     print("%d check(s) failed" % len(failures))

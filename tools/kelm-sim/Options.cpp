@@ -146,6 +146,13 @@ ParseResult ParseArgs(const std::vector<std::string>& args) {
         } else if (arg == "--device") {
             if (!value(&v) || v.empty()) return fail("--device needs the path of a serial port");
             o.device = v;
+        } else if (arg == "--tcp" || arg == "--mbtcp") {
+            if (!value(&v)) return fail(arg + " needs HOST:PORT, such as 127.0.0.1:4001");
+            std::string why;
+            std::optional<net::NetAddress> address = net::ParseHostPort(v, true, &why);
+            if (!address) return fail(arg + " " + why);
+            address->kind = arg == "--tcp" ? net::NetKind::Tcp : net::NetKind::ModbusTcp;
+            (arg == "--tcp" ? o.tcp : o.mbtcp) = *address;
         } else if (arg == "--module") {
             if (!value(&v)) return fail("--module needs MODEL@ADDRESS");
             std::string error;
@@ -167,6 +174,10 @@ ParseResult ParseArgs(const std::vector<std::string>& args) {
     }
     if (o.help) return ParseResult{o, {}};
     if (o.com && o.device) return fail("give either --com or --device, not both");
+    if (int(o.com.has_value()) + int(o.device.has_value()) + int(o.tcp.has_value()) +
+            int(o.mbtcp.has_value()) >
+        1)
+        return fail("give only one line: --com, --device, --tcp or --mbtcp");
     if (o.demo) o.modules = DemoModules();
     o.modules.insert(o.modules.end(), explicitModules.begin(), explicitModules.end());
     if (o.modules.empty()) return fail("no modules to simulate: give --module or --demo");
@@ -182,7 +193,7 @@ ParseResult ParseArgs(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-    return R"(Usage: kelm-sim [--com N | --device PATH]
+    return R"(Usage: kelm-sim [--com N | --device PATH | --tcp HOST:PORT | --mbtcp HOST:PORT]
                 [--module MODEL@ADDRESS[,format=CODE][,protocol=rtu|ascii]]...
                 [--demo] [--delay MS] [--quiet]
 
@@ -194,7 +205,17 @@ Line (one of):
                    lists it among the serial ports
   --device PATH    serve a real serial port, such as a USB-RS485 adaptor
                    (/dev/ttyUSB0), so that a real bus gets simulated modules
-  (neither)        create a virtual serial port without publishing it; its path
+  --tcp HOST:PORT  listen on HOST:PORT and put the bus behind it as a serial
+                   device server in "TCP server" mode does: the bytes of the
+                   connection are the bytes on the bus (KELM-Utility opens it as
+                   tcp://HOST:PORT); one client at a time
+  --mbtcp HOST:PORT
+                   listen on HOST:PORT as a Modbus TCP gateway in front of the
+                   bus: each request (unit id = module address) becomes an RTU
+                   frame on the bus, the reply goes back with the request's
+                   transaction id (opened as mbtcp://HOST:PORT); one client at a
+                   time. Port 0 picks a free port; the address is printed
+  (none of these)  create a virtual serial port without publishing it; its path
                    is printed at start
 
 Modules:
@@ -219,12 +240,16 @@ A module answers only requests in its own protocol, to its own address (or the
 broadcast read of registers 3-5 at address 0), and only while the line's baud
 rate and stop bits (on a real port also parity and data bits) match its serial
 format. New communication settings written to registers 3-5 are acknowledged
-under the old settings and then applied.
+under the old settings and then applied. Behind --tcp and --mbtcp the line is
+the server's own: it runs at the first module's format and follows a module
+that takes new settings.
 
 Examples:
   kelm-sim --demo --com 9
   kelm-sim --com 3 --module 16T@5 --module 8AD@6,format=12,protocol=ascii
   kelm-sim --device /dev/ttyUSB0 --module KELM-8RY@1
+  kelm-sim --demo --tcp 127.0.0.1:4001
+  kelm-sim --demo --mbtcp [::1]:1502
 )";
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The simulator's command line:
-//   kelm-sim [--com N | --device PATH]
+//   kelm-sim [--com N | --device PATH | --tcp HOST:PORT | --mbtcp HOST:PORT]
 //            [--module MODEL@ADDRESS[,format=CODE][,protocol=rtu|ascii]]...
 //            [--demo] [--delay MS] [--quiet]
 #include <chrono>
@@ -12,12 +12,17 @@
 
 #include "kelm-sim/LineEngine.h"
 #include "kelm-sim/SimModule.h"
+#include "serial/net/NetAddress.h"
 
 namespace kelm::sim {
 
 struct SimOptions {
     std::optional<unsigned> com;        // publish the pty as COM<n>
     std::optional<std::string> device;  // serve a real serial port instead
+    // Or serve the bus behind a listening socket: raw bytes (a serial
+    // device server) or Modbus TCP (a gateway). Port 0: the system picks.
+    std::optional<net::NetAddress> tcp;
+    std::optional<net::NetAddress> mbtcp;
     std::vector<ModuleConfig> modules;
     bool demo = false;
     std::chrono::milliseconds delay = kDefaultReplyDelay;

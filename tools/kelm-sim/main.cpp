@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kelm-sim/DeviceServer.h"
+#include "kelm-sim/NetServer.h"
 #include "kelm-sim/Options.h"
 #include "kelm-sim/PtyServer.h"
 #include "serial/VirtualPortDir.h"
@@ -78,6 +79,30 @@ int ServeDevice(const SimOptions& o, int stopFd) {
     return 0;
 }
 
+int ServeNet(const SimOptions& o, int stopFd) {
+    const bool gateway = o.mbtcp.has_value();
+    const kelm::net::NetAddress& address = gateway ? *o.mbtcp : *o.tcp;
+    std::string error;
+    NetServer::Config config;
+    config.mode = gateway ? NetServer::Mode::ModbusTcp : NetServer::Mode::Raw;
+    config.host = address.host;
+    config.port = address.port;
+    config.modules = o.modules;
+    config.replyDelay = o.delay;
+    config.log = MakeLog(o.quiet);
+    std::unique_ptr<NetServer> server = NetServer::Create(std::move(config), &error);
+    if (!server)
+        return Fail("cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " +
+                    error);
+    std::printf("kelm-sim: %zu module(s) on %s (%s)\n", o.modules.size(),
+                server->PortName().c_str(), DescribeLine(server->Line()).c_str());
+    PrintModules(o.modules);
+    server->Run(stopFd);
+    server.reset();
+    std::printf("kelm-sim: stopped\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,5 +120,6 @@ int main(int argc, char** argv) {
     std::string error;
     const int stopFd = OpenStopSignalFd(&error);
     if (stopFd < 0) return Fail(error);
+    if (o.tcp || o.mbtcp) return ServeNet(o, stopFd);
     return o.device ? ServeDevice(o, stopFd) : ServePty(o, stopFd);
 }

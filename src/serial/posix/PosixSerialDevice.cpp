@@ -14,12 +14,14 @@
 #include <chrono>
 #include <cstring>
 
+#include "serial/net/NetPortRouter.h"
 #include "serial/posix/Termios.h"
 
 namespace kelm {
 
 std::unique_ptr<ISerialDevice> CreateSerialDevice() {
-    return std::make_unique<posix::PosixSerialDevice>();
+    // Port names such as tcp://HOST:PORT reach a bus over the network.
+    return net::WithNetworkPorts(std::make_unique<posix::PosixSerialDevice>());
 }
 
 namespace posix {
