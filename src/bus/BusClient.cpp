@@ -162,6 +162,7 @@ void BusClient::SetLine(const LineSettings& line) {
     executor_->ProcessEvents();
     DropReceived();
     ApplyLine();
+    discarded_ += port_->ReadyForRead();
     port_->ClearDeviceInput();
     lastTraffic_ = Clock::now();
 }
@@ -186,6 +187,12 @@ void BusClient::Settle(std::chrono::milliseconds quiet) {
     DiscardUntil(Clock::now() + quiet);
 }
 
+std::size_t BusClient::InputWaiting() {
+    if (!port_) return 0;
+    executor_->ProcessEvents();
+    return received_.size() + port_->ReadyForRead();
+}
+
 std::chrono::milliseconds BusClient::DefaultTimeout(const ByteString& requestBody) const {
     return DefaultResponseTimeout(requestBody, ModuleLineTiming(line_.baud, line_.protocol),
                                   line_.protocol);
@@ -207,6 +214,7 @@ TransactionResult BusClient::Transact(const ByteString& requestBody,
         // Whatever came in since the last answer is no answer to this request.
         executor_->ProcessEvents();
         DropReceived();
+        discarded_ += port_->ReadyForRead();
         port_->ClearDeviceInput();
         // Keep the inter-frame gap after the line's last traffic; a line that
         // keeps talking is given up on after a second, and we send anyway.

@@ -107,7 +107,12 @@ class BusClient {
     // Lets the line go quiet for the given time, dropping what arrives.
     void Settle(std::chrono::milliseconds quiet);
 
-    // Bytes dropped so far because they arrived while no request waited.
+    // Bytes received and not yet taken by a request (after running what the
+    // component has queued): in the client's buffer and in the driver's.
+    std::size_t InputWaiting();
+
+    // Bytes dropped so far because they arrived while no request waited
+    // (read and dropped, or purged from the driver).
     std::uint64_t DiscardedBytes() const { return discarded_; }
 
   private:
