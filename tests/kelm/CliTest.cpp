@@ -1,6 +1,7 @@
 // The kelm program itself, run as a user runs it, against simulated modules
 // on a pseudo-terminal (in RTU and ASCII) and against scripted slaves: its
 // output, its JSON and its exit statuses.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -99,6 +100,37 @@ TEST_F(Cli, ScanListsTheModulesInBothProtocols) {
         server_->Stop();
         server_.reset();
     }
+}
+
+// On a terminal the scan draws its progress on stderr, in place, and clears
+// it; stdout keeps the result alone.
+TEST_F(Cli, ScanDrawsItsProgressOnATerminal) {
+    StartBus({Module(12, 3)});
+    posix::Pty terminal;
+    terminal.HoldSlaveOpen();  // the text stays readable after the program is gone
+    const int err = ::open(terminal.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(err, 0);
+    const auto r = RunProgram(
+        kKelm,
+        {"scan", "--port", server_->SlavePath(), "--from", "2", "--to", "5", "--timeout", "300"},
+        {{"KELM_PORTS_DIR", portsDir_}}, std::chrono::seconds(60), err);
+    ::close(err);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "3\tKELM-16T\t12\tA1\tB3\n");
+    // The terminal passes the text on a little later: read until the clearing
+    // sequence that ends it (bounded).
+    std::string shown;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!shown.ends_with("\r\033[K") && std::chrono::steady_clock::now() < limit) {
+        pollfd p{terminal.MasterFd(), POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buf[4096];
+        const ssize_t n = ::read(terminal.MasterFd(), buf, sizeof buf);
+        if (n > 0) shown.append(buf, static_cast<std::size_t>(n));
+    }
+    EXPECT_NE(shown.find("] 0/4  0 found"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("] 2/4  1 found"), std::string::npos) << shown;
+    EXPECT_TRUE(shown.ends_with("\r\033[K")) << shown;
 }
 
 TEST_F(Cli, FindReportsTheModulesSettings) {
@@ -239,6 +271,26 @@ TEST_F(Cli, ModuleFaultsExitWithOne) {
         if (req == FrameRtu(ByteString{4, 16, 0, 3, 0, 3, 6, 0, 11, 0, 4, 0, 0x52})) wrote = true;
     }
     EXPECT_TRUE(wrote);
+}
+
+// Answers whose values no module has: find says so (exit 1), scan leaves the
+// address out.
+TEST_F(Cli, ImplausibleAnswers) {
+    ScriptedPeer peer;
+    peer.SetScript([](const ByteString& req) -> std::optional<ByteString> {
+        if (req[0] == 0) return Regs(0, {16, 1, 0x52});    // format 16
+        if (req[0] == 2) return Regs(2, {0, 0xA1, 0xB3});  // type code 0
+        if (req[0] == 3) return Regs(3, {10, 0xA1, 0xB3});
+        return std::nullopt;
+    });
+    auto r = Kelm({"find", "-p", peer.SlavePath(), "--protocol", "rtu", "--timeout", kSlowOk});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("with format 16, address 1, protocol letter 82"), std::string::npos)
+        << r.err;
+    r = Kelm({"scan", "-p", peer.SlavePath(), "--to", "3", "--timeout", kSlowOk});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "3\tKELM-8I8T\t10\tA1\tB3\n");
+    EXPECT_NE(r.err.find("address 2 answered with type code 0"), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, PortFailuresExitWithThree) {

@@ -22,9 +22,12 @@ struct RunResult {
     std::string err;
 };
 
+// With stderrFd not -1 the program's standard error is that descriptor (a
+// terminal, say) and err stays empty.
 inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                             const std::vector<std::pair<std::string, std::string>>& env = {},
-                            std::chrono::seconds limit = std::chrono::seconds(60)) {
+                            std::chrono::seconds limit = std::chrono::seconds(60),
+                            int stderrFd = -1) {
     int outPipe[2];
     int errPipe[2];
     RunResult r;
@@ -34,7 +37,7 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
     if (pid < 0) return r;
     if (pid == 0) {
         dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
+        dup2(stderrFd >= 0 ? stderrFd : errPipe[1], 2);
         unsetenv("KELM_PORT");
         for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
         std::vector<char*> argv;
