@@ -242,6 +242,23 @@ ByteString Regs(std::uint8_t address, std::vector<std::uint16_t> values) {
     return FrameRtu(b);
 }
 
+// A module that refuses to read six registers at once is read in two parts.
+TEST_F(Cli, InfoReadsInPartsWhenTheModuleAsksForIt) {
+    ScriptedPeer peer;
+    peer.SetScript([](const ByteString& req) -> std::optional<ByteString> {
+        if (req[5] != 3) return FrameRtu(ByteString{req[0], 0x83, 0x03});
+        if (req[3] == 0) return Regs(req[0], {13, 0x21, 0x07});
+        return Regs(req[0], {8, 6, 0x52});
+    });
+    const auto r =
+        Kelm({"info", "-p", peer.SlavePath(), "-a", "6", "--json", "--timeout", kSlowOk});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json::parse(r.out),
+              json::parse(R"({"address":6,"model":"KELM-8RY","type":13,"hardware":"21",)"
+                          R"("software":"07","format":8,"baud":1200,"parity":"even",)"
+                          R"("protocol":"rtu"})"));
+}
+
 TEST_F(Cli, ModuleFaultsExitWithOne) {
     ScriptedPeer peer;
     // An exception to the identity read.

@@ -250,10 +250,25 @@ void RequireReply(const bus::TransactionResult& r, const std::string& what,
 }
 
 Identity ReadIdentity(bus::BusClient& client, int address, const bus::RequestOptions& req) {
-    const auto body = ReadRegistersBody(static_cast<std::uint8_t>(address), 0, 6);
-    const auto r = client.Transact(body, req);
-    RequireReply(r, "module " + std::to_string(address), client.Line());
-    const auto regs = RegistersOf(r.body);
+    const auto who = "module " + std::to_string(address);
+    const auto a = static_cast<std::uint8_t>(address);
+    const auto r = client.Transact(ReadRegistersBody(a, 0, 6), req);
+    std::vector<std::uint16_t> regs;
+    if (r.outcome == bus::Outcome::Exception) {
+        // A module that reads its identity and its settings only as the window
+        // does, three registers at a time, still answers those two reads.
+        const auto ident = client.Transact(ReadRegistersBody(a, 0, 3), req);
+        const auto comm = ident.outcome == bus::Outcome::Reply
+                              ? client.Transact(ReadRegistersBody(a, 3, 3), req)
+                              : ident;
+        if (comm.outcome != bus::Outcome::Reply) RequireReply(r, who, client.Line());
+        regs = RegistersOf(ident.body);
+        const auto rest = RegistersOf(comm.body);
+        regs.insert(regs.end(), rest.begin(), rest.end());
+    } else {
+        RequireReply(r, who, client.Line());
+        regs = RegistersOf(r.body);
+    }
     Identity id;
     id.address = address;
     if (regs.size() >= 6) {
