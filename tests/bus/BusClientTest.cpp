@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -162,7 +163,9 @@ TEST(BusClient, RetriesAfterATimeout) {
     ScriptedPeer peer;
     BusClient client;
     ASSERT_TRUE(client.Open(peer.SlavePath(), LineSettings{}).ok());
-    int asked = 0;
+    // Atomic: the only order between this thread and the peer's is the pty,
+    // which ThreadSanitizer cannot see.
+    std::atomic<int> asked{0};
     peer.SetScript([&](const ByteString&) -> std::optional<ByteString> {
         if (++asked < 3) return std::nullopt;  // the first two get lost
         return FrameRtu(Regs(1, {1, 2, 3}));
