@@ -1,5 +1,5 @@
 # The Debian package: `cmake --build --preset default --target package` makes
-# kelm-utility_<version>_<arch>.deb with the three programs, the desktop
+# kelm-utility_<version>_<arch>.deb with the four programs, the desktop
 # entry and its icons, the AppStream metadata, the manual pages and the
 # copyright and changelog files. Its version is project(VERSION).
 #
@@ -31,7 +31,7 @@ endif()
 # (gzip -9 -n: best compression, no name or time stamp, so that the package
 # does not change from build to build).
 set(KELM_PKG_GZ)
-foreach(prog kelm-utility kelm-sim kelm-ports)
+foreach(prog kelm-utility kelm kelm-sim kelm-ports)
   configure_file(${KELM_PKG_DIR}/man/${prog}.1.in ${KELM_PKG_OUT}/${prog}.1 @ONLY)
   list(APPEND KELM_PKG_GZ ${prog}.1)
 endforeach()
@@ -47,7 +47,7 @@ foreach(f ${KELM_PKG_GZ})
 endforeach()
 add_custom_target(kelm_package_docs ALL DEPENDS ${KELM_PKG_GZ_FILES})
 
-foreach(prog kelm-utility kelm-sim kelm-ports)
+foreach(prog kelm-utility kelm kelm-sim kelm-ports)
   install(FILES ${KELM_PKG_OUT}/${prog}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 install(FILES ${KELM_PKG_OUT}/changelog.gz ${KELM_PKG_DIR}/copyright DESTINATION ${KELM_DOC_DIR})
@@ -58,7 +58,7 @@ install(DIRECTORY ${KELM_PKG_DIR}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATA
         FILES_MATCHING PATTERN "*.png")
 
 # Debian's hardening: relocations read-only and bound at start.
-foreach(prog kelm-utility kelm-sim kelm-ports)
+foreach(prog kelm-utility kelm kelm-sim kelm-ports)
   target_link_options(${prog} PRIVATE LINKER:-z,relro LINKER:-z,now)
 endforeach()
 
@@ -83,9 +83,11 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "reads its digital, relay, pulse and analog channels, and finds a module whose\n"
   "settings were forgotten.\n"
   "\n"
-  "The package also has kelm-sim, a simulator of a bus of KELM modules on a\n"
-  "virtual serial port for work without hardware, and kelm-ports, which lists\n"
-  "the serial ports as the program numbers them.")
+  "The package also has kelm, the same work on the command line for scripts\n"
+  "(scan, link check, identity, new address and format, with JSON output),\n"
+  "kelm-sim, a simulator of a bus of KELM modules on a virtual serial port for\n"
+  "work without hardware, and kelm-ports, which lists the serial ports as the\n"
+  "program numbers them.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Stripped as Debian strips: also the compiler's .comment and .note sections.
 set(CPACK_STRIP_FILES ON)

@@ -100,7 +100,8 @@ dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }' | sort -k3 >"$tmp/contents"
 {
   for d in ./usr/ ./usr/bin/ ./usr/share/ ./usr/share/applications/ ./usr/share/doc/ \
     ./usr/share/doc/kelm-utility/ ./usr/share/icons/ ./usr/share/icons/hicolor/ \
-    ./usr/share/man/ ./usr/share/man/man1/ ./usr/share/metainfo/; do
+    ./usr/share/man/ ./usr/share/man/man1/ ./usr/share/metainfo/ \
+    ./usr/share/bash-completion/ ./usr/share/bash-completion/completions/; do
     echo "drwxr-xr-x root/root $d"
   done
   for s in "${icon_sizes[@]}"; do
@@ -108,10 +109,11 @@ dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }' | sort -k3 >"$tmp/contents"
     echo "drwxr-xr-x root/root ./usr/share/icons/hicolor/${s}x${s}/apps/"
     echo "-rw-r--r-- root/root ./usr/share/icons/hicolor/${s}x${s}/apps/kelm-utility.png"
   done
-  for p in kelm-utility kelm-sim kelm-ports; do
+  for p in kelm-utility kelm kelm-sim kelm-ports; do
     echo "-rwxr-xr-x root/root ./usr/bin/$p"
     echo "-rw-r--r-- root/root ./usr/share/man/man1/$p.1.gz"
   done
+  echo "-rw-r--r-- root/root ./usr/share/bash-completion/completions/kelm"
   echo "-rw-r--r-- root/root ./usr/share/applications/$app_id.desktop"
   echo "-rw-r--r-- root/root ./usr/share/doc/kelm-utility/changelog.gz"
   echo "-rw-r--r-- root/root ./usr/share/doc/kelm-utility/copyright"
@@ -120,7 +122,7 @@ dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }' | sort -k3 >"$tmp/contents"
 diff -u "$tmp/contents.expected" "$tmp/contents" || fail "the package's files differ (- wanted, + found)"
 
 dpkg-deb -x "$deb" "$tmp/root"
-for p in kelm-utility kelm-sim kelm-ports; do
+for p in kelm-utility kelm kelm-sim kelm-ports; do
   file -b "$tmp/root/usr/bin/$p" | grep -q ', stripped' || fail "$p is not stripped"
 done
 for s in "${icon_sizes[@]}"; do
@@ -160,7 +162,7 @@ appstreamcli validate-tree --no-net --pedantic --no-color "$tmp/root" >"$tmp/app
 grep -qE '^[EWIP]: ' "$tmp/appstream-tree.log" && { cat "$tmp/appstream-tree.log"; fail "appstreamcli validate-tree has remarks"; }
 
 step "manual pages"
-for p in kelm-utility kelm-sim kelm-ports; do
+for p in kelm-utility kelm kelm-sim kelm-ports; do
   page=$tmp/root/usr/share/man/man1/$p.1.gz
   LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" >"$tmp/$p.man" 2>"$tmp/$p.man.err" ||
     fail "man $p failed"
@@ -200,6 +202,15 @@ for p in kelm-sim kelm-ports; do
     grep -qF -- "$o" "$tmp/$p.man" || fail "man $p does not document $o"
   done
 done
+for c in ports scan find info set; do
+  /usr/bin/kelm "$c" --help >"$tmp/kelm-$c.help" || fail "kelm $c --help failed"
+  for o in $(grep -oE -- '--[a-z][a-z-]*' "$tmp/kelm-$c.help" | sort -u); do
+    grep -qF -- "$o" "$tmp/kelm.man" || fail "man kelm does not document $o (kelm $c)"
+  done
+done
+# The completion is where bash-completion looks for it, and registers kelm.
+bash -c 'source /usr/share/bash-completion/completions/kelm && complete -p kelm' >/dev/null ||
+  fail "the installed bash completion does not register kelm"
 
 step "installed kelm-utility beside installed kelm-sim --demo under Xvfb"
 # Private port directory and runtime directory: no other test sees COM9.
@@ -211,6 +222,12 @@ simpid=$!
 pids+=("$simpid")
 sim_listed() { /usr/bin/kelm-ports | grep -qP '^9\tCOM9\b'; }
 wait_for 20 "the installed kelm-ports to list the simulator's COM9" sim_listed
+# The installed command line finds the demo bus on it.
+/usr/bin/kelm scan --port COM9 --to 10 --timeout 1000 --json >"$tmp/kelm-scan.json" 2>"$tmp/kelm-scan.err" ||
+  { cat "$tmp/kelm-scan.err"; fail "installed kelm scan of COM9 failed"; }
+expect "modules kelm scan found on COM9" \
+  "$(grep -oE '"address":[0-9]+' "$tmp/kelm-scan.json" | tr '\n' ' ')" \
+  '"address":1 "address":2 "address":3 "address":4 "address":5 "address":6 "address":7 "address":8 '
 
 # -displayfd: Xvfb picks a free display itself, so parallel runs never clash.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
