@@ -1,14 +1,23 @@
 // Start-up benchmark: time from process start to the main window shown, and
 // resident memory at rest, for the program and for a minimal Qt window, each
-// measured in fresh child processes of this one.
+// measured in fresh child processes of this one; then the time from a click
+// in the device tree to the right-hand panel painted.
 //
 //   bench-app [--runs N]        prints app_start_ms, app_rss_kb,
 //                               minimal_start_ms, minimal_rss_kb (medians),
 //                               and the same for a minimal window that shows
 //                               one line of Chinese text (minimal_text_*):
 //                               what any window of this program pays for its
-//                               CJK font before it has a single control
-//   bench-app --child app|minimal|minimal_text   (internal) one measured start
+//                               CJK font before it has a single control;
+//                               click_to_panel_p50_ms, click_to_panel_p99_ms
+//                               and click_to_panel_samples: a left click on
+//                               each module node of the simulator's demo bus
+//                               (all eight models) and on each of their
+//                               channel nodes, with the port open, N rounds,
+//                               each click coming from the port's node, timed
+//                               from the button press to the end of the first
+//                               repaint that paints the panel shown
+//   bench-app --child app|minimal|minimal_text|click   (internal) one run
 //
 // The program is a desktop program, so it is measured on an X server: the
 // given DISPLAY, or an Xvfb of its own when there is none (offscreen when
@@ -20,21 +29,41 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Startup.h"
 #include "app/TFMmain.h"
+#ifdef KELM_BENCH_CLICK
+#include "app/AppSetup.h"
+#include "gui/MessageBoxes.h"
+#include "host/Pnl_comset.h"
+#include "kelm-sim/Options.h"
+#include "kelm-sim/PtyServer.h"
+#include "modbus/Models.h"
+#include "serial/VirtualPortDir.h"
+#include "serial/ksComm.h"
+#endif
 
 extern char** environ;
 
@@ -97,38 +126,257 @@ int childApp(int argc, char** argv) {
     });
 }
 
+// Nearest-rank percentile of sorted samples.
+double percentile(const std::vector<double>& sorted, double p) {
+    if (sorted.empty()) return -1;
+    const auto rank =
+        static_cast<size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+    return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+}
+
+#ifdef KELM_BENCH_CLICK
+// Any box during the clicks is a fault of the run: counted, answered No.
+class CountingBoxes : public kelm::IMessageBoxes {
+  public:
+    bool Show(const QString&, const QString& text, kelm::MsgIcon, kelm::MsgButtons) override {
+        ++count;
+        std::fprintf(stderr, "box: %s\n", text.toStdString().c_str());
+        return false;
+    }
+    void ReportConversionError(const QString& text) override {
+        ++count;
+        std::fprintf(stderr, "conversion error: %s\n", text.toStdString().c_str());
+    }
+    int count = 0;
+};
+
+// Watches the panels of the stack for their paint events: armed before a
+// click, it notes the end of the first repaint that paints the panel then
+// shown (a zero timer started from its paint event runs once the whole
+// window's repaint has been done and flushed).
+class PaintWatch : public QObject {
+  public:
+    explicit PaintWatch(QStackedWidget* stack) : stack_(stack) {
+        for (int i = 0; i < stack->count(); ++i) stack->widget(i)->installEventFilter(this);
+    }
+    void Arm() {
+        armed_ = true;
+        doneNs = -1;
+    }
+    long long doneNs = -1;
+    QEventLoop* loop = nullptr;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (armed_ && event->type() == QEvent::Paint && watched == stack_->currentWidget()) {
+            armed_ = false;
+            QTimer::singleShot(0, this, [this] {
+                doneNs = monotonicNs();
+                if (loop) loop->quit();
+            });
+        }
+        return false;
+    }
+
+  private:
+    QStackedWidget* stack_;
+    bool armed_ = false;
+};
+
+// Clicks the node as a mouse does and runs the event loop until the panel
+// has been painted (at most 10 s); the time in ms, or -1. A node that is
+// current already changes nothing: 0. *handlerMs (when given) receives the
+// part spent handling the click itself, before the event loop runs.
+double clickAndWait(QTreeWidget* tree, QTreeWidgetItem* item, PaintWatch& watch,
+                    double* handlerMs = nullptr) {
+    if (tree->currentItem() == item) return 0;
+    tree->scrollToItem(item);
+    QCoreApplication::processEvents();  // earlier repaints are not counted
+    QWidget* vp = tree->viewport();
+    // On the start of the node's text, as a user points at it.
+    const QRect rect = tree->visualItemRect(item);
+    const QPoint pos(rect.left() + std::min(8, rect.width() / 2), rect.center().y());
+    QMouseEvent press(QEvent::MouseButtonPress, pos, vp->mapToGlobal(pos), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, pos, vp->mapToGlobal(pos), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    watch.Arm();
+    const long long t0 = monotonicNs();
+    QCoreApplication::sendEvent(vp, &press);
+    QCoreApplication::sendEvent(vp, &release);
+    if (handlerMs) *handlerMs = (monotonicNs() - t0) / 1e6;
+    if (watch.doneNs < 0) {
+        QEventLoop loop;
+        watch.loop = &loop;
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+        watch.loop = nullptr;
+    }
+    if (tree->currentItem() != item) return -1;
+    return watch.doneNs < 0 ? -1 : (watch.doneNs - t0) / 1e6;
+}
+
+// Child side of the click measurement: prints click_p50_ms, click_p99_ms,
+// click_samples (and the slowest node on stderr).
+int childClick(int argc, char** argv, int rounds) {
+    using namespace kelm;
+    constexpr unsigned kCom = 7;
+    QApplication app(argc, argv);
+    ConfigureApplication(app);
+    app.setQuitOnLastWindowClosed(false);
+    QTemporaryDir portsDir;
+    if (!portsDir.isValid()) return 1;
+    qputenv("KELM_PORTS_DIR", portsDir.path().toLocal8Bit());
+    const std::vector<sim::ModuleConfig> bus = sim::DemoModules();
+    std::string err;
+    auto server = sim::PtyServer::Create({bus, sim::kDefaultReplyDelay, nullptr}, &err);
+    if (!server) {
+        std::fprintf(stderr, "bench-app: %s\n", err.c_str());
+        return 1;
+    }
+    server->Start();
+    if (!VirtualPortDir::Publish(kCom, server->SlavePath(), &err)) {
+        std::fprintf(stderr, "bench-app: %s\n", err.c_str());
+        return 1;
+    }
+    int rc = 0;
+    {
+        CountingBoxes boxes;
+        TFMmain w(&boxes, /*watchDevices=*/false);
+        w.show();
+        QTreeWidgetItem* root = w.TreeView1->topLevelItem(0);
+        QTreeWidgetItem* port = nullptr;
+        for (int i = 0; root && i < root->childCount(); ++i)
+            if (root->child(i)->text(0).startsWith(QStringLiteral("COM%1 ").arg(kCom)))
+                port = root->child(i);
+        if (!port) {
+            std::fprintf(stderr, "bench-app: COM%u is not in the port list\n", kCom);
+            return 1;
+        }
+        // The demo bus as a scan lists it: module nodes with their channels.
+        std::vector<QTreeWidgetItem*> nodes;
+        for (const sim::ModuleConfig& c : bus) {
+            const ModelInfo* model = FindModelByCode(c.typeCode);
+            auto* node = new QTreeWidgetItem(
+                port, {QString::fromStdString(ModuleNodeText(model->name, c.address))});
+            nodes.push_back(node);
+            for (std::string_view ch : model->channelNodes)
+                nodes.push_back(new QTreeWidgetItem(
+                    node, {QString::fromUtf8(ch.data(), static_cast<int>(ch.size()))}));
+        }
+        w.TreeView1->expandAll();
+        PaintWatch watch(w.PanelStack);
+        if (clickAndWait(w.TreeView1, port, watch) < 0) {
+            std::fprintf(stderr, "bench-app: the port's panel was not shown\n");
+            return 1;
+        }
+        w.PnlComset()->Sbtn_com_open->click();
+        if (!w.ksComm1().Active()) {
+            std::fprintf(stderr, "bench-app: COM%u did not open\n", kCom);
+            return 1;
+        }
+        std::vector<double> samples, firstRound, laterRounds, handler;
+        double worst = -1;
+        QString worstNode;
+        for (int r = 0; r < rounds && rc == 0; ++r) {
+            for (QTreeWidgetItem* node : nodes) {
+                // From another panel each time: the port's.
+                const double back = clickAndWait(w.TreeView1, port, watch);
+                double handlerMs = 0;
+                const double ms = clickAndWait(w.TreeView1, node, watch, &handlerMs);
+                if (back < 0 || ms < 0) {
+                    std::fprintf(stderr, "bench-app: no panel painted for %s\n",
+                                 node->text(0).toStdString().c_str());
+                    rc = 1;
+                    break;
+                }
+                samples.push_back(ms);
+                handler.push_back(handlerMs);
+                (r == 0 ? firstRound : laterRounds).push_back(ms);
+                if (ms > worst) {
+                    worst = ms;
+                    worstNode = node->text(0);
+                }
+            }
+        }
+        if (w.ksComm1().Active()) {
+            w.TreeView1->setCurrentItem(port);
+            w.PnlComset()->Sbtn_com_open->click();
+        }
+        if (boxes.count != 0) rc = 1;
+        std::sort(samples.begin(), samples.end());
+        std::printf("click_p50_ms=%.2f\n", percentile(samples, 50));
+        std::printf("click_p99_ms=%.2f\n", percentile(samples, 99));
+        std::printf("click_samples=%zu\n", samples.size());
+        std::fflush(stdout);
+        std::fprintf(stderr, "slowest click: %.2f ms on %s\n", worst,
+                     worstNode.toStdString().c_str());
+        std::sort(handler.begin(), handler.end());
+        std::fprintf(stderr, "of which the click's own handling: p50 %.2f ms, p99 %.2f ms\n",
+                     percentile(handler, 50), percentile(handler, 99));
+        // Each panel's first showing against the later ones.
+        std::sort(firstRound.begin(), firstRound.end());
+        std::sort(laterRounds.begin(), laterRounds.end());
+        std::fprintf(stderr,
+                     "first round: p50 %.2f ms, max %.2f ms; later rounds: p50 %.2f ms, p99 %.2f "
+                     "ms\n",
+                     percentile(firstRound, 50), percentile(firstRound, 100),
+                     percentile(laterRounds, 50), percentile(laterRounds, 99));
+    }
+    server->Stop();
+    VirtualPortDir::Unpublish(kCom);
+    return rc;
+}
+#endif
+
 struct Sample {
     double startMs = -1;
     long rss = -1;
 };
 
-// Starts `self --child kind`, timing from just before the spawn.
-Sample runChild(const char* self, const char* kind) {
+// Runs `self --child <args...>` and collects its standard output; *t0 is
+// the time just before the spawn. False when it could not start or failed.
+bool spawnChild(const char* self, const std::vector<std::string>& childArgs, std::string* out,
+                long long* t0) {
     int fds[2];
-    if (pipe(fds) != 0) return {};
+    if (pipe(fds) != 0) return false;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&fa, fds[0]);
-    char* args[] = {const_cast<char*>(self), const_cast<char*>("--child"), const_cast<char*>(kind),
-                    nullptr};
+    std::vector<char*> args{const_cast<char*>(self), const_cast<char*>("--child")};
+    for (const std::string& a : childArgs) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     pid_t pid = 0;
-    const long long t0 = monotonicNs();
-    const int rc = posix_spawn(&pid, self, &fa, nullptr, args, environ);
+    *t0 = monotonicNs();
+    const int rc = posix_spawn(&pid, self, &fa, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     close(fds[1]);
-    Sample s;
     if (rc != 0) {
         close(fds[0]);
-        return s;
+        return false;
     }
-    std::string out;
     char buf[256];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out->append(buf, static_cast<size_t>(n));
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The number after "key=" in a child's output, or -1.
+double childValue(const std::string& out, const std::string& key) {
+    const auto p = out.find(key + "=");
+    return p == std::string::npos ? -1 : std::strtod(out.c_str() + p + key.size() + 1, nullptr);
+}
+
+// Starts `self --child kind`, timing from just before the spawn.
+Sample runChild(const char* self, const char* kind) {
+    std::string out;
+    long long t0 = 0;
+    Sample s;
+    spawnChild(self, {kind}, &out, &t0);
     if (auto p = out.find("shown_ns="); p != std::string::npos)
         s.startMs = (std::strtoll(out.c_str() + p + 9, nullptr, 10) - t0) / 1e6;
     if (auto p = out.find("rss_kb="); p != std::string::npos)
@@ -189,6 +437,10 @@ int main(int argc, char** argv) {
         int qargc = 1;
         if (std::strcmp(argv[2], "minimal") == 0) return childMinimal(qargc, argv);
         if (std::strcmp(argv[2], "minimal_text") == 0) return childMinimalText(qargc, argv);
+#ifdef KELM_BENCH_CLICK
+        if (std::strcmp(argv[2], "click") == 0)
+            return childClick(qargc, argv, argc >= 4 ? std::max(1, std::atoi(argv[3])) : 5);
+#endif
         return childApp(qargc, argv);
     }
     int runs = 5;
@@ -226,6 +478,14 @@ int main(int argc, char** argv) {
         txtKb.push_back(t.rss);
         appKb.push_back(a.rss);
     }
+#ifdef KELM_BENCH_CLICK
+    std::string clickOut;
+    long long clickT0 = 0;
+    if (!failed && !spawnChild(self, {"click", std::to_string(runs)}, &clickOut, &clickT0)) {
+        std::fprintf(stderr, "the click run failed\n");
+        failed = true;
+    }
+#endif
     if (xvfb > 0) {
         kill(xvfb, SIGTERM);
         waitpid(xvfb, nullptr, 0);
@@ -248,5 +508,13 @@ int main(int argc, char** argv) {
     std::printf("rss_ratio=%.2f\n", mk > 0 ? double(ak) / double(mk) : 0.0);
     std::printf("start_ratio_text=%.2f\n", tm > 0 ? am / tm : 0.0);
     std::printf("rss_ratio_text=%.2f\n", tk > 0 ? double(ak) / double(tk) : 0.0);
+#ifdef KELM_BENCH_CLICK
+    std::printf("click_to_panel_p50_ms=%.2f\n", childValue(clickOut, "click_p50_ms"));
+    std::printf("click_to_panel_p99_ms=%.2f\n", childValue(clickOut, "click_p99_ms"));
+    std::printf("click_to_panel_samples=%.0f\n", childValue(clickOut, "click_samples"));
+#else
+    std::printf("click_to_panel_p50_ms=unavailable\n");
+    std::printf("click_to_panel_p99_ms=unavailable\n");
+#endif
     return 0;
 }

@@ -16,7 +16,8 @@
 //                   the bus (warm) and at the end of polling
 //   fds_start, fds_end, threads_start, threads_end
 //                   with the port closed, before the first open and after
-//                   the last close
+//                   the last close (Qt's paint thread pool emptied first, and
+//                   up to 10 s for threads on their way out)
 //   cpu_ms          processor time of the process while polling, without the
 //                   in-process simulator's thread (it stands in for hardware)
 //                   and without the judging of replies below (both shares go
@@ -62,6 +63,7 @@
 #include <vector>
 
 #include "ProcStats.h"
+#include "RestingCounts.h"
 #include "RunUntil.h"
 #include "app/AppSetup.h"
 #include "app/TFMmain.h"
@@ -650,8 +652,9 @@ int main(int argc, char** argv) {
             emit w.PnlComset()->Cmb_comXY->activated(1);
         }
         QCoreApplication::processEvents();
-        const int fdsStart = bench::OpenFds();
-        const int threadsStart = bench::Threads();
+        const auto start = bench::RestingCounts::Take();
+        const int fdsStart = start.fds;
+        const int threadsStart = start.threads;
 
         w.PnlComset()->Sbtn_com_open->click();
         if (!w.ksComm1().Active()) {
@@ -674,8 +677,12 @@ int main(int argc, char** argv) {
         w.TreeView1->setCurrentItem(port);
         w.PnlComset()->Sbtn_com_open->click();  // close
         RunUntil([] { return false; }, 300);
-        const int fdsEnd = bench::OpenFds();
-        const int threadsEnd = bench::Threads();
+        const auto end = bench::RestingCounts::Settled(start, 10000);
+        const int fdsEnd = end.fds;
+        const int threadsEnd = end.threads;
+        if (fdsEnd != fdsStart || threadsEnd != threadsStart)
+            std::fprintf(stderr, "left after the close:\n%s",
+                         end.snapshot.DiffFrom(start.snapshot).c_str());
 
         std::printf("soak_requests=%ld\n", soak.requests);
         std::printf("soak_replies=%ld\n", soak.replies);

@@ -177,11 +177,32 @@ void PosixSerialDevice::ResetInputLocked() {
     lost_ = false;
 }
 
-void PosixSerialDevice::Fill() {
+void PosixSerialDevice::Fill(bool consumer, bool untilEmpty) {
     // One filler at a time; the read itself runs without inMutex_, so that
     // consumers take bytes while the tty is being read. The region read into
     // lies outside the queued bytes, and consumers only ever free space.
-    std::lock_guard f(fillMutex_);
+    // A consumer does not wait for another filler: that one is reading the
+    // bytes already, and its event follows.
+    std::unique_lock f(fillMutex_, std::defer_lock);
+    if (consumer) {
+        if (!f.try_lock()) return;
+    } else {
+        f.lock();
+    }
+    // Reading a tty that holds nothing waits for the tty's own buffer work
+    // (a pty hands its bytes over from a kernel worker). Consumers never do
+    // that; the event wait only when a consumer may have taken what woke it.
+    if (consumer || consumerRead_.exchange(false)) {
+        int holds = 0;
+        if (::ioctl(fd_, FIONREAD, &holds) != 0) {
+            const int e = errno;
+            std::lock_guard in(inMutex_);
+            if (IsLostErrno(e)) lost_ = true;
+            return;
+        }
+        if (holds <= 0) return;
+        if (consumer) consumerRead_ = true;
+    }
     for (;;) {
         size_t tail = 0, room = 0;
         {
@@ -200,8 +221,10 @@ void PosixSerialDevice::Fill() {
         if (r > 0) {
             inSize_ += static_cast<size_t>(r);
             // A short read emptied the tty; new arrivals bring a new event.
-            // (Reading on would make the tty wait for its own buffer work.)
-            if (static_cast<size_t>(r) < room) {
+            // The event wait reads on: the next read waits for what the
+            // tty's buffer work is handing over, so a stream fills the queue
+            // in one event instead of one event per tty buffer.
+            if (static_cast<size_t>(r) < room && !untilEmpty) {
                 ttyMayHoldMore_ = false;
                 return;
             }
@@ -370,13 +393,20 @@ bool PosixSerialDevice::ClearError(uint32_t* errors, TComStat* stat) {
         std::lock_guard in(inMutex_);
         fill = ttyMayHoldMore_ || (inSize_ == 0 && waiters_.load() == 0);
     }
-    if (fill) Fill();
+    if (fill) Fill(/*consumer=*/waiters_.load() > 0);
+    int ttyHolds = 0;
     {
         std::lock_guard in(inMutex_);
         if (inSize_ == 0 && !lost_) {
-            int probe = 0;
-            if (io_->Ioctl(fd_, FIONREAD, &probe) != 0 && IsLostErrno(errno)) lost_ = true;
+            if (io_->Ioctl(fd_, FIONREAD, &ttyHolds) != 0 && IsLostErrno(errno)) lost_ = true;
         }
+    }
+    // Bytes that reached the tty after the event wait last looked: take
+    // them now rather than a round through the event and dispatch threads
+    // later. Only a tty that holds bytes is read, so nothing waits here.
+    if (ttyHolds > 0 && !fill) Fill(/*consumer=*/true);
+    {
+        std::lock_guard in(inMutex_);
         if (lost_) {
             // A vanished device: the flags the component reads as a lost port.
             Fail(EIO);
@@ -422,7 +452,7 @@ bool PosixSerialDevice::ReadNow(uint8_t* buf, uint32_t n, uint32_t* got) {
         fill = ttyMayHoldMore_;
     }
     // Room was made: the tty may hold what did not fit before.
-    if (fill) Fill();
+    if (fill) Fill(/*consumer=*/waiters_.load() > 0);
     return true;
 }
 
@@ -809,7 +839,7 @@ ISerialDevice::WaitStatus PosixSerialDevice::Wait(uint32_t* events) {
             std::shared_lock lock(rw_);
             if (fd_ < 0) return WaitStatus::Closed;
             uint32_t inq = 0;
-            Fill();
+            Fill(false, true);
             {
                 std::lock_guard in(inMutex_);
                 if (lost_) return WaitStatus::Lost;

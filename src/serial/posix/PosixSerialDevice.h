@@ -91,9 +91,11 @@ class PosixSerialDevice final : public ISerialDevice {
     int Setup(int fd);
     int AttachLocked(int fd);
     // Moves what the tty holds into the input queue while there is room,
-    // up to the first short read. Called with rw_ held (shared), without
-    // inMutex_. Sets lost_ when the tty has hung up.
-    void Fill();
+    // up to the first short read (untilEmpty: until the tty has nothing in
+    // hand). Called with rw_ held (shared), without inMutex_. Sets lost_
+    // when the tty has hung up. consumer: reads only a tty that holds bytes
+    // and gives way to a filler at work instead of waiting for it.
+    void Fill(bool consumer = false, bool untilEmpty = false);
     // Bytes queued: ours plus what the tty still holds. rw_ and inMutex_ held.
     uint32_t QueuedLocked();
     void ResetInputLocked();
@@ -141,6 +143,9 @@ class PosixSerialDevice final : public ISerialDevice {
     std::unique_ptr<uint8_t[]> inRing_;
     size_t inCap_ = 0, inHead_ = 0, inSize_ = 0;
     bool ttyMayHoldMore_ = false;  // the last fill stopped with the queue full
+    // A consumer has read the tty since the event wait last did: what woke
+    // the wait may be gone.
+    std::atomic<bool> consumerRead_{false};
     bool lost_ = false;
     // Copies up to n queued bytes out. inMutex_ held.
     size_t TakeLocked(uint8_t* out, size_t n);
