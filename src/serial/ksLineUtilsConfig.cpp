@@ -6,7 +6,11 @@
 // The record is kept in a small key-value store under the user's
 // configuration directory, one file per key and value name:
 //   $XDG_CONFIG_HOME/kelm/registry/<root>/<key>/<name>   (~/.config without XDG_CONFIG_HOME)
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +30,19 @@ namespace {
 constexpr std::size_t kRecordSize = 1 + sizeof(TDCB) + sizeof(TCommTimeouts);
 static_assert(kRecordSize == 49);
 
+int ProcessId() {
+#ifdef _WIN32
+    return ::_getpid();
+#else
+    return ::getpid();
+#endif
+}
+
 fs::path ConfigBase() {
+#ifdef _WIN32
+    // The user's roaming application data (%APPDATA%).
+    if (const wchar_t* a = ::_wgetenv(L"APPDATA"); a && a[0] != 0) return fs::path(a);
+#endif
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && x[0] == '/') return x;
     if (const char* h = std::getenv("HOME"); h && h[0] == '/') return fs::path(h) / ".config";
     throw std::runtime_error("no configuration directory");
@@ -89,7 +105,7 @@ void TksCustomSerialComm::SaveConfig(TksRegRoot Root, const std::string& Key,
         const fs::path file = ValuePath(OpenKey(Root, Key), Name);
         // Written beside and renamed into place: a crash never leaves a
         // record of another size, which a load would silently ignore.
-        const fs::path tmp = file.string() + ".tmp" + std::to_string(::getpid());
+        const fs::path tmp = file.string() + ".tmp" + std::to_string(ProcessId());
         {
             std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(rec), kRecordSize);
