@@ -24,10 +24,12 @@ struct SerialErrors {
     // device has gone: an unplugged adaptor.
     static constexpr bool IsLost(int code) {
 #ifdef _WIN32
-        // ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ERROR_OPERATION_ABORTED,
-        // ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED: what the serial
-        // and USB serial drivers answer once their device is removed.
-        return code == 5 || code == 22 || code == 995 || code == 1167 || code == 1617;
+        // ERROR_ACCESS_DENIED, ERROR_NOT_READY, ERROR_BAD_COMMAND,
+        // ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED, ERROR_DEVICE_NOT_CONNECTED,
+        // ERROR_DEVICE_REMOVED: what the serial and USB serial drivers (and
+        // wine on a hung-up tty) answer once their device is removed.
+        return code == 5 || code == 21 || code == 22 || code == 31 || code == 995 || code == 1167 ||
+               code == 1617;
 #else
         return code == EIO || code == ENXIO;
 #endif

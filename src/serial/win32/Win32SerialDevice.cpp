@@ -61,6 +61,19 @@ void SpinMicroseconds(int64_t us) {
     } while (now.QuadPart - start.QuadPart < ticks);
 }
 
+// The result of an overlapped operation whose event has fired. Wine may set
+// the event a moment before it writes the operation's status (it completes
+// the record in a system call of this thread): give it that moment rather
+// than take the operation for pending. 0 or the system's error code.
+DWORD CompletedResult(HANDLE h, OVERLAPPED& ov, DWORD* n) {
+    for (int i = 0;; ++i) {
+        if (::GetOverlappedResult(h, &ov, n, FALSE)) return 0;
+        const DWORD e = ::GetLastError();
+        if (e != ERROR_IO_INCOMPLETE || i >= 2000) return e;
+        ::Sleep(1);
+    }
+}
+
 }  // namespace
 
 Win32SerialDevice::Win32SerialDevice()
@@ -233,8 +246,7 @@ DWORD Win32SerialDevice::WaitOverlapped(HANDLE h, OVERLAPPED& ov, DWORD timeoutM
         ::GetOverlappedResult(h, &ov, done, TRUE);
         return r == WAIT_TIMEOUT ? ERROR_TIMEOUT : ERROR_OPERATION_ABORTED;
     }
-    if (::GetOverlappedResult(h, &ov, done, FALSE)) return 0;
-    return ::GetLastError();
+    return CompletedResult(h, ov, done);
 }
 
 bool Win32SerialDevice::ApplyDcb(const TDCB& dcb) {
@@ -572,20 +584,22 @@ void Win32SerialDevice::AbortPendingWait(HANDLE h) {
         ::CancelIoEx(h, nullptr);
     }
     DWORD n = 0;
-    ::GetOverlappedResult(h, &waitOv_, &n, FALSE);
+    CompletedResult(h, waitOv_, &n);
 }
 
 ISerialDevice::WaitStatus Win32SerialDevice::PollWait(HANDLE h, uint32_t* events) {
     const HANDLE waits[2] = {wakeEvent_, cancelEvent_};
     for (;;) {
         const uint32_t mask = mask_;
-        DWORD err = 0;
         COMSTAT cs{};
         DWORD e = 0;
         if (!::ClearCommError(h, &e, &cs)) {
-            err = FailLast();
-            if (SerialErrors::IsLost(static_cast<int>(err))) return WaitStatus::Lost;
-        } else {
+            // The device no longer answers (wine: ERROR_NOT_READY once the
+            // tty has hung up).
+            FailLast();
+            return WaitStatus::Lost;
+        }
+        {
             uint32_t found = 0;
             // New bytes: the count changed, or someone read and the queue
             // still (or again) holds some. Bytes nobody reads are reported
@@ -635,7 +649,12 @@ ISerialDevice::WaitStatus Win32SerialDevice::Wait(uint32_t* events) {
                     return r == WAIT_OBJECT_0 + 1 ? WaitStatus::Woken : WaitStatus::Closed;
                 }
                 DWORD n = 0;
-                err = ::GetOverlappedResult(h, &waitOv_, &n, FALSE) ? 0 : ::GetLastError();
+                err = CompletedResult(h, waitOv_, &n);
+                if (err == ERROR_IO_INCOMPLETE) {
+                    // Never completed: take it back before the record is reused.
+                    AbortPendingWait(h);
+                    continue;
+                }
             }
         }
         if (err == 0) {
