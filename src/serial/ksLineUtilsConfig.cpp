@@ -5,7 +5,8 @@
 //
 // The record is kept in a small key-value store under the user's
 // configuration directory, one file per key and value name:
-//   $XDG_CONFIG_HOME/kelm/registry/<root>/<key>/<name>   (~/.config without XDG_CONFIG_HOME)
+//   $XDG_CONFIG_HOME/kelm/registry/<root>/<key>/<name>   (~/.config without XDG_CONFIG_HOME,
+//   %APPDATA% on Windows)
 #ifdef _WIN32
 #include <process.h>
 #else

@@ -25,4 +25,5 @@ add_test(NAME test_win32_serial
           --host-helper ${KELM_WIN32_HOST_DIR}/kelm-pty-helper
           --preload ${KELM_WIN32_HOST_DIR}/libkelm-modemshim.so
           $<TARGET_FILE:test_win32_serial>)
-set_tests_properties(test_win32_serial PROPERTIES LABELS serial TIMEOUT 300)
+# It stops the wine server when it ends: nothing else may run beside it.
+set_tests_properties(test_win32_serial PROPERTIES LABELS serial TIMEOUT 300 RUN_SERIAL TRUE)
