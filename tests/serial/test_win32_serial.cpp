@@ -427,3 +427,46 @@ TEST_F(PortTest, APortInTheDeviceMapIsListedAndOpensByName) {
     win32::Win32SerialDevice dev;
     EXPECT_EQ(dev.Open(it->PortName), 0);
 }
+
+// The configuration record lives in the registry as a 49-byte binary value;
+// a value of another size changes nothing.
+TEST(Win32ConfigRecord, SavedToTheRegistryAndLoadedBack) {
+    const std::string key = "Software\\KELM\\Test\\Record";
+    {
+        TksComm com;
+        com.SetComPortNo(7);
+        com.SetBaudRate(4800);
+        com.SetParity(TParity::pEven);
+        com.SetByteSize(7);
+        com.SetTimeoutRead(25);
+        com.SetTimeoutWrite(400);
+        com.SaveConfig(TksRegRoot::CurrentUser, key, "Port");
+    }
+    HKEY k = nullptr;
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\KELM\\Test\\Record", 0, KEY_ALL_ACCESS, &k),
+        ERROR_SUCCESS);
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegQueryValueExW(k, L"Port", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(size, 49u);
+
+    TksComm back;
+    back.LoadConfig(TksRegRoot::CurrentUser, key, "Port");
+    EXPECT_EQ(back.ComPortNo(), 7);
+    EXPECT_EQ(back.BaudRate(), 4800u);
+    EXPECT_EQ(back.Parity(), TParity::pEven);
+    EXPECT_EQ(back.ByteSize(), 7);
+    EXPECT_EQ(back.TimeoutRead(), 25u);
+    EXPECT_EQ(back.TimeoutWrite(), 400u);
+
+    const uint8_t shorter[48] = {9};
+    ASSERT_EQ(RegSetValueExW(k, L"Short", 0, REG_BINARY, shorter, sizeof shorter), ERROR_SUCCESS);
+    TksComm untouched;
+    untouched.LoadConfig(TksRegRoot::CurrentUser, key, "Short");
+    untouched.LoadConfig(TksRegRoot::CurrentUser, key, "Missing");
+    EXPECT_EQ(untouched.ComPortNo(), 1);
+    EXPECT_EQ(untouched.BaudRate(), 19200u);
+    RegCloseKey(k);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KELM\\Test");
+}
