@@ -23,7 +23,9 @@ cleanup() {
   rm -rf "$KELM_WINEPREFIX"
 }
 trap cleanup EXIT
+# The prefix is made once, up front (wineboot returns before it is done).
 WINEPREFIX="$KELM_WINEPREFIX" wineboot -i >/dev/null 2>&1 || true
+WINEPREFIX="$KELM_WINEPREFIX" wineserver -w 2>/dev/null || true
 
 ctest --preset windows "$@"
 echo "windows_step_s=$(( $(date +%s) - start ))"
