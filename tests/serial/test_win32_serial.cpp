@@ -309,6 +309,29 @@ TEST_F(PortTest, ATraceStateChangeWhileWaitingKeepsTheWaitGoing) {
     EXPECT_FALSE(com.Active());
 }
 
+// Every close ends an event wait that is blocked in WaitCommEvent (Wake:
+// SetCommMask under wine, where CancelIoEx leaves it pending); every open
+// starts a new one that sees the next arrival.
+TEST_F(PortTest, OpenCloseCyclesEndAndRestartTheEventWait) {
+    Map(60);
+    TksComm& com = Com(60);
+    std::string got;
+    com.SetOnAfterReceive([&](TksBaseIO*, const uint8_t* b, uint32_t n) {
+        got.append(reinterpret_cast<const char*>(b), n);
+    });
+    for (int i = 0; i < 20; ++i) {
+        got.clear();
+        com.SetActive(true);
+        ASSERT_TRUE(com.Active()) << i;
+        const std::string frame = {'#', static_cast<char>('A' + i)};
+        H().Cmd("send 60 " + Hex(frame));
+        ASSERT_TRUE(exec_.RunUntil([&] { return got.size() >= 2; }, kLong)) << i;
+        EXPECT_EQ(got, frame);
+        com.SetActive(false);
+        EXPECT_FALSE(com.Active());
+    }
+}
+
 TEST_F(PortTest, AReadTimesOutWithWhatCame) {
     Map(55);
     win32::Win32SerialDevice dev;

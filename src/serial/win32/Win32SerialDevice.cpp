@@ -430,7 +430,8 @@ bool Win32SerialDevice::Write(const uint8_t* buf, uint32_t n, uint32_t* written,
         ct.WriteTotalTimeoutConstant != 0 || ct.WriteTotalTimeoutMultiplier != 0;
     // Without a write time-out, the bytes' transmit time (about 11 bits
     // each) plus kIdleCapMs; a line held longer (flow control) fails.
-    const uint64_t cap = uint64_t(n) * 11000 / (baud_ ? baud_ : 9600) + kIdleCapMs;
+    const DWORD baud = baud_.load();
+    const uint64_t cap = uint64_t(n) * 11000 / (baud ? baud : 9600) + kIdleCapMs;
     OVERLAPPED ov{};
     ov.hEvent = ThreadIoEvent();
     ::ResetEvent(ov.hEvent);
@@ -494,7 +495,8 @@ bool Win32SerialDevice::Flush() {
 bool Win32SerialDevice::DrainTransmitter() {
     std::shared_lock lock(rw_);
     if (handle_ == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE), false;
-    const DWORD baud = baud_ ? baud_ : 9600;
+    const DWORD b = baud_.load();
+    const DWORD baud = b ? b : 9600;
     const int64_t charUs = 11'000'000LL / baud;  // about 11 bits a character
     // The driver's queue first: a waited write completes when the driver has
     // taken the bytes, not when they have left. Bounded by the queue's

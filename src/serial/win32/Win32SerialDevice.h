@@ -101,9 +101,11 @@ class Win32SerialDevice final : public ISerialDevice {
 
     mutable std::shared_mutex rw_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    DWORD baud_ = 9600;
+    // Written by whoever applies the settings while others hold rw_ shared
+    // too: atomic.
+    std::atomic<DWORD> baud_{9600};
     // The driver keeps RTS_CONTROL_TOGGLE (asked once per open; -1 unknown).
-    int toggle_ = -1;
+    std::atomic<int> toggle_{-1};
 
     const HANDLE wakeEvent_;    // auto-reset: ends one Wait
     const HANDLE cancelEvent_;  // manual-reset: set while Close() runs
