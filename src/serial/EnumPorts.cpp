@@ -1,5 +1,5 @@
 // The port list builder: ordering, numbering and the three modes. The system
-// sources are in posix/EnumSystem.cpp.
+// sources are in posix/EnumSystem.cpp and win32/EnumSystem.cpp.
 #include "serial/EnumPorts.h"
 
 #include <algorithm>
@@ -141,9 +141,9 @@ void BuildPortList(PortEnumMode mode, PortSource& src,
         rec.NameDeviceDos = rec.NameFriendly;
         rec.NamePDO = ValuePart(entry);
         rec.Data = number;
-        // On this platform the device the map names is what opens the port;
-        // a "COM<n>" name by itself opens nothing.
-        rec.PortName = rec.NamePDO;
+        // On Linux the device the map names is what opens the port (a
+        // "COM<n>" name by itself opens nothing); on Windows the port name.
+        rec.PortName = src.OpenByMapValueName() ? rec.NamePDO : rec.NameDeviceDos;
         if (full) {
             const std::string inParens = "(" + rec.NameDeviceDos + ")";
             auto found = std::find_if(collected.begin(), collected.end(), [&](const auto& d) {

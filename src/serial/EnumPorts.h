@@ -77,6 +77,9 @@ class PortSource {
     virtual std::vector<PortMapValue> ReadPortMap() = 0;
     // Device records; with presentOnly, of devices present now.
     virtual std::vector<PortDeviceRecord> DeviceRecords(bool presentOnly) = 0;
+    // What opens a port listed by the map alone: the value's name (Linux:
+    // the device node) or its data, the port name (Windows: "COM3").
+    virtual bool OpenByMapValueName() const { return true; }
 };
 
 // A string list whose entries carry a number, as the port list functions use.
@@ -108,7 +111,9 @@ std::vector<PortDeviceRecord> LoadPortRecords(PortEnumMode mode, PortSource& src
 
 // The system's sources: sysfs and libudev for kernel ttys, the virtual-port
 // directory for simulated ports. sysRoot and devRoot let tests use a fake
-// tree; udev information is consulted only with the real roots.
+// tree; udev information is consulted only with the real roots. On Windows:
+// the registry's port map and the device-setup records (the roots are not
+// used).
 std::unique_ptr<PortSource> MakeSystemPortSource(const std::string& sysRoot = "/sys",
                                                  const std::string& devRoot = "/dev");
 

@@ -8,6 +8,7 @@
 // on an open port run concurrently (the GUI thread writes while the event
 // thread waits); Close() waits until operations in progress have returned and
 // then closes, so no operation ever uses a closed or reused descriptor.
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +20,20 @@ namespace kelm {
 // Error codes the component tells apart (the system's numbers underneath).
 struct SerialErrors {
     static constexpr int kInvalidHandle = 6;  // ERROR_INVALID_HANDLE
+    // Whether a write's (or a wait's) system error code means that the
+    // device has gone: an unplugged adaptor.
+    static constexpr bool IsLost(int code) {
+#ifdef _WIN32
+        // ERROR_ACCESS_DENIED, ERROR_NOT_READY, ERROR_BAD_COMMAND,
+        // ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED, ERROR_DEVICE_NOT_CONNECTED,
+        // ERROR_DEVICE_REMOVED: what the serial and USB serial drivers (and
+        // wine on a hung-up tty) answer once their device is removed.
+        return code == 5 || code == 21 || code == 22 || code == 31 || code == 995 || code == 1167 ||
+               code == 1617;
+#else
+        return code == EIO || code == ENXIO;
+#endif
+    }
 };
 
 class ISerialDevice {

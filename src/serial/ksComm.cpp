@@ -338,7 +338,7 @@ void TksCustomComm::Rs485DropRtsNow() {
 }
 
 bool TksCustomComm::IsLostPortError(int error) {
-    return error == EIO || error == ENXIO;
+    return SerialErrors::IsLost(error);
 }
 
 bool TksCustomComm::WriteBytes(const uint8_t* data, uint32_t n, bool ahead) {
@@ -365,7 +365,8 @@ bool TksCustomComm::WriteBytes(const uint8_t* data, uint32_t n, bool ahead) {
     }
     DoCommError(0, static_cast<uint32_t>(error), 0);
     // The device has gone (an unplugged adaptor answers writes with EIO or
-    // ENXIO): the port is lost, as when the event wait finds it hung up.
+    // ENXIO, or on Windows with ERROR_ACCESS_DENIED and its kin): the port is lost, as when the
+    // event wait finds it hung up.
     if (IsLostPortError(error)) {
         ForceHalt(false);
         fDevice->Wake();  // the event thread sees the closed handle and ends

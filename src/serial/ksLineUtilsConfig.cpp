@@ -3,10 +3,13 @@
 // GetPNPDeviceString (the Plug and Play enumeration exchange) and
 // InitDeviceConnect (does a device answer on DSR).
 //
-// The record is kept in a small key-value store under the user's
+// On Linux the record is kept in a small key-value store under the user's
 // configuration directory, one file per key and value name:
 //   $XDG_CONFIG_HOME/kelm/registry/<root>/<key>/<name>   (~/.config without XDG_CONFIG_HOME)
+// On Windows it is the registry value itself (win32/ConfigStore.h).
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +19,9 @@
 #include <thread>
 
 #include "serial/ksComm.h"
+#ifdef _WIN32
+#include "serial/win32/ConfigStore.h"
+#endif
 
 namespace kelm {
 
@@ -25,6 +31,22 @@ namespace {
 
 constexpr std::size_t kRecordSize = 1 + sizeof(TDCB) + sizeof(TCommTimeouts);
 static_assert(kRecordSize == 49);
+
+#ifdef _WIN32
+
+void StoreRecord(TksRegRoot Root, const std::string& Key, const std::string& Name,
+                 const uint8_t* rec) {
+    win32::WriteRegistryBinary(Root == TksRegRoot::LocalMachine, Key, Name, rec, kRecordSize);
+}
+
+bool FetchRecord(TksRegRoot Root, const std::string& Key, const std::string& Name, uint8_t* rec) {
+    const auto value = win32::ReadRegistryBinary(Root == TksRegRoot::LocalMachine, Key, Name);
+    if (!value || value->size() != kRecordSize) return false;
+    std::memcpy(rec, value->data(), kRecordSize);
+    return true;
+}
+
+#else
 
 fs::path ConfigBase() {
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && x[0] == '/') return x;
@@ -67,6 +89,42 @@ fs::path ValuePath(const fs::path& key, const std::string& Name) {
     return key / (Name.empty() ? std::string("(default)") : Name);
 }
 
+void StoreRecord(TksRegRoot Root, const std::string& Key, const std::string& Name,
+                 const uint8_t* rec) {
+    const fs::path file = ValuePath(OpenKey(Root, Key), Name);
+    // Written beside and renamed into place: a crash never leaves a
+    // record of another size, which a load would silently ignore.
+    const fs::path tmp = file.string() + ".tmp" + std::to_string(::getpid());
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(rec), kRecordSize);
+        out.close();
+        if (!out) {
+            std::error_code ec;
+            fs::remove(tmp, ec);
+            throw std::runtime_error("write failed");
+        }
+    }
+    fs::rename(tmp, file);
+}
+
+// True with the record in rec when the value exists and has the record's
+// size; false when it is missing or of another size.
+bool FetchRecord(TksRegRoot Root, const std::string& Key, const std::string& Name, uint8_t* rec) {
+    const fs::path file = ValuePath(OpenKey(Root, Key), Name);
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec || size != kRecordSize) return false;
+    std::ifstream in(file, std::ios::binary);
+    in.read(reinterpret_cast<char*>(rec), kRecordSize);
+    if (in.gcount() != static_cast<std::streamsize>(kRecordSize)) {
+        throw std::runtime_error("read failed");
+    }
+    return true;
+}
+
+#endif
+
 void Sleep(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -86,21 +144,7 @@ void TksCustomSerialComm::SaveConfig(TksRegRoot Root, const std::string& Key,
             std::memcpy(rec + 1, &CommCfg.dcb, sizeof(TDCB));
             std::memcpy(rec + 1 + sizeof(TDCB), &fCommTimeouts, sizeof(TCommTimeouts));
         }
-        const fs::path file = ValuePath(OpenKey(Root, Key), Name);
-        // Written beside and renamed into place: a crash never leaves a
-        // record of another size, which a load would silently ignore.
-        const fs::path tmp = file.string() + ".tmp" + std::to_string(::getpid());
-        {
-            std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(rec), kRecordSize);
-            out.close();
-            if (!out) {
-                std::error_code ec;
-                fs::remove(tmp, ec);
-                throw std::runtime_error("write failed");
-            }
-        }
-        fs::rename(tmp, file);
+        StoreRecord(Root, Key, Name, rec);
         Logging(TDetailLevel::dlDetail, "Configuration was saved");
     } catch (const std::exception&) {
         DoFatalErrors(1, 0, "Error on save config information from registry", false);
@@ -110,16 +154,8 @@ void TksCustomSerialComm::SaveConfig(TksRegRoot Root, const std::string& Key,
 void TksCustomSerialComm::LoadConfig(TksRegRoot Root, const std::string& Key,
                                      const std::string& Name) {
     try {
-        const fs::path file = ValuePath(OpenKey(Root, Key), Name);
-        std::error_code ec;
-        const auto size = fs::file_size(file, ec);
-        if (!ec && size == kRecordSize) {
-            uint8_t rec[kRecordSize];
-            std::ifstream in(file, std::ios::binary);
-            in.read(reinterpret_cast<char*>(rec), kRecordSize);
-            if (in.gcount() != static_cast<std::streamsize>(kRecordSize)) {
-                throw std::runtime_error("read failed");
-            }
+        uint8_t rec[kRecordSize];
+        if (FetchRecord(Root, Key, Name, rec)) {
             SetComPortNo(rec[0]);  // reopens an open port
             {
                 std::lock_guard lock(fLock);

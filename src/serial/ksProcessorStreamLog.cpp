@@ -1,7 +1,11 @@
 #include "serial/ksProcessorStreamLog.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/utsname.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <ctime>
@@ -19,7 +23,11 @@ std::string Timestamp() {
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000;
     std::tm tm{};
+#ifdef _WIN32
+    ::localtime_s(&tm, &t);
+#else
     ::localtime_r(&t, &tm);
+#endif
     std::ostringstream s;
     s << std::put_time(&tm, "%Y-%m-%d %H:%M:%S") << '.' << std::setw(3) << std::setfill('0') << ms;
     return s.str();
@@ -117,13 +125,33 @@ void TksStreamLog::AddFmt(const std::string& Format, const std::vector<TksFmtArg
 }
 
 void TksStreamLog::AddSysInfo() {
-    utsname u{};
     std::string sys = "system:";
+#ifdef _WIN32
+    // GetVersionEx would answer for the version the program declares; the
+    // kernel's own numbers come from RtlGetVersion.
+    OSVERSIONINFOW v{};
+    v.dwOSVersionInfoSize = sizeof v;
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    if (HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll")) {
+        auto fn = reinterpret_cast<RtlGetVersionFn>(
+            reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
+        if (fn && fn(&v) == 0) {
+            sys += " Windows " + std::to_string(v.dwMajorVersion) + "." +
+                   std::to_string(v.dwMinorVersion) + "." + std::to_string(v.dwBuildNumber);
+        }
+    }
+    char host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD n = sizeof host;
+    if (::GetComputerNameA(host, &n)) sys += std::string(", host ") + host;
+    sys += ", pid " + std::to_string(::GetCurrentProcessId());
+#else
+    utsname u{};
     if (::uname(&u) == 0) {
         sys += std::string(" ") + u.sysname + " " + u.release + " " + u.machine + ", host " +
                u.nodename;
     }
     sys += ", pid " + std::to_string(::getpid());
+#endif
     WriteLine("info", sys);
 }
 

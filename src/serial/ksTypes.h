@@ -11,6 +11,52 @@
 #include <variant>
 #include <vector>
 
+#ifdef _WIN32
+// The driver constants below are the library's own names. windows.h, when
+// it came first, has them as macros of the same values: those give way here
+// (a later windows.h defines them again, to the same values).
+#undef EV_RXCHAR
+#undef EV_RXFLAG
+#undef EV_TXEMPTY
+#undef EV_CTS
+#undef EV_DSR
+#undef EV_RLSD
+#undef EV_BREAK
+#undef EV_ERR
+#undef EV_RING
+#undef EV_RX80FULL
+#undef EV_EVENT1
+#undef EV_EVENT2
+#undef CE_RXOVER
+#undef CE_OVERRUN
+#undef CE_RXPARITY
+#undef CE_FRAME
+#undef CE_BREAK
+#undef MS_CTS_ON
+#undef MS_DSR_ON
+#undef MS_RING_ON
+#undef MS_RLSD_ON
+#undef PURGE_TXABORT
+#undef PURGE_RXABORT
+#undef PURGE_TXCLEAR
+#undef PURGE_RXCLEAR
+#undef SETXOFF
+#undef SETXON
+#undef SETRTS
+#undef CLRRTS
+#undef SETDTR
+#undef CLRDTR
+#undef SETBREAK
+#undef CLRBREAK
+#undef DTR_CONTROL_DISABLE
+#undef DTR_CONTROL_ENABLE
+#undef DTR_CONTROL_HANDSHAKE
+#undef RTS_CONTROL_DISABLE
+#undef RTS_CONTROL_ENABLE
+#undef RTS_CONTROL_HANDSHAKE
+#undef RTS_CONTROL_TOGGLE
+#endif
+
 namespace kelm {
 
 // A set of enumeration values held in the bits of Storage, bit n = ordinal n.

@@ -41,11 +41,14 @@ class FakeSource : public PortSource {
     std::vector<PortDeviceRecord> records;
     std::vector<bool> asked;  // presentOnly of every DeviceRecords call
 
+    bool openByValueName = true;
+
     std::vector<PortMapValue> ReadPortMap() override { return map; }
     std::vector<PortDeviceRecord> DeviceRecords(bool presentOnly) override {
         asked.push_back(presentOnly);
         return records;
     }
+    bool OpenByMapValueName() const override { return openByValueName; }
 };
 
 PortDeviceRecord Rec(std::string portName, std::string description, std::string service = "") {
@@ -97,6 +100,25 @@ TEST(GetPortList, NumericOrderOnePerPortAndSkipsWhatIsNoComNumber) {
     EXPECT_THAT(L, ElementsAre(Pair("COM3=/dev/ttyS2", 3), Pair("COM10=/dev/ttyUSB7", 10)));
     GetPortList(map, L, false);
     EXPECT_THAT(L, ElementsAre(Pair("COM3", 3), Pair("COM10", 10)));
+}
+
+// Windows' shape of the sources: the map names kernel devices
+// ("\Device\Serial0") and the port opens by its "COM<n>" name.
+TEST(BuildPortList, PortsOpenByTheirComNameWhereTheMapSaysSo) {
+    FakeSource src;
+    src.openByValueName = false;
+    src.map = {{"\\Device\\VCP0", "COM10"}, {"\\Device\\Serial0", "COM3"}};
+    src.records = {Rec("COM3", "Communications Port", "Serial")};
+    for (const auto mode : {PortEnumMode::QuickAll, PortEnumMode::FullInfo}) {
+        const auto list = LoadPortRecords(mode, src);
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_EQ(list[0].PortName, "COM3");
+        EXPECT_EQ(list[0].NamePDO, "\\Device\\Serial0");
+        EXPECT_EQ(list[1].PortName, "COM10");
+        EXPECT_EQ(list[1].NameFriendly, "COM10");
+    }
+    EXPECT_EQ(LoadPortRecords(PortEnumMode::FullInfo, src)[0].NameFriendly,
+              "COM3 (Communications Port)");
 }
 
 TEST(AddDeviceSorted, InsertsByDataAndRefusesATakenNumber) {
