@@ -805,6 +805,12 @@ std::span<const Item> IdentityItems() {
     return kIdentity;
 }
 
+const Item* FindIdentityItem(std::string_view key) {
+    for (const Item& i : kIdentity)
+        if (i.key == key) return &i;
+    return nullptr;
+}
+
 std::vector<const Item*> Items(const Model& m) {
     std::vector<const Item*> out;
     for (const Item& i : kIdentity) out.push_back(&i);

@@ -161,6 +161,8 @@ const Model* FindModelByCode(int typeCode);
 
 // Holding registers 0-5, common to every model.
 std::span<const Item> IdentityItems();
+// An identity item by key ("com_format"); nullptr when there is none.
+const Item* FindIdentityItem(std::string_view key);
 // The identity items, then the model's own.
 std::vector<const Item*> Items(const Model& m);
 const Item* FindItem(const Model& m, std::string_view key);

@@ -213,9 +213,7 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
         Row(kFcReadHolding, kModeReg, kModeByteCount, "channel modes",
             [this](const Frame& Pbuf) { ModeReply(Pbuf); }),
         Echo(kFcWriteMultiple, kModeReg, kModeReg, "channel modes written",
-             [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle, kModesWritten);
-             }),
+             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kModesWritten); }),
         Row(kFcReadInput, kDataReg, model_.DataByteCount(), "channel data",
             [this](const Frame& Pbuf) { DataReply(Pbuf); }),
     });
@@ -266,9 +264,8 @@ void AnalogInputPanel::ModeSetClick() {
     // A list without a selection has no code to send; a code outside the
     // model's list would put the module in a mode the panel cannot show.
     if (!missing.isEmpty()) {
-        Context().boxes.Warning(
-            kAnalogNoticeTitle,
-            missing.join(QStringLiteral("、")) + QStringLiteral("未选择模式，请先选择模式！"));
+        Context().boxes.Warning(NoticeTitle(), missing.join(QStringLiteral("、")) +
+                                                   QStringLiteral("未选择模式，请先选择模式！"));
         return;
     }
     ByteString data;

@@ -52,11 +52,12 @@ QString ChannelText(const char* pattern, int ch) {
 }  // namespace
 
 TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(ctx, QStringLiteral("Pnl_2AO"), "KELM_2AO_Event",
-                  IdentityNames{QStringLiteral("2AO"), QStringLiteral("2AO"),
-                                QStringLiteral("GroupBo2AO"), QStringLiteral("SpeedButton5"),
-                                QStringLiteral("查询版本信息"), QStringLiteral("更新参数"), false},
-                  parent) {
+    : ModulePanel(
+          ctx, QStringLiteral("Pnl_2AO"), "KELM_2AO_Event",
+          IdentityNames{QStringLiteral("2AO"), QStringLiteral("2AO"), QStringLiteral("GroupBo2AO"),
+                        QStringLiteral("SpeedButton5"), QStringLiteral("查询版本信息"),
+                        QStringLiteral("更新参数"), ConfirmNewParameters::OnlyRegister3},
+          parent) {
     menu_ = new QGroupBox(this);
     menu_->setObjectName(QStringLiteral("Gro2AO_menu"));
     auto* menuLayout = new QVBoxLayout(menu_);
@@ -87,22 +88,16 @@ TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
         Row(kFcReadHolding, kModeReg, kReadByteCount, "modes and values",
             [this](const Frame& Pbuf) { ReadReply(Pbuf); }),
         Echo(kFcWriteMultiple, kModeReg, kModeReg, "both modes written",
-             [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle, kModesWritten);
-             }),
+             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kModesWritten); }),
         Echo(kFcWriteMultiple, kValueReg, kValueReg, "both values written",
-             [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle, kValuesWritten);
-             }),
+             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kValuesWritten); }),
         Echo(kFcWriteSingle, kValueReg, kValueReg, "AO0 value written",
              [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle,
-                                             QStringLiteral("AO0数据更新成功！"));
+                 Context().boxes.Information(NoticeTitle(), QStringLiteral("AO0数据更新成功！"));
              }),
         Echo(kFcWriteSingle, kValueReg + 1, kValueReg + 1, "AO1 value written",
              [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle,
-                                             QStringLiteral("AO1数据更新成功！"));
+                 Context().boxes.Information(NoticeTitle(), QStringLiteral("AO1数据更新成功！"));
              }),
     });
 }
