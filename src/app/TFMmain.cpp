@@ -461,9 +461,16 @@ void TFMmain::ToolButton_CloseClick() {
 
 void TFMmain::ToolButton_MonitorClick() {
     // Non-modal and kept: closing only hides it, and it goes on recording.
-    if (!FMmonitor_)
+    if (!FMmonitor_) {
         FMmonitor_ = new TFMmonitor(
             *master_, *boxes_, [this] { return ksComm1_->Active(); }, this);
+        // Values are described in the modes the selected module's panel
+        // converts them by.
+        FMmonitor_->SetChannelModes([this]() -> std::vector<int> {
+            const ModulePanel* panel = modules_.ForModel(master_->State().Node_Device_Name);
+            return panel ? panel->ChannelModes() : std::vector<int>{};
+        });
+    }
     FMmonitor_->show();
     FMmonitor_->raise();
     FMmonitor_->activateWindow();

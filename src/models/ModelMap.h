@@ -239,13 +239,15 @@ std::string AnalogText(const Model& m, std::uint32_t count, int modeIndex);
 // A request frame body (address first, no check) in words: "读 DI0-7",
 // "写 DO3 = ON", "写 CH2 模式 = ±10V"; "?" when it matches nothing in the map.
 // model may be null (no module selected): only the identity map is known.
-std::string DescribeRequest(const Model* model, std::span<const std::uint8_t> body);
+// modes: as for DescribeReply, for the units of values written.
+std::string DescribeRequest(const Model* model, std::span<const std::uint8_t> body,
+                            std::span<const int> modes = {});
 
 // The same for a whole request frame as it goes on the line, RTU (with its
 // CRC) or ASCII (":" ... LRC CR LF) by protocol (0 RTU, 1 ASCII); "?" for a
 // frame that fails its check.
 std::string DescribeRequestFrame(const Model* model, std::span<const std::uint8_t> frame,
-                                 int protocol);
+                                 int protocol, std::span<const int> modes = {});
 
 // A reply frame without its check (ASCII: with the LRC position, as the
 // dispatcher hands it on) in words, judged against the request's start
