@@ -10,13 +10,24 @@
 #include <functional>
 #include <optional>
 
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class QToolButton;
 
 namespace kelm {
 
+class Frame;
 class IMessageBoxes;
+
+// The unsigned 32-bit value of Pbuf bytes i .. i+3, most significant first
+// (a count: high word in the lower register); bytes past the end read 0.
+std::uint32_t DWordAt(const Frame& Pbuf, std::size_t i);
+
+// A label and a push button with their component names.
+QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent);
+QPushButton* MakeButton(const char* name, const QString& text, QWidget* parent);
 
 // The key handler of a numeric box, as the panels name it
 // (Edit_pulse_numKeyPress): sees one typed character and discards it by
