@@ -135,6 +135,7 @@ void ModbusMaster::Transmit(const ByteString& frame, int protocolIndex, bool sho
     // under way.
     if (frame.empty()) return;
     const RequestRef request = LastRequest();
+    awaitingSinceSend_ = true;
     if (poller_ != nullptr) {
         lastUserRequest_ = request;
         ++userSends_;
@@ -228,6 +229,7 @@ void ModbusMaster::Rec_Command_Event() {
 }
 
 void ModbusMaster::RecCommandEventInner() {
+    awaitingSinceSend_ = false;
     // Whatever happens below (dropped, handled, unrouted, a handler throwing),
     // the receiver ends idle; a stuck Recv_Flag would deafen it for good.
     struct BackToIdle {
@@ -436,6 +438,11 @@ void ModbusMaster::AttachPoller(IPollClient* client, ITimer* lineTimer) {
     auto held = std::move(held_);
     held_.clear();
     for (const HeldSend& h : held) SendNow(h.frame, h.protocolIndex, h.showStatus, h.request);
+    // A user's request may be on the line already: give its reply its time.
+    if (poller_ != nullptr && (awaitingSinceSend_ || !held.empty())) {
+        line_ = LineState::User;
+        StartLineTimer();
+    }
 }
 
 void ModbusMaster::SetReplyTimeoutMs(int ms) {

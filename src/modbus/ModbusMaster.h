@@ -224,6 +224,9 @@ class ModbusMaster {
     // follow-up keeps the user's conversation going.
     std::uint64_t userSends_ = 0;
     std::uint64_t userSendsAtFrame_ = 0;
+    // A request went out and no frame has completed since: when a poller
+    // attaches, that request's reply may still be coming.
+    bool awaitingSinceSend_ = false;
     std::uint64_t latePolls_ = 0;
 };
 
