@@ -37,19 +37,18 @@ TrendPoller::~TrendPoller() {
 }
 
 void TrendPoller::SetChannels(std::vector<ChannelId> channels) {
-    channels_ = std::move(channels);
+    chosen_ = std::move(channels);
     dirty_ = true;
 }
 
-std::string TrendPoller::UnitOf(std::size_t channel) const {
-    if (channel >= channels_.size()) return {};
-    const ChannelId& c = channels_[channel];
+std::string TrendPoller::UnitOf(const ChannelId& c) const {
     for (const Module& m : modules_)
         if (m.address == c.address && m.model == c.model) return kelm::UnitOf(c, m.state);
     return kelm::UnitOf(c, LiveModuleState{});
 }
 
 void TrendPoller::Rebuild() {
+    channels_ = chosen_;
     std::vector<Module> old = std::move(modules_);
     modules_.clear();
     for (std::size_t i = 0; i < channels_.size(); ++i) {
@@ -161,8 +160,9 @@ void TrendPoller::FinishRound() {
     inRound_ = false;
     ++roundNo_;
     ++rounds_;
+    round_.channels = channels_;
     round_.units.resize(channels_.size());
-    for (std::size_t i = 0; i < channels_.size(); ++i) round_.units[i] = UnitOf(i);
+    for (std::size_t i = 0; i < channels_.size(); ++i) round_.units[i] = UnitOf(channels_[i]);
     if (onRound) onRound(round_);
 }
 

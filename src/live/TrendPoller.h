@@ -19,8 +19,9 @@ namespace kelm {
 class ModbusMaster;
 
 struct LiveRound {
-    std::int64_t timeMs = 0;     // the clock at the start of the round
-    std::vector<double> values;  // per channel, in channel order; NaN missing
+    std::int64_t timeMs = 0;          // the clock at the start of the round
+    std::vector<ChannelId> channels;  // the channels read in this round
+    std::vector<double> values;       // per channel, in channel order; NaN missing
     std::vector<std::string> units;
     int failed = 0;  // requests of the round that got no usable reply
 };
@@ -35,9 +36,10 @@ class TrendPoller : public IPollClient {
     TrendPoller(const TrendPoller&) = delete;
     TrendPoller& operator=(const TrendPoller&) = delete;
 
-    // The channels; a round under way finishes with the old set.
+    // The channels; a round under way finishes with the old set, the next
+    // one reads the new.
     void SetChannels(std::vector<ChannelId> channels);
-    const std::vector<ChannelId>& Channels() const { return channels_; }
+    const std::vector<ChannelId>& Channels() const { return chosen_; }
     // Time from the start of one round to the next; 0: as fast as the line
     // allows.
     void SetIntervalMs(int ms) { intervalMs_ = ms < 0 ? 0 : ms; }
@@ -56,8 +58,8 @@ class TrendPoller : public IPollClient {
     std::uint64_t Rounds() const { return rounds_; }
     std::uint64_t Replies() const { return replies_; }
     std::uint64_t Failures() const { return failures_; }
-    // The unit each channel has now ("" until its mode is known).
-    std::string UnitOf(std::size_t channel) const;
+    // The unit a channel has now ("" until its mode is known).
+    std::string UnitOf(const ChannelId& channel) const;
 
   private:
     void OnPollReply(const PollRequest& request, const Frame& Pbuf) override;
@@ -85,7 +87,8 @@ class TrendPoller : public IPollClient {
     ITimer& waitTimer_;
     std::function<std::int64_t()> nowMs_;
     std::function<bool()> portOpen_;
-    std::vector<ChannelId> channels_;
+    std::vector<ChannelId> chosen_;    // as last set
+    std::vector<ChannelId> channels_;  // read in the current round
     std::vector<Module> modules_;
     bool dirty_ = true;
     int intervalMs_ = 0;

@@ -138,9 +138,10 @@ void ModbusMaster::Transmit(const ByteString& frame, int protocolIndex, bool sho
     awaitingSinceSend_ = true;
     if (poller_ != nullptr) {
         lastUserRequest_ = request;
-        ++userSends_;
-        // A poll is on the line: its reply would collide with this request's.
-        if (line_ == LineState::Poll || !held_.empty()) {
+        // Another request is on the line: its reply would collide with this
+        // one's. The request waits its turn (the latest until it goes; then
+        // it is read against its own start register again).
+        if (line_ != LineState::Free || !held_.empty()) {
             held_.push_back(HeldSend{frame, protocolIndex, showStatus, request});
             ++heldCount_;
             return;
@@ -218,7 +219,6 @@ void ModbusMaster::Rec_Command_Event() {
         return;
     }
     frameEffect_ = FrameEffect::None;
-    userSendsAtFrame_ = userSends_;
     try {
         RecCommandEventInner();
     } catch (...) {
@@ -554,9 +554,8 @@ void ModbusMaster::LineAfterFrame(bool /*handled*/) {
             return;
         case LineState::User:
             if (effect == FrameEffect::Late) return;
-            // A handler sent a follow-up (a write's echo that reads back):
-            // that request's conversation has just begun.
-            if (userSends_ != userSendsAtFrame_) return;
+            // A follow-up a handler sent (a write's echo that reads back)
+            // was held and goes out next.
             break;
     }
     line_ = LineState::Free;
@@ -584,13 +583,17 @@ void ModbusMaster::LineTimerTick() {
 void ModbusMaster::LineBecameFree() {
     if (lineTimer_ != nullptr) lineTimer_->SetEnabled(false);
     if (!held_.empty()) {
-        // The user's requests go out now, one after the other as they were
-        // made; the poller waits for their conversation to end.
+        // The user's requests go out one at a time, in the order they were
+        // made, each read against its own start register; the poller waits
+        // until the last one's conversation has ended.
+        const HeldSend h = std::move(held_.front());
+        held_.pop_front();
         line_ = LineState::User;
         StartLineTimer();
-        auto held = std::move(held_);
-        held_.clear();
-        for (const HeldSend& h : held) SendNow(h.frame, h.protocolIndex, h.showStatus, h.request);
+        lastRequest_ = h.request;
+        lastUserRequest_ = h.request;
+        state_.Modbus_Reg_Addr = h.request.regAddr;
+        SendNow(h.frame, h.protocolIndex, h.showStatus, h.request);
         return;
     }
     if (poller_ != nullptr) poller_->OnLineFree();

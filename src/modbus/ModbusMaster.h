@@ -146,8 +146,8 @@ class ModbusMaster {
     // user requests held, for a function code other than 1 to 4, or with no
     // protocol selected.
     bool SendPoll(const PollRequest& request);
-    // User requests sent while a poll was on the line and held for it
-    // (counted once each), and poll replies dropped as late.
+    // User requests held for a conversation on the line (counted once each),
+    // and poll replies dropped as late.
     std::uint64_t HeldUserRequests() const { return heldCount_; }
     std::uint64_t LatePollReplies() const { return latePolls_; }
 
@@ -220,10 +220,6 @@ class ModbusMaster {
     std::deque<PollRequest> stalePolls_;
     RequestRef lastUserRequest_;
     std::uint64_t heldCount_ = 0;
-    // User requests handed on (sent or held); a handler that sends a
-    // follow-up keeps the user's conversation going.
-    std::uint64_t userSends_ = 0;
-    std::uint64_t userSendsAtFrame_ = 0;
     // A request went out and no frame has completed since: when a poller
     // attaches, that request's reply may still be coming.
     bool awaitingSinceSend_ = false;

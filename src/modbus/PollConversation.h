@@ -10,7 +10,11 @@
 //     (not lost) and goes out, in the order made, as soon as the poll's reply
 //     is in or its time is up.
 //   - User: a user request is on the line. The poller may not send until the
-//     user's reply is in or its time is up.
+//     user's reply is in or its time is up; a further user request (a second
+//     click, a handler's follow-up read) waits for it too, so that two
+//     replies never meet on the line.
+// Held requests go out one at a time, in the order made, each read against
+// its own start register (Modbus_Reg_Addr is set back to it when it goes).
 // A complete frame ends the conversation on the line (a reply that fails its
 // check too: the line has fallen silent after it). A valid reply from the
 // polled address with the polled function code (or its exception code) is

@@ -160,21 +160,30 @@ TEST_F(PollTest, UserClickDuringPollWaitsForThePollReplyThenGoes) {
     EXPECT_TRUE(Idle());
 }
 
-TEST_F(PollTest, SeveralClicksDuringAPollAllGoInTheirOrder) {
+TEST_F(PollTest, SeveralClicksDuringAPollGoOneAtATimeEachReadAgainstItsOwnRequest) {
     ASSERT_TRUE(master.SendPoll(Read8AD(5)));
-    master.Modbus_Send_oneWord(5, 2, 0xFF00);
-    const ByteString coils{0x81};
-    master.Modbus_Send_Buf(15, 0, 8, 1, coils);
+    master.Modbus_Send_oneWord(3, 0, 3);  // versions
+    master.Modbus_Send_oneWord(3, 6, 8);  // modes
     EXPECT_EQ(sink.frames.size(), 1u);
     // The poll gets nothing back: its time runs out.
     lineTimer.Tick();
     ASSERT_EQ(poller.Count(PollEvent::Failed), 1);
     EXPECT_EQ(poller.events[0].why, PollFailure::NoReply);
+    ASSERT_EQ(sink.frames.size(), 2u) << "one request on the line at a time";
+    EXPECT_EQ(sink.frames[1], FrameRtu(Hex("03 03 00 00 00 03")));
+    EXPECT_EQ(st.Modbus_Reg_Addr, 0) << "read against the request on the line";
+    Receive(FrameRtu(Hex("03 03 06 00 10 00 A0 00 A1")));
+    ASSERT_EQ(regAddrSeen.size(), 1u);
+    EXPECT_EQ(regAddrSeen[0], 0);
     ASSERT_EQ(sink.frames.size(), 3u);
-    EXPECT_EQ(sink.frames[1], FrameRtu(Hex("03 05 00 02 FF 00")));
-    EXPECT_EQ(sink.frames[2], FrameRtu(Hex("03 0F 00 00 00 08 01 81")));
-    EXPECT_EQ(st.Modbus_Reg_Addr, 0);
-    EXPECT_EQ(master.Line(), LineState::User);
+    EXPECT_EQ(sink.frames[2], FrameRtu(Hex("03 03 00 06 00 08")));
+    EXPECT_EQ(st.Modbus_Reg_Addr, 6);
+    EXPECT_EQ(poller.Count(PollEvent::Free), 0);
+    Receive(ReadReply(3, 3, 16, 0x30));
+    ASSERT_EQ(regAddrSeen.size(), 2u);
+    EXPECT_EQ(regAddrSeen[1], 6);
+    EXPECT_EQ(poller.Count(PollEvent::Free), 1);
+    EXPECT_EQ(master.Line(), LineState::Free);
 }
 
 TEST_F(PollTest, LatePollReplyIsDroppedNotJudgedAgainstTheUsersRequest) {
