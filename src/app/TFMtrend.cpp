@@ -12,6 +12,7 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTimer>
@@ -98,6 +99,31 @@ void TrendChartView::mouseDoubleClickEvent(QMouseEvent* e) {
 }
 
 // ---------------------------------------------------------------------------
+// Plot
+
+TrendPlotItem::TrendPlotItem(QGraphicsItem* parent) : QGraphicsItem(parent) {
+    setAcceptedMouseButtons(Qt::NoButton);
+}
+
+void TrendPlotItem::SetLines(const QRectF& area, std::vector<Line> lines) {
+    prepareGeometryChange();
+    area_ = area;
+    lines_ = std::move(lines);
+    update();
+}
+
+void TrendPlotItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) {
+    painter->save();
+    painter->setClipRect(area_);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    for (const Line& l : lines_) {
+        painter->setPen(l.pen);
+        painter->drawPolyline(l.points);
+    }
+    painter->restore();
+}
+
+// ---------------------------------------------------------------------------
 // Window
 
 TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<bool()> portOpen,
@@ -118,7 +144,7 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
     poller_ =
         std::make_unique<TrendPoller>(master_, lineTimer_, waitTimer_, [this] { return NowMs(); });
     poller_->SetPortOpen(portOpen_);
-    poller_->onRound = [this](const LiveRound& r) { OnRound(r); };
+    poller_->onRound = [this](const LiveRound& r) { AddRound(r); };
 
     auto* layout = new QVBoxLayout(this);
     auto* bar = new QHBoxLayout;
@@ -182,6 +208,12 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     ChartView = new TrendChartView(chart_, split);
     ChartView->setObjectName(QStringLiteral("ChartView"));
+    plot_ = new TrendPlotItem(chart_);
+    plot_->setZValue(50);
+    connect(chart_, &QChart::plotAreaChanged, this, [this] {
+        redrawDue_ = true;
+        QTimer::singleShot(0, this, [this] { Redraw(); });
+    });
     cursorLine_ = new QGraphicsLineItem(chart_);
     cursorLine_->setPen(QPen(QColor(200, 0, 0), 1, Qt::DashLine));
     cursorLine_->setZValue(100);
@@ -351,7 +383,7 @@ void TFMtrend::SyncSeries() {
         series_[i]->setName(ColumnText(channels_[i], units_[i]));
 }
 
-void TFMtrend::OnRound(const LiveRound& round) {
+void TFMtrend::AddRound(const LiveRound& round) {
     std::vector<double> values(channels_.size(), std::nan(""));
     bool unitsChanged = false;
     for (std::size_t i = 0; i < channels_.size(); ++i) {
@@ -530,7 +562,9 @@ void TFMtrend::SetCursorTime(std::int64_t t) {
 
 int TFMtrend::PointsDrawn(int channel) const {
     if (channel < 0 || channel >= static_cast<int>(series_.size())) return -1;
-    return static_cast<int>(series_[static_cast<std::size_t>(channel)]->count());
+    const auto& lines = plot_->Lines();
+    const auto i = static_cast<std::size_t>(channel);
+    return i < lines.size() ? static_cast<int>(lines[i].points.size()) : 0;
 }
 
 void TFMtrend::Redraw() {
@@ -547,18 +581,24 @@ void TFMtrend::Redraw() {
     }
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(viewT0_),
                         QDateTime::fromMSecsSinceEpoch(viewT1_));
-    const int columns = std::max(1, static_cast<int>(chart_->plotArea().width()));
+    const QRectF area = chart_->plotArea();
+    // Two points (lowest, highest) per two pixels: as much as a line shows.
+    const int columns = std::max(1, static_cast<int>(area.width() / 2));
     std::map<std::string, std::pair<double, double>> ranges;
-    QList<QPointF> pts;
+    std::vector<std::vector<TrendPoint>> data(series_.size());
     for (std::size_t i = 0; i < series_.size(); ++i) {
         const auto c = static_cast<int>(i);
-        const auto data = store_.Decimate(c, viewT0_, viewT1_, columns, IsStep(channels_[i].kind));
-        pts.clear();
-        pts.reserve(static_cast<qsizetype>(data.size()));
-        for (const TrendPoint& p : data) pts.append(QPointF(static_cast<double>(p.t), p.v));
-        series_[i]->replace(pts);
+        data[i] = store_.Decimate(c, viewT0_, viewT1_, columns, IsStep(channels_[i].kind));
+        // The decimated points hold every extreme of the view (and the two
+        // points just outside it, which the line runs on to).
         double lo = 0, hi = 0;
-        if (store_.Range(c, viewT0_, viewT1_, &lo, &hi)) {
+        bool any = false;
+        for (const TrendPoint& p : data[i]) {
+            if (!any || p.v < lo) lo = p.v;
+            if (!any || p.v > hi) hi = p.v;
+            any = true;
+        }
+        if (any) {
             auto [it, fresh] = ranges.try_emplace(units_[i], lo, hi);
             if (!fresh) {
                 it->second.first = std::min(it->second.first, lo);
@@ -576,6 +616,23 @@ void TFMtrend::Redraw() {
         const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(std::abs(hi) * 0.05, 0.5);
         axis->setRange(lo - pad, hi + pad);
     }
+    std::vector<TrendPlotItem::Line> lines(series_.size());
+    const double span = static_cast<double>(std::max<std::int64_t>(viewT1_ - viewT0_, 1));
+    for (std::size_t i = 0; i < series_.size(); ++i) {
+        const QValueAxis* axis = axes_.count(units_[i]) ? axes_.at(units_[i]) : nullptr;
+        if (axis == nullptr || axis->max() <= axis->min()) continue;
+        const double ymin = axis->min();
+        const double yscale = area.height() / (axis->max() - ymin);
+        const double xscale = area.width() / span;
+        // A cosmetic one-pixel pen: the raster engine draws it without stroking.
+        lines[i].pen = QPen(series_[i]->color(), 0);
+        lines[i].points.reserve(static_cast<qsizetype>(data[i].size()));
+        for (const TrendPoint& p : data[i])
+            lines[i].points.append(
+                QPointF(area.left() + static_cast<double>(p.t - viewT0_) * xscale,
+                        area.bottom() - (p.v - ymin) * yscale));
+    }
+    plot_->SetLines(area, std::move(lines));
     if (cursorT_ >= viewT0_ && cursorT_ <= viewT1_) {
         const QRectF area = chart_->plotArea();
         const double x = chart_->mapToPosition(QPointF(static_cast<double>(cursorT_), 0)).x();

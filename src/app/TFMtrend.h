@@ -6,6 +6,9 @@
 // it) and keeps the readings for when it is opened again.
 #include <QChartView>
 #include <QElapsedTimer>
+#include <QGraphicsItem>
+#include <QPen>
+#include <QPolygonF>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -71,6 +74,28 @@ class TrendChartView : public QChartView {
     QPointF pressAt_;
 };
 
+// The readings, drawn straight onto the chart's plot area: a polyline per
+// channel from the decimated samples. The chart's own line series would build
+// a hit-test outline of every point on each update, which an hour of eight
+// channels cannot afford several times a second; the series stay, empty, for
+// the legend, the colours and the axes.
+class TrendPlotItem : public QGraphicsItem {
+  public:
+    struct Line {
+        QPolygonF points;
+        QPen pen;
+    };
+    explicit TrendPlotItem(QGraphicsItem* parent = nullptr);
+    void SetLines(const QRectF& area, std::vector<Line> lines);
+    const std::vector<Line>& Lines() const { return lines_; }
+    QRectF boundingRect() const override { return area_; }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override;
+
+  private:
+    QRectF area_;
+    std::vector<Line> lines_;
+};
+
 class TFMtrend : public QWidget {
     Q_OBJECT
   public:
@@ -115,6 +140,9 @@ class TFMtrend : public QWidget {
     void SetCursorTime(std::int64_t t);
     // Redraws now (it is otherwise redrawn a few times a second).
     void Redraw();
+    // One round of readings, as the poller hands it over: stored, logged and
+    // marked for drawing (the benchmark feeds recorded rounds through it).
+    void AddRound(const LiveRound& round);
 
     const TrendStore& Store() const { return store_; }
     TrendPoller& Poller() { return *poller_; }
@@ -144,7 +172,6 @@ class TFMtrend : public QWidget {
     void showEvent(QShowEvent* e) override;
 
   private:
-    void OnRound(const LiveRound& round);
     void FillAddList();
     void UpdateReplyTimeout();
     void SyncSeries();
@@ -175,6 +202,7 @@ class TFMtrend : public QWidget {
     QChart* chart_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
     QGraphicsLineItem* cursorLine_ = nullptr;
+    TrendPlotItem* plot_ = nullptr;
     QTimer* redrawTimer_ = nullptr;
     bool redrawDue_ = false;
     bool paused_ = false;

@@ -68,34 +68,36 @@ std::vector<TrendPoint> TrendStore::Decimate(int c, std::int64_t t0, std::int64_
             break;
         }
     const double width = static_cast<double>(t1 - t0 + 1) / columns;
+    auto ti = times_.begin() + static_cast<std::ptrdiff_t>(begin);
+    auto vi = col.begin() + static_cast<std::ptrdiff_t>(begin);
     std::size_t i = begin;
     while (i < end) {
-        const auto bucket = static_cast<std::int64_t>(static_cast<double>(times_[i] - t0) / width);
-        std::size_t lo = n, hi = n, first = n, last = n;
-        std::size_t j = i;
-        for (; j < end &&
-               static_cast<std::int64_t>(static_cast<double>(times_[j] - t0) / width) == bucket;
-             ++j) {
-            const float v = col[j];
-            if (std::isnan(v)) continue;
-            if (first == n) first = j;
-            last = j;
-            if (lo == n || v < col[lo]) lo = j;
-            if (hi == n || v > col[hi]) hi = j;
-        }
-        if (first != n) {
-            // First, extremes and last in time order: the column's line
-            // enters, spans its range and leaves where the data does.
-            std::size_t idx[4] = {first, lo, hi, last};
-            std::sort(std::begin(idx), std::end(idx));
-            std::size_t prev = n;
-            for (std::size_t k : idx)
-                if (k != prev) {
-                    emit(k);
-                    prev = k;
+        const auto bucket = static_cast<std::int64_t>(static_cast<double>(*ti - t0) / width);
+        const double bucketEnd = static_cast<double>(t0) + static_cast<double>(bucket + 1) * width;
+        std::size_t lo = n, hi = n;
+        float lov = 0, hiv = 0;
+        // The first sample always belongs to the column it opened.
+        do {
+            const float v = *vi;
+            if (!std::isnan(v)) {
+                if (lo == n || v < lov) {
+                    lo = i;
+                    lov = v;
                 }
+                if (hi == n || v > hiv) {
+                    hi = i;
+                    hiv = v;
+                }
+            }
+            ++i;
+            ++ti;
+            ++vi;
+        } while (i < end && static_cast<double>(*ti) < bucketEnd);
+        if (lo != n) {
+            // The column's extremes, in the order they occurred.
+            emit(std::min(lo, hi));
+            if (lo != hi) emit(std::max(lo, hi));
         }
-        i = j;
     }
     for (std::size_t k = end; k < n; ++k)
         if (!std::isnan(col[k])) {

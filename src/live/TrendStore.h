@@ -47,7 +47,8 @@ class TrendStore {
     std::size_t LowerBound(std::int64_t t) const;
 
     // Column c between t0 and t1 (inclusive) reduced for `columns` pixel
-    // columns: per column the minimum and maximum in the order they occurred,
+    // columns: per column the minimum and maximum in the order they occurred
+    // (at most two points),
     // plus the last point before t0 and the first after t1 so that the line
     // runs on to the edges. Missing values are skipped. With `step` the line
     // holds each value until the next one (digital channels).

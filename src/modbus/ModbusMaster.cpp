@@ -137,15 +137,18 @@ void ModbusMaster::Transmit(const ByteString& frame, int protocolIndex, bool sho
     const RequestRef request = LastRequest();
     awaitingSinceSend_ = true;
     if (poller_ != nullptr) {
-        lastUserRequest_ = request;
         // Another request is on the line: its reply would collide with this
-        // one's. The request waits its turn (the latest until it goes; then
-        // it is read against its own start register again).
+        // one's. The request waits its turn; until it goes, replies are still
+        // read against the user's request on the line (the codec has already
+        // recorded the new one: put the one on the line back).
         if (line_ != LineState::Free || !held_.empty()) {
             held_.push_back(HeldSend{frame, protocolIndex, showStatus, request});
             ++heldCount_;
+            lastRequest_ = lastUserRequest_;
+            state_.Modbus_Reg_Addr = lastUserRequest_.regAddr;
             return;
         }
+        lastUserRequest_ = request;
         line_ = LineState::User;
         StartLineTimer();
     }
@@ -428,7 +431,7 @@ void ModbusMaster::AttachPoller(IPollClient* client, ITimer* lineTimer) {
     if (poller_ != nullptr && lineTimer_ == nullptr) poller_ = nullptr;  // no gate without a clock
     line_ = LineState::Free;
     stalePolls_.clear();
-    lastUserRequest_ = {};
+    lastUserRequest_ = LastRequest();
     if (lineTimer_ != nullptr) {
         lineTimer_->SetEnabled(false);
         lineTimer_->SetInterval(replyTimeoutMs_);

@@ -218,7 +218,7 @@ class ModbusMaster {
     std::deque<HeldSend> held_;
     // Polls whose time ran out, newest last: a late reply to one is dropped.
     std::deque<PollRequest> stalePolls_;
-    RequestRef lastUserRequest_;
+    RequestRef lastUserRequest_;  // the user's request on the line, or the last one
     std::uint64_t heldCount_ = 0;
     // A request went out and no frame has completed since: when a poller
     // attaches, that request's reply may still be coming.

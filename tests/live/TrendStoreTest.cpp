@@ -57,7 +57,7 @@ TEST(TrendStore, DecimationKeepsEveryPeakWithFewPoints) {
     }
     const int columns = 800;
     const auto pts = s.Decimate(0, 0, s.Time(s.Size() - 1), columns, false);
-    EXPECT_LE(pts.size(), static_cast<std::size_t>(4 * columns + 2));
+    EXPECT_LE(pts.size(), static_cast<std::size_t>(2 * columns + 2));
     double lo = 1e9, hi = -1e9;
     for (std::size_t i = 0; i < pts.size(); ++i) {
         lo = std::min(lo, pts[i].v);

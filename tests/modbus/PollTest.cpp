@@ -186,6 +186,19 @@ TEST_F(PollTest, SeveralClicksDuringAPollGoOneAtATimeEachReadAgainstItsOwnReques
     EXPECT_EQ(master.Line(), LineState::Free);
 }
 
+TEST_F(PollTest, ReplyToTheRequestOnTheLineIsReadAgainstItNotAgainstAHeldOne) {
+    master.Modbus_Send_oneWord(4, 0, 12);  // the data read goes out
+    master.Modbus_Send_oneWord(3, 6, 8);   // a second click waits for its reply
+    ASSERT_EQ(sink.frames.size(), 1u);
+    EXPECT_EQ(st.Modbus_Reg_Addr, 0);
+    Receive(ReadReply(3, 4, 24));
+    ASSERT_EQ(regAddrSeen.size(), 1u);
+    EXPECT_EQ(regAddrSeen[0], 0);
+    ASSERT_EQ(sink.frames.size(), 2u);
+    EXPECT_EQ(sink.frames[1], FrameRtu(Hex("03 03 00 06 00 08")));
+    EXPECT_EQ(st.Modbus_Reg_Addr, 6);
+}
+
 TEST_F(PollTest, LatePollReplyIsDroppedNotJudgedAgainstTheUsersRequest) {
     Select(5, std::string(k8AD));
     ASSERT_TRUE(master.SendPoll(Read8AD(5)));
