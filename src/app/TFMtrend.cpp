@@ -200,11 +200,15 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
     leftLayout->addWidget(Label_cursor);
 
     chart_ = new QChart;
-    chart_->legend()->setAlignment(Qt::AlignBottom);
+    // One row per channel, names in full.
+    chart_->legend()->setAlignment(Qt::AlignRight);
     chart_->setMargins(QMargins(4, 4, 4, 4));
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
     timeAxis_->setTitleText(QStringLiteral("时间"));
+    // Set explicitly: with the default count the axis is not laid out until
+    // the view changes size.
+    timeAxis_->setTickCount(6);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     ChartView = new TrendChartView(chart_, split);
     ChartView->setObjectName(QStringLiteral("ChartView"));
@@ -354,6 +358,13 @@ QValueAxis* TFMtrend::AxisFor(const std::string& unit) {
     // Units alternate between the left and the right side.
     chart_->addAxis(axis, axes_.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
     axes_[unit] = axis;
+    auto* anchor = new QLineSeries;
+    anchor->setPen(QPen(Qt::transparent));
+    chart_->addSeries(anchor);
+    anchor->attachAxis(timeAxis_);
+    anchor->attachAxis(axis);
+    for (QLegendMarker* m : chart_->legend()->markers(anchor)) m->setVisible(false);
+    anchors_[unit] = anchor;
     return axis;
 }
 
@@ -374,6 +385,11 @@ void TFMtrend::SyncSeries() {
         if (used) {
             ++it;
             continue;
+        }
+        if (auto a = anchors_.find(it->first); a != anchors_.end()) {
+            chart_->removeSeries(a->second);
+            delete a->second;
+            anchors_.erase(a);
         }
         chart_->removeAxis(it->second);
         delete it->second;
@@ -615,6 +631,9 @@ void TFMtrend::Redraw() {
         }
         const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(std::abs(hi) * 0.05, 0.5);
         axis->setRange(lo - pad, hi + pad);
+        if (QLineSeries* a = anchors_[unit])
+            a->replace({QPointF(static_cast<double>(viewT0_), lo - pad),
+                        QPointF(static_cast<double>(viewT1_), lo - pad)});
     }
     std::vector<TrendPlotItem::Line> lines(series_.size());
     const double span = static_cast<double>(std::max<std::int64_t>(viewT1_ - viewT0_, 1));

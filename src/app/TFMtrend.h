@@ -199,6 +199,9 @@ class TFMtrend : public QWidget {
     std::vector<QLineSeries*> series_;     // per channel
     std::vector<std::string> seriesUnit_;  // the axis each series is on
     std::map<std::string, QValueAxis*> axes_;
+    // Per axis, an invisible series spanning the view: the chart lays out
+    // and labels only axes whose series hold points.
+    std::map<std::string, QLineSeries*> anchors_;
     QChart* chart_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
     QGraphicsLineItem* cursorLine_ = nullptr;
