@@ -6,9 +6,10 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format
-  # Qt 6 (widgets, test, charts, translation tools) and QSerialPort for the serial benchmark
+  # Qt 6 (widgets, test, charts and the OpenGL module files its CMake package needs,
+  # translation tools) and QSerialPort for the serial benchmark
   qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-serialport-dev libgl-dev
-  qt6-charts-dev qt6-l10n-tools qt6-tools-dev
+  qt6-charts-dev libqt6opengl6-dev qt6-l10n-tools qt6-tools-dev
   # command line parsing and JSON for kelm
   libcli11-dev nlohmann-json3-dev
   # port enumeration

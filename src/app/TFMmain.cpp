@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QStackedWidget>
@@ -17,6 +18,7 @@
 #include "app/QtMessageBoxes.h"
 #include "app/StatusBar.h"
 #include "app/TFMmonitor.h"
+#include "app/TFMtrend.h"
 #include "app/TFmabout.h"
 #include "gui/Pictures.h"
 #include "host/Pnl_comset.h"
@@ -105,7 +107,10 @@ TFMmain::TFMmain(IMessageBoxes* boxes, bool watchDevices, QWidget* parent)
 }
 
 TFMmain::~TFMmain() {
-    // The monitor watches the master, which dies before the window's children.
+    // The monitor watches the master and the trend polls through it; the
+    // master dies before the window's children.
+    delete FMtrend_;
+    FMtrend_ = nullptr;
     delete FMmonitor_;
     FMmonitor_ = nullptr;
     // Stop everything that could call into the window before its parts go:
@@ -176,11 +181,14 @@ void TFMmain::BuildUi() {
     ToolBar1->addSeparator();
     ToolButton_Monitor = makeButton("ToolButton_Monitor", QStringLiteral("通讯监视"), -1);
     ToolButton_Monitor->setIcon(MonitorIcon());
+    ToolButton_Trend = makeButton("ToolButton_Trend", QStringLiteral("趋势图"), -1);
+    ToolButton_Trend->setIcon(TrendIcon());
     ToolButton_Scan->setEnabled(false);
     connect(ToolButton_Scan, &QToolButton::clicked, this, [this] { ToolButton_ScanClick(); });
     connect(ToolButton_About, &QToolButton::clicked, this, [this] { ToolButton_AboutClick(); });
     connect(ToolButton_Close, &QToolButton::clicked, this, [this] { ToolButton_CloseClick(); });
     connect(ToolButton_Monitor, &QToolButton::clicked, this, [this] { ToolButton_MonitorClick(); });
+    connect(ToolButton_Trend, &QToolButton::clicked, this, [this] { ToolButton_TrendClick(); });
 
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("ClientArea"));
@@ -208,6 +216,9 @@ void TFMmain::BuildUi() {
     TreeView1->setPalette(pal);
     connect(TreeView1, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { TreeView1Change(current); });
+    TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(TreeView1, &QTreeWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { TreeView1ContextMenu(pos); });
 
     PanelStack = new QStackedWidget(central);
     PanelStack->setObjectName(QStringLiteral("PanelStack"));
@@ -474,6 +485,55 @@ void TFMmain::ToolButton_MonitorClick() {
     FMmonitor_->show();
     FMmonitor_->raise();
     FMmonitor_->activateWindow();
+}
+
+void TFMmain::ToolButton_TrendClick() {
+    // Non-modal and kept: closing it stops its polling and keeps its readings.
+    if (!FMtrend_) {
+        auto modules = [this] {
+            std::vector<TrendModule> out;
+            QTreeWidgetItem* root = TreeView1->topLevelItem(0);
+            if (!root) return out;
+            for (int p = 0; p < root->childCount(); ++p)
+                for (int m = 0; m < root->child(p)->childCount(); ++m)
+                    if (const auto mod = parseModuleNode(root->child(p)->child(m)->text(0)))
+                        out.push_back(TrendModule{mod->address, mod->name});
+            return out;
+        };
+        FMtrend_ = new TFMtrend(
+            *master_, *boxes_, [this] { return ksComm1_->Active(); },
+            [this] { return ksComm1_->BaudRate(); }, modules, this);
+    }
+    FMtrend_->show();
+    FMtrend_->raise();
+    FMtrend_->activateWindow();
+}
+
+void TFMmain::TreeView1ContextMenu(const QPoint& pos) {
+    QTreeWidgetItem* node = TreeView1->itemAt(pos);
+    const int level = TreeNodeLevel(node);
+    if (node == nullptr || (level != 2 && level != 3)) return;
+    QMenu menu(this);
+    QAction* add = menu.addAction(QStringLiteral("加入趋势图"));
+    if (menu.exec(TreeView1->viewport()->mapToGlobal(pos)) == add) AddNodeToTrend(node);
+}
+
+void TFMmain::AddNodeToTrend(QTreeWidgetItem* node) {
+    const int level = TreeNodeLevel(node);
+    if (node == nullptr || (level != 2 && level != 3)) return;
+    QTreeWidgetItem* moduleNode = level == 2 ? node : node->parent();
+    const auto m = parseModuleNode(moduleNode->text(0));
+    if (!m) return;
+    std::vector<ChannelId> channels;
+    if (level == 2) {
+        channels = DefaultChannelsOf(m->address, m->name);
+    } else {
+        ChannelId c;
+        if (ChannelOfNode(m->address, m->name, moduleNode->indexOfChild(node), &c))
+            channels.push_back(c);
+    }
+    ToolButton_TrendClick();
+    FMtrend_->AddChannels(channels);
 }
 
 void TFMmain::WMDeviceChange() {

@@ -27,6 +27,7 @@ class ModbusMaster;
 class Pnl_comset;
 class QtMessageBoxes;
 class TFMmonitor;
+class TFMtrend;
 class TFMserching;
 class TFmabout;
 class TStatusBar;
@@ -59,6 +60,11 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     void ToolButton_CloseClick();
     // Opens the communication monitor (created on first use) and raises it.
     void ToolButton_MonitorClick();
+    // Opens the trend view (created on first use) and raises it.
+    void ToolButton_TrendClick();
+    // The tree's "加入趋势图": a module node adds its inputs, a channel node
+    // that channel; the trend view opens.
+    void AddNodeToTrend(QTreeWidgetItem* node);
     // The system's device-change notice: checks the open port.
     void WMDeviceChange();
 
@@ -79,6 +85,8 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     TFmabout* AboutBox() const { return Fmabout_; }
     // The communication monitor, or nullptr before its first opening.
     TFMmonitor* Monitor() const { return FMmonitor_; }
+    // The trend view, or nullptr before its first opening.
+    TFMtrend* Trend() const { return FMtrend_; }
     ScanContext MakeScanContext();
 
     QToolBar* ToolBar1 = nullptr;
@@ -86,6 +94,7 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     QToolButton* ToolButton_About = nullptr;
     QToolButton* ToolButton_Close = nullptr;
     QToolButton* ToolButton_Monitor = nullptr;
+    QToolButton* ToolButton_Trend = nullptr;
     QTreeWidget* TreeView1 = nullptr;
     TStatusBar* StatusBar1 = nullptr;
     QStackedWidget* PanelStack = nullptr;
@@ -108,6 +117,7 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     void SetPortNodeImage(int index, bool open);
     void ShowModuleNode(QTreeWidgetItem* node);
     void ShowChannelNode(QTreeWidgetItem* node);
+    void TreeView1ContextMenu(const QPoint& pos);
 
     std::unique_ptr<QtMessageBoxes> ownBoxes_;
     IMessageBoxes* boxes_ = nullptr;
@@ -124,6 +134,7 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     DeviceChangeNotifier* deviceNotifier_ = nullptr;
     TFmabout* Fmabout_ = nullptr;
     TFMmonitor* FMmonitor_ = nullptr;
+    TFMtrend* FMtrend_ = nullptr;
 };
 
 // The program-wide main window instance (set by the start-up).

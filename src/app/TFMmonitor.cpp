@@ -237,6 +237,10 @@ QString FrameVerdictText(const MonitorFrame& f) {
                               .arg(QString::fromStdString(f.selectedModel));
         case ReceiveVerdict::WhileHandling:
             return drop + QStringLiteral("在处理上一应答期间到达");
+        case ReceiveVerdict::ToPoll:
+            return QStringLiteral("送趋势图轮询") + RowText(f);
+        case ReceiveVerdict::LatePoll:
+            return drop + QStringLiteral("趋势图轮询超时后迟到的应答");
     }
     return {};
 }
@@ -275,6 +279,9 @@ QString DropReasonName(int reason) {
             return QStringLiteral("无处理程序");
         case ReceiveVerdict::WhileHandling:
             return QStringLiteral("处理中到达");
+        case ReceiveVerdict::LatePoll:
+            return QStringLiteral("轮询迟到应答");
+        case ReceiveVerdict::ToPoll:
         case ReceiveVerdict::ToScan:
         case ReceiveVerdict::ToCheckCom:
         case ReceiveVerdict::ToModel:

@@ -63,6 +63,15 @@ QIcon MonitorIcon() {
     return pm.isNull() ? QIcon() : QIcon(pm);
 }
 
+QPixmap TrendPicture() {
+    return cached(QStringLiteral(":/kelm/image_trend.png"));
+}
+
+QIcon TrendIcon() {
+    const QPixmap pm = TrendPicture();
+    return pm.isNull() ? QIcon() : QIcon(pm);
+}
+
 QPixmap AboutBanner() {
     return cached(QStringLiteral(":/kelm/about_banner.jpg"));
 }

@@ -49,6 +49,9 @@ QIcon ImageList50xIcon(int index);
 // toolbar pictures of ImageList2020 but not one of its ten).
 QPixmap MonitorPicture();
 QIcon MonitorIcon();
+// The trend view's toolbar picture (20x20, the same style).
+QPixmap TrendPicture();
+QIcon TrendIcon();
 
 // The About box banner (496x80).
 QPixmap AboutBanner();

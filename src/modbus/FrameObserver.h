@@ -37,19 +37,25 @@ enum class ReceiveVerdict : std::uint8_t {
     NoHandler,          // the conversation or model has no handler
     // Bytes delivered while a reply was being handled: never collected.
     WhileHandling,
+    // The poll conversation (PollConversation.h), only while a poller is
+    // attached.
+    ToPoll,    // taken by the poller: the reply to its own request
+    LatePoll,  // a poll's reply after its time: dropped, answers no open request
 };
-inline constexpr int kReceiveVerdictCount = static_cast<int>(ReceiveVerdict::WhileHandling) + 1;
+inline constexpr int kReceiveVerdictCount = static_cast<int>(ReceiveVerdict::LatePoll) + 1;
 
 // A frame that reached a handler.
 inline constexpr bool IsAccepted(ReceiveVerdict v) {
     return v == ReceiveVerdict::ToScan || v == ReceiveVerdict::ToCheckCom ||
-           v == ReceiveVerdict::ToModel;
+           v == ReceiveVerdict::ToModel || v == ReceiveVerdict::ToPoll;
 }
 
 // Handler names the verdicts ToScan and ToCheckCom (and NoHandler for them)
 // carry; model handlers carry their own ("KELM_8AD_Event").
 inline constexpr std::string_view kScanHandlerName = "Disposal_Modbus03_Scandevice";
 inline constexpr std::string_view kCheckComHandlerName = "Disposal_Modbus03_checkcom";
+// The poll conversation's verdicts carry this name.
+inline constexpr std::string_view kPollHandlerName = "Poll";
 
 // The request a frame was sent as, or a reply was judged against: the most
 // recent one.

@@ -32,6 +32,20 @@ ReceiveVerdict VerdictOf(AsciiFault fault) {
     return ReceiveVerdict::LrcMismatch;
 }
 
+// Byte count of a good reply to a poll (reads only).
+std::uint8_t ExpectedByteCount(const PollRequest& r) {
+    if (r.functionCode == 1 || r.functionCode == 2)
+        return static_cast<std::uint8_t>((r.quantity + 7) / 8);
+    return static_cast<std::uint8_t>(r.quantity * 2);
+}
+
+RequestRef RefOf(const PollRequest& r) {
+    return RequestRef{true, r.address, r.functionCode, r.regAddr};
+}
+
+// Stale polls remembered for their late replies; older ones are forgotten.
+constexpr std::size_t kStalePollsKept = 8;
+
 int ProtocolOfText(const std::string& text) {
     if (text == "RTU") return kProtocolRtu;
     if (text == "ASCII") return kProtocolAscii;
@@ -49,9 +63,13 @@ ModbusMaster::ModbusMaster(IFrameSink& sink, IStatusText& status, IHostProtocol&
 }
 
 ModbusMaster::~ModbusMaster() {
-    // The timer may outlive us; it must not call back into a dead master.
+    // The timers may outlive us; they must not call back into a dead master.
     recTimer_.SetEnabled(false);
     recTimer_.SetOnTimer({});
+    if (lineTimer_ != nullptr) {
+        lineTimer_->SetEnabled(false);
+        lineTimer_->SetOnTimer({});
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -116,10 +134,33 @@ void ModbusMaster::Transmit(const ByteString& frame, int protocolIndex, bool sho
     // No protocol selected: nothing goes out, so do not claim a request is
     // under way.
     if (frame.empty()) return;
+    const RequestRef request = LastRequest();
+    awaitingSinceSend_ = true;
+    if (poller_ != nullptr) {
+        // Another request is on the line: its reply would collide with this
+        // one's. The request waits its turn; until it goes, replies are still
+        // read against the user's request on the line (the codec has already
+        // recorded the new one: put the one on the line back).
+        if (line_ != LineState::Free || !held_.empty()) {
+            held_.push_back(HeldSend{frame, protocolIndex, showStatus, request});
+            ++heldCount_;
+            lastRequest_ = lastUserRequest_;
+            state_.Modbus_Reg_Addr = lastUserRequest_.regAddr;
+            return;
+        }
+        lastUserRequest_ = request;
+        line_ = LineState::User;
+        StartLineTimer();
+    }
+    SendNow(frame, protocolIndex, showStatus, request);
+}
+
+void ModbusMaster::SendNow(const ByteString& frame, int protocolIndex, bool showStatus,
+                           const RequestRef& request) {
     if (showStatus) status_.SetStatusText(kStatusPanelLink, std::string(kStatusSending));
     // Told before the bytes go, so that a reply can never be seen before its
     // request.
-    if (observer_ != nullptr) ReportSent(frame, protocolIndex);
+    if (observer_ != nullptr) ReportSent(frame, protocolIndex, request);
     sink_.SendString(frame);
 }
 
@@ -176,6 +217,22 @@ void ModbusMaster::Timer_com_recTimer() {
 }
 
 void ModbusMaster::Rec_Command_Event() {
+    if (poller_ == nullptr) {
+        RecCommandEventInner();
+        return;
+    }
+    frameEffect_ = FrameEffect::None;
+    try {
+        RecCommandEventInner();
+    } catch (...) {
+        LineAfterFrame(false);
+        throw;
+    }
+    LineAfterFrame(true);
+}
+
+void ModbusMaster::RecCommandEventInner() {
+    awaitingSinceSend_ = false;
     // Whatever happens below (dropped, handled, unrouted, a handler throwing),
     // the receiver ends idle; a stuck Recv_Flag would deafen it for good.
     struct BackToIdle {
@@ -190,6 +247,7 @@ void ModbusMaster::Rec_Command_Event() {
     const std::size_t N = state_.Recv_Str.size();
     if (N < kMinReplyLength || N > kMaxReplyLength) {
         ++droppedFrames_;
+        frameEffect_ = FrameEffect::PollBad;
         if (observer_ != nullptr) {
             judgedProtocol_ = ProtocolOfText(protocol_.ProtocolText());
             ReportReceived(N < kMinReplyLength ? ReceiveVerdict::TooShort : ReceiveVerdict::TooLong,
@@ -213,6 +271,7 @@ void ModbusMaster::Rec_Command_Event() {
     // trusted either.
     if (!pbuf) {
         ++droppedFrames_;
+        frameEffect_ = FrameEffect::PollBad;
         if (observer_ != nullptr) {
             const ReceiveVerdict why = judgedProtocol_ == kProtocolRtu ? ReceiveVerdict::CrcMismatch
                                        : judgedProtocol_ == kProtocolAscii
@@ -224,6 +283,10 @@ void ModbusMaster::Rec_Command_Event() {
     }
 
     status_.SetStatusText(kStatusPanelLink, std::string(kStatusReplyOk));
+    if (poller_ != nullptr) {
+        frameEffect_ = FrameEffect::Other;
+        if (TakePollFrame(*pbuf)) return;
+    }
     Dispatch(*pbuf);
 }
 
@@ -296,11 +359,12 @@ void ModbusMaster::Dispatch(const ByteString& bytes) {
 // Observer reports. The observer only watches: an exception from it must not
 // keep a frame from its handler or the receiver from going idle.
 
-void ModbusMaster::ReportSent(const ByteString& frame, int protocolIndex) {
+void ModbusMaster::ReportSent(const ByteString& frame, int protocolIndex,
+                              const RequestRef& request) {
     SentFrameInfo info;
     info.frame = frame;
     info.protocol = protocolIndex;
-    info.request = LastRequest();
+    info.request = request;
     try {
         observer_->OnFrameSent(info);
     } catch (...) {
@@ -308,7 +372,7 @@ void ModbusMaster::ReportSent(const ByteString& frame, int protocolIndex) {
 }
 
 void ModbusMaster::ReportReceived(ReceiveVerdict verdict, std::string_view handler,
-                                  const Frame* pbuf) {
+                                  const Frame* pbuf, const RequestRef* judgedAgainst) {
     ReceivedFrameInfo info;
     info.seq = ++receivedSeq_;
     handlingSeq_ = info.seq;
@@ -320,7 +384,7 @@ void ModbusMaster::ReportReceived(ReceiveVerdict verdict, std::string_view handl
     if (pbuf != nullptr) info.pbuf = pbuf->bytes();
     info.selectedAddress = state_.Node_Device_ID;
     info.selectedModel = state_.Node_Device_Name;
-    info.request = LastRequest();
+    info.request = judgedAgainst != nullptr ? *judgedAgainst : LastRequest();
     try {
         observer_->OnFrameReceived(info);
     } catch (...) {
@@ -352,6 +416,190 @@ void ModbusMaster::ReportReplyRow(ReplyRowInfo info) {
         observer_->OnReplyRow(info);
     } catch (...) {
     }
+}
+
+// ---------------------------------------------------------------------------
+// Poll conversation
+
+void ModbusMaster::AttachPoller(IPollClient* client, ITimer* lineTimer) {
+    if (lineTimer_ != nullptr) {
+        lineTimer_->SetEnabled(false);
+        lineTimer_->SetOnTimer({});
+    }
+    poller_ = client;
+    lineTimer_ = client != nullptr ? lineTimer : nullptr;
+    if (poller_ != nullptr && lineTimer_ == nullptr) poller_ = nullptr;  // no gate without a clock
+    line_ = LineState::Free;
+    stalePolls_.clear();
+    lastUserRequest_ = LastRequest();
+    if (lineTimer_ != nullptr) {
+        lineTimer_->SetEnabled(false);
+        lineTimer_->SetInterval(replyTimeoutMs_);
+        lineTimer_->SetOnTimer([this] { LineTimerTick(); });
+    }
+    // Nothing may stay held once the gate is gone (or replaced).
+    auto held = std::move(held_);
+    held_.clear();
+    for (const HeldSend& h : held) SendNow(h.frame, h.protocolIndex, h.showStatus, h.request);
+    // A user's request may be on the line already: give its reply its time.
+    if (poller_ != nullptr && (awaitingSinceSend_ || !held.empty())) {
+        line_ = LineState::User;
+        StartLineTimer();
+    }
+}
+
+void ModbusMaster::SetReplyTimeoutMs(int ms) {
+    replyTimeoutMs_ = std::max(ms, 1);
+    if (lineTimer_ != nullptr) lineTimer_->SetInterval(replyTimeoutMs_);
+}
+
+void ModbusMaster::StartLineTimer() {
+    if (lineTimer_ == nullptr) return;
+    // Restarted, so each conversation gets its full time.
+    lineTimer_->SetEnabled(false);
+    lineTimer_->SetInterval(replyTimeoutMs_);
+    lineTimer_->SetEnabled(true);
+}
+
+bool ModbusMaster::SendPoll(const PollRequest& request) {
+    if (poller_ == nullptr || line_ != LineState::Free || !held_.empty()) return false;
+    if (request.functionCode < 1 || request.functionCode > 4) return false;
+    const int protocolIndex = protocol_.ProtocolIndex();
+    const ByteString frame = FrameForProtocol(
+        OneWordBody(request.address, request.functionCode, request.regAddr, request.quantity),
+        protocolIndex);
+    if (frame.empty()) return false;
+    poll_ = request;
+    line_ = LineState::Poll;
+    StartLineTimer();
+    if (observer_ != nullptr) ReportSent(frame, protocolIndex, RefOf(request));
+    sink_.SendString(frame);
+    return true;
+}
+
+bool ModbusMaster::TakePollFrame(const ByteString& bytes) {
+    const Frame frame(bytes);
+    const std::uint8_t address = frame[0];
+    const std::uint8_t command = frame[1];
+    const std::uint8_t byteCount = frame[2];
+    auto answers = [&](const PollRequest& p) {
+        if (address != p.address) return false;
+        if (command == (p.functionCode | 0x80)) return true;
+        return command == p.functionCode && byteCount == ExpectedByteCount(p);
+    };
+    if (line_ == LineState::Poll && answers(poll_)) {
+        frameEffect_ = FrameEffect::PollAnswered;
+        const PollRequest p = poll_;
+        const RequestRef ref = RefOf(p);
+        if (observer_ != nullptr)
+            ReportReceived(ReceiveVerdict::ToPoll, kPollHandlerName, &frame, &ref);
+        poller_->OnPollReply(p, frame);
+        if (p.mirror && command == p.functionCode) MirrorToPanel(p, frame);
+        return true;
+    }
+    // A late answer to a poll whose time ran out; unless it could just as well
+    // answer the user's latest request, it answers nothing still open.
+    const bool userMayOwn = lastUserRequest_.any && lastUserRequest_.address == address &&
+                            (command & 0x7F) == lastUserRequest_.functionCode;
+    if (userMayOwn) return false;
+    for (auto it = stalePolls_.begin(); it != stalePolls_.end(); ++it) {
+        if (!answers(*it)) continue;
+        frameEffect_ = FrameEffect::Late;
+        const RequestRef ref = RefOf(*it);
+        stalePolls_.erase(it);
+        ++latePolls_;
+        ++unroutedFrames_;
+        if (observer_ != nullptr)
+            ReportReceived(ReceiveVerdict::LatePoll, kPollHandlerName, &frame, &ref);
+        return true;
+    }
+    return false;
+}
+
+void ModbusMaster::MirrorToPanel(const PollRequest& request, const Frame& frame) {
+    if (request.address != state_.Node_Device_ID || request.model != state_.Node_Device_Name)
+        return;
+    const ModelInfo* model = FindModelByName(state_.Node_Device_Name);
+    if (model == nullptr) return;
+    const auto it = replyHandlers_.find(model->replyHandler);
+    if (it == replyHandlers_.end() || !it->second) return;
+    ReplyHandler h = it->second;
+    // The panel reads the reply against the request it answers; the user's
+    // own request is the latest again afterwards.
+    struct Restore {
+        std::uint16_t& reg;
+        std::uint16_t saved;
+        ~Restore() { reg = saved; }
+    } restore{state_.Modbus_Reg_Addr, state_.Modbus_Reg_Addr};
+    state_.Modbus_Reg_Addr = request.regAddr;
+    h(frame[1], frame);
+}
+
+void ModbusMaster::LineAfterFrame(bool /*handled*/) {
+    if (poller_ == nullptr) return;
+    const FrameEffect effect = frameEffect_;
+    frameEffect_ = FrameEffect::None;
+    switch (line_) {
+        case LineState::Free:
+            return;
+        case LineState::Poll:
+            if (effect == FrameEffect::PollAnswered) break;
+            if (effect == FrameEffect::PollBad) {
+                const PollRequest p = poll_;
+                line_ = LineState::Free;
+                if (lineTimer_ != nullptr) lineTimer_->SetEnabled(false);
+                poller_->OnPollFailed(p, PollFailure::BadReply);
+                if (line_ != LineState::Free) return;
+                break;
+            }
+            // Another party's frame (a late user reply, a late poll reply):
+            // the poll still waits for its own.
+            return;
+        case LineState::User:
+            if (effect == FrameEffect::Late) return;
+            // A follow-up a handler sent (a write's echo that reads back)
+            // was held and goes out next.
+            break;
+    }
+    line_ = LineState::Free;
+    LineBecameFree();
+}
+
+void ModbusMaster::LineTimerTick() {
+    if (poller_ == nullptr || lineTimer_ == nullptr) return;
+    // A reply still arriving, or being handled (a handler's message box):
+    // the conversation is not over yet.
+    if (!state_.Recv_Str.empty() || state_.Recv_Flag || recTimer_.Enabled()) return;
+    lineTimer_->SetEnabled(false);
+    if (line_ == LineState::Poll) {
+        const PollRequest p = poll_;
+        stalePolls_.push_back(p);
+        while (stalePolls_.size() > kStalePollsKept) stalePolls_.pop_front();
+        line_ = LineState::Free;
+        poller_->OnPollFailed(p, PollFailure::NoReply);
+        if (poller_ == nullptr || line_ != LineState::Free) return;
+    }
+    line_ = LineState::Free;
+    LineBecameFree();
+}
+
+void ModbusMaster::LineBecameFree() {
+    if (lineTimer_ != nullptr) lineTimer_->SetEnabled(false);
+    if (!held_.empty()) {
+        // The user's requests go out one at a time, in the order they were
+        // made, each read against its own start register; the poller waits
+        // until the last one's conversation has ended.
+        const HeldSend h = std::move(held_.front());
+        held_.pop_front();
+        line_ = LineState::User;
+        StartLineTimer();
+        lastRequest_ = h.request;
+        lastUserRequest_ = h.request;
+        state_.Modbus_Reg_Addr = h.request.regAddr;
+        SendNow(h.frame, h.protocolIndex, h.showStatus, h.request);
+        return;
+    }
+    if (poller_ != nullptr) poller_->OnLineFree();
 }
 
 // ---------------------------------------------------------------------------

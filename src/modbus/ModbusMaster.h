@@ -9,6 +9,7 @@
 // its deliveries onto that thread. No locks are taken and none are needed;
 // separate instances share no state.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include "modbus/FrameObserver.h"
 #include "modbus/Interfaces.h"
 #include "modbus/MasterState.h"
+#include "modbus/PollConversation.h"
 
 namespace kelm {
 
@@ -125,13 +127,52 @@ class ModbusMaster {
     // only while an observer is attached (building the row's key costs).
     void ReportReplyRow(ReplyRowInfo info);
 
+    // --- the poll conversation (PollConversation.h) -----------------------------
+    // Attaches the poller and the timer that bounds each conversation while
+    // it is attached (nullptr detaches; both must outlive the attachment).
+    // Detaching ends a poll in flight without telling the client and sends
+    // any held user request at once.
+    void AttachPoller(IPollClient* client, ITimer* lineTimer);
+    IPollClient* Poller() const { return poller_; }
+    // How long a request may wait for its reply before the line counts as
+    // free again (the end-of-frame silence included). A reply still arriving
+    // when the time is up is awaited.
+    void SetReplyTimeoutMs(int ms);
+    int ReplyTimeoutMs() const { return replyTimeoutMs_; }
+    LineState Line() const { return line_; }
+    // Sends a poll request to request.address, built in the current protocol
+    // (the master state, Modbus_Reg_Addr included, is left alone). Returns
+    // false, sending nothing, with no poller attached, with the line busy or
+    // user requests held, for a function code other than 1 to 4, or with no
+    // protocol selected.
+    bool SendPoll(const PollRequest& request);
+    // User requests held for a conversation on the line (counted once each),
+    // and poll replies dropped as late.
+    std::uint64_t HeldUserRequests() const { return heldCount_; }
+    std::uint64_t LatePollReplies() const { return latePolls_; }
+
   private:
     void Dispatch(const ByteString& pbuf);
     // One frame to the sink: status text (codec and link check only), the
     // observer, SendString. Nothing happens for an empty frame.
     void Transmit(const ByteString& frame, int protocolIndex, bool showStatus);
-    void ReportSent(const ByteString& frame, int protocolIndex);
-    void ReportReceived(ReceiveVerdict verdict, std::string_view handler, const Frame* pbuf);
+    void ReportSent(const ByteString& frame, int protocolIndex, const RequestRef& request);
+    // Hands a frame on now: status text, observer, SendString.
+    void SendNow(const ByteString& frame, int protocolIndex, bool showStatus,
+                 const RequestRef& request);
+    void ReportReceived(ReceiveVerdict verdict, std::string_view handler, const Frame* pbuf,
+                        const RequestRef* judgedAgainst = nullptr);
+    void RecCommandEventInner();
+    // Poll conversation: takes a valid frame that belongs to a poll; true
+    // when it did (the dispatcher must not see it).
+    bool TakePollFrame(const ByteString& pbuf);
+    void MirrorToPanel(const PollRequest& request, const Frame& frame);
+    // After each complete frame and each time-out: frees the line, sends what
+    // was held or tells the poller.
+    void LineAfterFrame(bool validFrame);
+    void LineTimerTick();
+    void LineBecameFree();
+    void StartLineTimer();
     void ReportWhileHandling(const std::uint8_t* Buffer, std::uint32_t Received);
     // Address and function code of a finished frame, for LastRequest().
     void RecordRequestOf(const ByteString& frame, int protocolIndex);
@@ -157,6 +198,32 @@ class ModbusMaster {
     int judgedProtocol_ = -1;
     std::uint64_t receivedSeq_ = 0;
     std::uint64_t handlingSeq_ = 0;
+
+    // Poll conversation; all unused while poller_ is null.
+    struct HeldSend {
+        ByteString frame;
+        int protocolIndex = -1;
+        bool showStatus = false;
+        RequestRef request;
+    };
+    IPollClient* poller_ = nullptr;
+    ITimer* lineTimer_ = nullptr;
+    int replyTimeoutMs_ = 500;
+    LineState line_ = LineState::Free;
+    PollRequest poll_;  // the poll on the line while line_ is Poll
+    // What the frame being handled did to the conversation on the line.
+    enum class FrameEffect : std::uint8_t { None, PollAnswered, PollBad, Late, Other };
+    FrameEffect frameEffect_ = FrameEffect::None;
+    // User requests waiting for the poll on the line, in the order made.
+    std::deque<HeldSend> held_;
+    // Polls whose time ran out, newest last: a late reply to one is dropped.
+    std::deque<PollRequest> stalePolls_;
+    RequestRef lastUserRequest_;  // the user's request on the line, or the last one
+    std::uint64_t heldCount_ = 0;
+    // A request went out and no frame has completed since: when a poller
+    // attaches, that request's reply may still be coming.
+    bool awaitingSinceSend_ = false;
+    std::uint64_t latePolls_ = 0;
 };
 
 }  // namespace kelm

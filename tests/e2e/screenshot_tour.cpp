@@ -8,6 +8,8 @@
 //   05-about.png        the About box
 //   digital-*.png       the four digital panels with states read from the
 //                       simulated modules (the KELM-8I8T in each control mode)
+//   08-trend.png        the trend view polling analog and digital channels of
+//                       several demo modules
 // Usage: kelm-screenshot-tour <output dir> <COM number>
 #include <QApplication>
 #include <QCheckBox>
@@ -32,6 +34,7 @@
 
 #include "app/AppSetup.h"
 #include "app/TFMmain.h"
+#include "app/TFMtrend.h"
 #include "app/TFmabout.h"
 #include "host/Pnl_comset.h"
 #include "host/TFMserching.h"
@@ -467,6 +470,37 @@ int main(int argc, char** argv) {
             monitor->raise();
             shoot("06-monitor.png", {monitor});
             monitor->close();
+        }
+    }
+
+    // 08-trend.png: the trend view over a few seconds of the demo bus: the
+    // KELM-8AD's inputs, the KELM-8I8T's inputs and the KELM-2AO's outputs.
+    {
+        int added = 0;
+        for (int i = 0; i < port->childCount(); ++i) {
+            const QString t = port->child(i)->text(0);
+            if (t.startsWith("KELM-8AD(") || t.startsWith("KELM-8I8T(") ||
+                t.startsWith("KELM-2AO(")) {
+                w.AddNodeToTrend(port->child(i));
+                ++added;
+            }
+        }
+        TFMtrend* trend = w.Trend();
+        if (added < 3 || !trend) {
+            std::fprintf(stderr, "the trend view has not got its three modules\n");
+            ++failures;
+        } else {
+            trend->move(w.x() + 40, w.y() + 60);
+            trend->resize(1180, 680);
+            trend->Btn_start->click();
+            waitFor([&] { return trend->Poller().Rounds() >= 12; }, 20000);
+            trend->Btn_stop->click();
+            const TrendStore& st = trend->Store();
+            if (st.Size() > 2) trend->SetCursorTime((st.Time(0) + st.Time(st.Size() - 1)) / 2);
+            settle(300);
+            trend->raise();
+            shoot("08-trend.png", {trend});
+            trend->close();
         }
     }
 

@@ -1,6 +1,6 @@
 // Draws the program's pictures (tree/toolbar/status icons, the communication
-// monitor's toolbar picture, the digital panels' lamps and ON/OFF faces, About
-// banner, busy picture) into PNG/JPEG files. Run
+// monitor's and the trend view's toolbar pictures, the digital panels' lamps
+// and ON/OFF faces, About banner, busy picture) into PNG/JPEG files. Run
 // by hand after changing a picture:
 //   kelm-draw-pictures src/gui/resources
 // The generated files are committed and compiled in through pictures.qrc.
@@ -179,6 +179,33 @@ void drawMonitor(QPainter& p) {
     p.drawLine(QPointF(8.5, 19.2), QPointF(6.5, 17.5));
 }
 
+// The trend view's toolbar picture: a chart with two axes, a measured curve
+// and a digital step line beneath it.
+void drawTrend(QPainter& p) {
+    pen(p, kInk, 1.1);
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(2.5, 1.5, 15.5, 16));
+    pen(p, kInk, 1.3);
+    p.drawLine(QPointF(4.5, 3.0), QPointF(4.5, 16.0));
+    p.drawLine(QPointF(4.5, 16.0), QPointF(16.5, 16.0));
+    p.setBrush(Qt::NoBrush);
+    pen(p, kBlue, 1.4);
+    QPainterPath curve;
+    curve.moveTo(5.5, 10.5);
+    curve.cubicTo(7.5, 4.0, 9.5, 4.0, 11.0, 8.0);
+    curve.cubicTo(12.5, 11.5, 14.0, 6.0, 16.5, 4.0);
+    p.drawPath(curve);
+    pen(p, kGreen, 1.3);
+    QPainterPath step;
+    step.moveTo(5.5, 14.5);
+    step.lineTo(8.5, 14.5);
+    step.lineTo(8.5, 12.0);
+    step.lineTo(12.5, 12.0);
+    step.lineTo(12.5, 14.5);
+    step.lineTo(16.5, 14.5);
+    p.drawPath(step);
+}
+
 QImage icon(const std::function<void(QPainter&)>& draw) {
     QImage img = canvas(20, 20);
     QPainter p(&img);
@@ -329,6 +356,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 10; ++i)
         ok &= icon(icons[i]).save(out.filePath(QString("image2020_%1.png").arg(i)));
     ok &= icon(drawMonitor).save(out.filePath("image_monitor.png"));
+    ok &= icon(drawTrend).save(out.filePath("image_trend.png"));
     const QImage list50x[4] = {lamp(true), lamp(false), face(true), face(false)};
     for (int i = 0; i < 4; ++i)
         ok &= list50x[i].save(out.filePath(QString("image50x_%1.png").arg(i)));
