@@ -25,6 +25,7 @@
 #include "host/TFMserching.h"
 #include "modbus/ModbusMaster.h"
 #include "modbus/Models.h"
+#include "models/ModelMap.h"
 #include "serial/ksComm.h"
 #include "serialui/TksDeviceBox.h"
 
@@ -389,17 +390,15 @@ void TFMmain::ShowChannelNode(QTreeWidgetItem* node) {
     // (a tree no scan builds) selects nothing the panels could address.
     if (position < 0 || position > 15) return;
     st.Node_DeviceChild_Index = static_cast<std::uint8_t>(position);
-    bool input = false;
-    if (m->name == "KELM-8I8T")
-        input = position < 8;
-    else if (m->name == "KELM-16I")
-        input = true;
-    else if (m->name == "KELM-16T")
-        input = false;
-    else
-        return;  // other models leave the panels as they are
+    // The model's channel layout says which children are inputs and which
+    // outputs; other models, and children past the layout, leave the panels
+    // as they are.
+    const models::Model* model = models::FindModel(m->name);
+    if (!model) return;
+    const models::Side side = models::ChildAt(*model, position).side;
+    if (side == models::Side::None) return;
     const QString caption = module->text(0) + QLatin1Char(':') + node->text(0);
-    if (input) {
+    if (side == models::Side::Input) {
         Pnl_Xi_type->Pnl_Xi_type_Default();
         Gro_Xi_mode->setTitle(caption);
         PanelStack->setCurrentWidget(Pnl_Xi_type);
@@ -462,9 +461,16 @@ void TFMmain::ToolButton_CloseClick() {
 
 void TFMmain::ToolButton_MonitorClick() {
     // Non-modal and kept: closing only hides it, and it goes on recording.
-    if (!FMmonitor_)
+    if (!FMmonitor_) {
         FMmonitor_ = new TFMmonitor(
             *master_, *boxes_, [this] { return ksComm1_->Active(); }, this);
+        // Values are described in the modes the selected module's panel
+        // converts them by.
+        FMmonitor_->SetChannelModes([this]() -> std::vector<int> {
+            const ModulePanel* panel = modules_.ForModel(master_->State().Node_Device_Name);
+            return panel ? panel->ChannelModes() : std::vector<int>{};
+        });
+    }
     FMmonitor_->show();
     FMmonitor_->raise();
     FMmonitor_->activateWindow();

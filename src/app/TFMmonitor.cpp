@@ -18,6 +18,7 @@
 #include "gui/MessageBoxes.h"
 #include "modbus/Checks.h"
 #include "modbus/ModbusMaster.h"
+#include "models/ModelMap.h"
 
 namespace kelm {
 
@@ -187,6 +188,10 @@ QString FrameAsciiText(const MonitorFrame& f) {
     return t;
 }
 
+QString FrameWordsText(const MonitorFrame& f) {
+    return QString::fromStdString(f.words);
+}
+
 QString FrameVerdictText(const MonitorFrame& f) {
     if (f.sent) return f.offLine ? QStringLiteral("串口未打开，未发出") : QString();
     const QString handler = QString::fromStdString(f.handler);
@@ -307,6 +312,8 @@ QVariant MonitorModel::data(const QModelIndex& index, int role) const {
                 return FrameHexText(f);
             case kColText:
                 return FrameAsciiText(f);
+            case kColWords:
+                return FrameWordsText(f);
             case kColVerdict:
                 return FrameVerdictText(f);
             case kColRequest:
@@ -338,6 +345,8 @@ QVariant MonitorModel::headerData(int section, Qt::Orientation orientation, int 
             return QStringLiteral("字节（十六进制）");
         case kColText:
             return QStringLiteral("ASCII文本");
+        case kColWords:
+            return QStringLiteral("说明");
         case kColVerdict:
             return QStringLiteral("结论");
         case kColRequest:
@@ -453,8 +462,8 @@ TFMmonitor::TFMmonitor(ModbusMaster& master, IMessageBoxes& boxes, std::function
     Grid_frames->setSelectionBehavior(QAbstractItemView::SelectRows);
     Grid_frames->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid_frames->setAlternatingRowColors(true);
-    const int widths[] = {70, 44, 44, 250, 130, 330};
-    for (int c = 0; c < 6; ++c) Grid_frames->setColumnWidth(c, widths[c]);
+    const int widths[] = {70, 44, 44, 250, 130, 260, 330};
+    for (int c = 0; c < 7; ++c) Grid_frames->setColumnWidth(c, widths[c]);
     layout->addWidget(Grid_frames, 1);
 
     // The newest row stays in view until the user scrolls away from the end.
@@ -496,6 +505,11 @@ void TFMmonitor::OnFrameSent(const SentFrameInfo& info) {
     f.bytes = Kept(info.frame);
     f.protocol = info.protocol;
     f.request = info.request;
+    if (!paused_) {
+        const models::Model* model = models::FindModel(master_.State().Node_Device_Name);
+        const std::vector<int> modes = channelModes_ ? channelModes_() : std::vector<int>{};
+        f.words = models::DescribeRequestFrame(model, info.frame, info.protocol, modes);
+    }
     Add(std::move(f));
 }
 
@@ -515,6 +529,13 @@ void TFMmonitor::OnFrameReceived(const ReceivedFrameInfo& info) {
     }
     f.selectedAddress = info.selectedAddress;
     f.selectedModel = std::string(info.selectedModel);
+    // Judged, as the handler judges it, against the latest request and the
+    // selected module's model.
+    if (f.passedCheck && !paused_) {
+        const std::vector<int> modes = channelModes_ ? channelModes_() : std::vector<int>{};
+        f.words = models::DescribeReply(models::FindModel(info.selectedModel), info.request.regAddr,
+                                        info.pbuf, modes);
+    }
     Add(std::move(f));
 }
 

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "modbus/Bytes.h"
 #include "modbus/FrameObserver.h"
@@ -63,6 +64,9 @@ struct MonitorFrame {
     std::uint16_t rowCommand = 0;
     std::uint16_t rowRegAddr = 0;
     std::uint8_t rowByteCount = 0;
+    // The frame in words ("读 DI0-7", "回复: AI0 = 4.012 mA", "?"); empty for
+    // a received frame that failed its check.
+    std::string words;
 
     // The slave the frame is counted for: the request's address for a sent
     // frame and for one that failed its check, the reply's own otherwise;
@@ -91,6 +95,7 @@ struct MonitorCounters {
 // Texts of a frame's columns (also the saved lines).
 QString FrameHexText(const MonitorFrame& f);
 QString FrameAsciiText(const MonitorFrame& f);  // empty unless the frame is in ASCII form
+QString FrameWordsText(const MonitorFrame& f);
 QString FrameVerdictText(const MonitorFrame& f);
 QString FrameRequestText(const MonitorFrame& f);
 QString DropReasonName(int reason);
@@ -106,6 +111,7 @@ class MonitorModel : public QAbstractTableModel {
         kColLength,
         kColBytes,
         kColText,
+        kColWords,
         kColVerdict,
         kColRequest,
         kColumnCount
@@ -154,6 +160,12 @@ class TFMmonitor : public QWidget, private IFrameObserver {
     // Returns false, with the reason in *error, when it cannot.
     bool SaveRows(const QString& path, QString* error = nullptr) const;
 
+    // Where the words for a reply find the channel modes its values are
+    // converted by (the selected module's panel); unset, values are raw.
+    void SetChannelModes(std::function<std::vector<int>()> source) {
+        channelModes_ = std::move(source);
+    }
+
     const MonitorModel& Frames() const { return *model_; }
     const MonitorCounters& Counters() const { return counters_; }
     bool Paused() const { return paused_; }
@@ -182,6 +194,7 @@ class TFMmonitor : public QWidget, private IFrameObserver {
     ModbusMaster& master_;
     IMessageBoxes& boxes_;
     std::function<bool()> portOpen_;
+    std::function<std::vector<int>()> channelModes_;
     MonitorModel* model_ = nullptr;
     MonitorCounters counters_;
     QElapsedTimer clock_;

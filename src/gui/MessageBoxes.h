@@ -6,6 +6,12 @@
 
 namespace kelm {
 
+// The title of every notice, confirmation and refusal box: "提示".
+inline const QString& NoticeTitle() {
+    static const QString title = QStringLiteral("提示");
+    return title;
+}
+
 enum class MsgIcon { None, Information, Warning, Question, Critical };
 enum class MsgButtons { Ok, OkCancel };
 

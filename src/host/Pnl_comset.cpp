@@ -13,8 +13,8 @@
 #include <exception>
 
 #include "gui/MessageBoxes.h"
-#include "modbus/CommFormats.h"
 #include "modbus/Checks.h"
+#include "modbus/CommFormats.h"
 #include "modbus/ModbusMaster.h"
 #include "serial/ksComm.h"
 #include "serialui/TksDeviceBox.h"
@@ -303,8 +303,7 @@ void Pnl_comset::MemoSet(const QStringList& lines) {
 
 void Pnl_comset::Btn_readcominfoClick() {
     if (!ctx_.ksComm1.Active()) {
-        ctx_.boxes.Show(hosttext::kNoticeTitle, hosttext::kNotOpen, MsgIcon::Warning,
-                        MsgButtons::Ok);
+        ctx_.boxes.Show(NoticeTitle(), hosttext::kNotOpen, MsgIcon::Warning, MsgButtons::Ok);
         return;
     }
     auto& st = ctx_.master.State();

@@ -27,7 +27,6 @@ inline const QString kClose = QStringLiteral("关闭串口");
 inline const QString kAdvancedShow = QStringLiteral("高级>>");
 inline const QString kAdvancedHide = QStringLiteral("高级<<");
 inline const QString kWarningTitle = QStringLiteral("警告");
-inline const QString kNoticeTitle = QStringLiteral("提示");
 inline const QString kOpenFailed = QStringLiteral("串口不存在或被占用！");
 inline const QString kPortLost = QStringLiteral("主机串口丢失，需要手动重启，是否关闭程序？");
 inline const QString kNotOpen = QStringLiteral("串口没有打开！");

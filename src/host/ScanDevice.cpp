@@ -7,12 +7,12 @@
 #include "modbus/Checks.h"
 #include "modbus/ModbusMaster.h"
 #include "modbus/Models.h"
+#include "models/ModelMap.h"
 
 namespace kelm {
 
 namespace {
 
-constexpr std::uint8_t kFcReadHolding = 3;
 constexpr std::size_t kIdentityReplyBytes = 9;  // address, 3, 6, three registers
 
 void SetPicture(QTreeWidgetItem* item, int index, const std::function<QIcon(int)>& picture) {
@@ -43,7 +43,9 @@ int TreeNodeLevel(const QTreeWidgetItem* item) {
 }
 
 ByteString ScanRequest(std::uint8_t address, int protocolIndex) {
-    return FrameForProtocol(OneWordBody(address, kFcReadHolding, 0, 3), protocolIndex);
+    const models::Read read = models::IdentityRead();
+    return FrameForProtocol(OneWordBody(address, read.fc, read.start, read.quantity),
+                            protocolIndex);
 }
 
 QTreeWidgetItem* Disposal_Modbus03_Scandevice(QTreeWidget& tree,
@@ -63,7 +65,7 @@ QTreeWidgetItem* Disposal_Modbus03_Scandevice(QTreeWidget& tree,
     QTreeWidgetItem* parent = tree.currentItem();
     if (TreeNodeLevel(parent) != 1) return nullptr;
 
-    const ModelInfo* model = FindModelByCode(type);
+    const models::Model* model = models::FindModelByCode(type);
     if (!model) return nullptr;  // plausible, but no model of ours
 
     // Address 0 is the broadcast and 248-255 are no slave's: a node for them
@@ -76,9 +78,10 @@ QTreeWidgetItem* Disposal_Modbus03_Scandevice(QTreeWidget& tree,
 
     auto* node = new QTreeWidgetItem(parent);
     node->setText(0, QString::fromStdString(ModuleNodeText(model->name, address)));
-    for (std::string_view ch : model->channelNodes) {
+    // Inputs first, then outputs, as the model lays out its channels.
+    for (const std::string& ch : models::ChannelNodeNames(*model)) {
         auto* child = new QTreeWidgetItem(node);
-        child->setText(0, QString::fromUtf8(ch.data(), static_cast<qsizetype>(ch.size())));
+        child->setText(0, QString::fromStdString(ch));
         SetPicture(child, kImageChannelNode, picture);
     }
     SetPicture(node, kImageModuleNode, picture);

@@ -176,7 +176,7 @@ void TFMserching::Btn_startClick() {
         return;
     }
     if (interval < kIntervalMin || interval > kIntervalMax) {
-        ctx_.boxes.Show(QStringLiteral("提示"), kIntervalWarning, MsgIcon::Warning, MsgButtons::Ok);
+        ctx_.boxes.Show(NoticeTitle(), kIntervalWarning, MsgIcon::Warning, MsgButtons::Ok);
         return;
     }
     timerScan_->setInterval(interval);
@@ -208,7 +208,7 @@ void TFMserching::Timer_scanTimer() {
         timerScan_->stop();
         timer1_->stop();
         // Modal: the reply of the last address is still handled while it is open.
-        ctx_.boxes.Show(QStringLiteral("提示"), kFinished, MsgIcon::Information, MsgButtons::Ok);
+        ctx_.boxes.Show(NoticeTitle(), kFinished, MsgIcon::Information, MsgButtons::Ok);
     }
 }
 

@@ -25,53 +25,38 @@ namespace kelm {
 
 namespace {
 
-constexpr std::uint8_t kFcReadHolding = 3;
-constexpr std::uint8_t kFcReadInput = 4;
-constexpr std::uint8_t kFcWriteMultiple = 16;
-constexpr std::uint16_t kModeReg = 6;  // CH0; CH7 is 13
-constexpr std::uint16_t kDataReg = 0;
-constexpr int kModeByteCount = 16;
-constexpr std::uint16_t kModeCodeBase = 0x30;
+using models::kFcReadHolding;
+using models::kFcReadInputRegisters;
+using models::kFcWriteRegisters;
+using models::kModeCharBase;
+
+const models::Model& Model8AD() {
+    return *models::FindModel("KELM-8AD");
+}
+const models::Model& Model8AS() {
+    return *models::FindModel("KELM-8AS");
+}
 
 // Bipolar: 65535 is zero and 64000 counts one full scale either way.
-constexpr AnalogRange k8AdRanges[] = {
-    {"±20mA", 20, 4},  {"±10V", 10, 4},   {"±5V", 5, 5},     {"±2.5V", 2.5, 5},
-    {"±1.2V", 1.2, 5}, {"±0.6V", 0.6, 5}, {"±0.3V", 0.3, 6}, {"±0.15V", 0.15, 6},
-};
-constexpr AnalogRange k8AsRanges[] = {
-    {"电流", 20, 3},
-    {"电压", 10, 3},
-};
-
 double CountsPerFullScale8AD(std::string_view) {
-    return 64000.0;
+    return Model8AD().analog.countsPerFullScale;
 }
-// The KELM-8AS counts 4000 per full scale; the KELM-8ASP, and any other model
-// name the panel is shown for, 64000.
+// The KELM-8AS and the KELM-8ASP differ only here; a model name the panel
+// does not know converts as the KELM-8ASP.
 double CountsPerFullScale8AS(std::string_view modelName) {
-    return modelName == "KELM-8AS" ? 4000.0 : 64000.0;
-}
-
-// Adds one to a string of decimal digits.
-void Increment(std::string& digits) {
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        if (*it != '9') {
-            ++*it;
-            return;
-        }
-        *it = '0';
-    }
-    digits.insert(digits.begin(), '1');
+    const models::Model* m = modelName == "KELM-8AS" ? models::FindModel(modelName) : nullptr;
+    return (m ? *m : *models::FindModel("KELM-8ASP")).analog.countsPerFullScale;
 }
 
 }  // namespace
 
 const AnalogInputModel kAnalogInput8AD{
     "8AD",
+    Model8AD(),
     "量程值：",
-    k8AdRanges,
+    Model8AD().items[0].choices,
     3,
-    65535.0,
+    Model8AD().analog.zeroCount,
     CountsPerFullScale8AD,
     AnalogInputModel::ModeReply::AllInRange,
     AnalogInputModel::Unselected::RawCount,
@@ -80,10 +65,11 @@ const AnalogInputModel kAnalogInput8AD{
 
 const AnalogInputModel kAnalogInput8AS{
     "8AS",
+    Model8AS(),
     "工程量：",
-    k8AsRanges,
+    Model8AS().items[0].choices,
     2,
-    0.0,
+    Model8AS().analog.zeroCount,
     CountsPerFullScale8AS,
     AnalogInputModel::ModeReply::Each,
     AnalogInputModel::Unselected::Unscaled,
@@ -91,37 +77,7 @@ const AnalogInputModel kAnalogInput8AS{
 };
 
 QString FormatFixed(double v, int decimals) {
-    if (!std::isfinite(v)) return QString::number(v);
-    if (decimals < 0) decimals = 0;
-    // Fifteen significant digits are what a double holds reliably; rounding
-    // those in decimal makes a value that lies exactly between two steps
-    // (0.00125 at four decimals) round the same way every time, whatever
-    // binary error the division left.
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(v));
-    std::string digits(1, buf[0]);
-    digits.append(buf + 2, 14);
-    const char* e = std::strchr(buf, 'e');
-    const int exponent = e ? std::atoi(e + 1) : 0;
-
-    // digits * 10^shift is the value times 10^decimals.
-    const int shift = exponent - 14 + decimals;
-    std::string scaled;
-    if (shift >= 0) {
-        scaled = digits + std::string(static_cast<std::size_t>(shift), '0');
-    } else if (-shift <= static_cast<int>(digits.size())) {
-        const std::size_t keep = digits.size() - static_cast<std::size_t>(-shift);
-        scaled = digits.substr(0, keep);
-        if (digits[keep] >= '5') Increment(scaled);
-    }
-    const std::size_t firstNonZero = scaled.find_first_not_of('0');
-    const bool zero = firstNonZero == std::string::npos;
-    scaled = zero ? std::string() : scaled.substr(firstNonZero);
-    if (scaled.size() < static_cast<std::size_t>(decimals) + 1)
-        scaled.insert(0, static_cast<std::size_t>(decimals) + 1 - scaled.size(), '0');
-    if (decimals > 0) scaled.insert(scaled.size() - static_cast<std::size_t>(decimals), 1, '.');
-    if (v < 0 && !zero) scaled.insert(0, 1, '-');
-    return QString::fromLatin1(scaled.c_str());
+    return QString::fromStdString(models::FormatFixed(v, decimals));
 }
 
 QString AnalogValueText(const AnalogInputModel& model, std::uint32_t count, int modeIndex,
@@ -155,7 +111,8 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
     grid->addWidget(new QLabel(QStringLiteral("模式："), menu_), 0, 5);
 
     QStringList labels;
-    for (const AnalogRange& r : model_.ranges) labels << QString::fromUtf8(r.label);
+    for (const AnalogRange& r : model_.ranges)
+        labels << QString::fromUtf8(r.label.data(), static_cast<qsizetype>(r.label.size()));
     for (int ch = 0; ch < kChannels; ++ch) {
         Channel& c = channels_[static_cast<std::size_t>(ch)];
         const int row = ch + 1;
@@ -210,15 +167,21 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
     connect(dataRead_, &QPushButton::clicked, this, [this] { DataReadClick(); });
 
     AddReplyRows({
-        Row(kFcReadHolding, kModeReg, kModeByteCount, "channel modes",
-            [this](const Frame& Pbuf) { ModeReply(Pbuf); }),
-        Echo(kFcWriteMultiple, kModeReg, kModeReg, "channel modes written",
-             [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle, kModesWritten);
-             }),
-        Row(kFcReadInput, kDataReg, model_.DataByteCount(), "channel data",
-            [this](const Frame& Pbuf) { DataReply(Pbuf); }),
+        ReadRow(model_.Modes(), "channel modes", [this](const Frame& Pbuf) { ModeReply(Pbuf); }),
+        Echo(kFcWriteRegisters, model_.Modes().first, model_.Modes().first, "channel modes written",
+             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kModesWritten); }),
+        ReadRow(model_.Counts(), "channel data", [this](const Frame& Pbuf) { DataReply(Pbuf); }),
     });
+}
+
+void AnalogInputPanel::ReadItem(const models::Item& item) {
+    Context().master.Modbus_Send_oneWord(item.read.fc, item.read.start, item.read.quantity);
+}
+
+std::vector<int> AnalogInputPanel::ChannelModes() const {
+    std::vector<int> modes;
+    for (const Channel& c : channels_) modes.push_back(c.mode->currentIndex());
+    return modes;
 }
 
 void AnalogInputPanel::EnableClick() {
@@ -238,12 +201,12 @@ void AnalogInputPanel::ModeChange(int ch) {
 
 void AnalogInputPanel::ModeReadClick() {
     for (const Channel& c : channels_) c.mode->setCurrentIndex(-1);
-    Context().master.Modbus_Send_oneWord(kFcReadHolding, kModeReg, kChannels);
+    ReadItem(model_.Modes());
 }
 
 void AnalogInputPanel::ModeReply(const Frame& Pbuf) {
     const auto index = [&Pbuf](int ch) {
-        return static_cast<int>(Pbuf.word(3 + 2 * static_cast<std::size_t>(ch))) - kModeCodeBase;
+        return static_cast<int>(Pbuf.word(3 + 2 * static_cast<std::size_t>(ch))) - kModeCharBase;
     };
     const int entries = static_cast<int>(model_.ranges.size());
     if (model_.modeReply == AnalogInputModel::ModeReply::AllInRange) {
@@ -266,17 +229,17 @@ void AnalogInputPanel::ModeSetClick() {
     // A list without a selection has no code to send; a code outside the
     // model's list would put the module in a mode the panel cannot show.
     if (!missing.isEmpty()) {
-        Context().boxes.Warning(
-            kAnalogNoticeTitle,
-            missing.join(QStringLiteral("、")) + QStringLiteral("未选择模式，请先选择模式！"));
+        Context().boxes.Warning(NoticeTitle(), missing.join(QStringLiteral("、")) +
+                                                   QStringLiteral("未选择模式，请先选择模式！"));
         return;
     }
     ByteString data;
     for (const Channel& c : channels_) {
         data.push_back(0x00);
-        data.push_back(static_cast<std::uint8_t>(kModeCodeBase + c.mode->currentIndex()));
+        data.push_back(static_cast<std::uint8_t>(kModeCharBase + c.mode->currentIndex()));
     }
-    Context().master.Modbus_Send_Buf(kFcWriteMultiple, kModeReg, kChannels, 2 * kChannels, data);
+    Context().master.Modbus_Send_Buf(kFcWriteRegisters, model_.Modes().first, kChannels,
+                                     2 * kChannels, data);
 }
 
 void AnalogInputPanel::DataReadClick() {
@@ -284,8 +247,7 @@ void AnalogInputPanel::DataReadClick() {
         c.raw->setText(QStringLiteral("0"));
         c.value->setText(QStringLiteral("0"));
     }
-    Context().master.Modbus_Send_oneWord(kFcReadInput, kDataReg,
-                                         static_cast<std::uint16_t>(model_.InputRegisters()));
+    ReadItem(model_.Counts());
 }
 
 std::uint32_t AnalogInputPanel::Count(const Frame& Pbuf, int ch) const {

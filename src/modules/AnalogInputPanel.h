@@ -15,6 +15,7 @@
 #include <span>
 #include <string_view>
 
+#include "models/ModelMap.h"
 #include "modules/ModulePanel.h"
 
 class QCheckBox;
@@ -26,13 +27,10 @@ class QPushButton;
 
 namespace kelm {
 
-// One entry of a channel's mode list; the entry's index is the mode index
-// and 0x30 plus the index the mode register's value.
-struct AnalogRange {
-    const char* label;  // "±20mA", "电流"
-    double fullScale;   // in mA for index 0, else in V
-    int decimals;       // of the value text
-};
+// One entry of a channel's mode list (label, full scale, decimals of the
+// value text); the entry's index is the mode index and 0x30 plus the index
+// the mode register's value.
+using AnalogRange = models::Choice;
 
 struct AnalogInputModel {
     enum class ModeReply {
@@ -44,7 +42,10 @@ struct AnalogInputModel {
         Unscaled,  // ... or the count per full scale, with unscaledDecimals
     };
 
-    const char* tag;           // "8AD": Edit_8AD_ADC_CH0, Cmb8AD_VI_CH0, Gro8AD_menu ...
+    const char* tag;  // "8AD": Edit_8AD_ADC_CH0, Cmb8AD_VI_CH0, Gro8AD_menu ...
+    // The model whose registers the panel reads and writes (KELM-8ASP shares
+    // the KELM-8AS's).
+    const models::Model& model;
     const char* valueHeading;  // heading over the value boxes
     std::span<const AnalogRange> ranges;
     unsigned countBytes;  // 3: 24-bit counts packed in 12 registers; 2: one register each
@@ -56,8 +57,10 @@ struct AnalogInputModel {
     Unselected unselected;
     int unscaledDecimals;
 
-    unsigned InputRegisters() const { return 8 * countBytes / 2; }
-    int DataByteCount() const { return static_cast<int>(8 * countBytes); }
+    const models::Item& Modes() const { return *models::FindItem(model, "ai_mode"); }
+    const models::Item& Counts() const { return *models::FindItem(model, "ai"); }
+    unsigned InputRegisters() const { return Counts().read.quantity; }
+    int DataByteCount() const { return Counts().read.ReplyByteCount(); }
 };
 
 extern const AnalogInputModel kAnalogInput8AD;
@@ -100,6 +103,8 @@ class AnalogInputPanel : public ModulePanel {
     QPushButton* ModeReadButton() const { return modeRead_; }
     QPushButton* ModeSetButton() const { return modeSet_; }
     QPushButton* DataReadButton() const { return dataRead_; }
+    // The lists' selections: what the next data reply is converted by.
+    std::vector<int> ChannelModes() const override;
 
     // CheckBox8AD_VI_EnableClick: the enable box ticked or cleared, by the
     // user or by program, locks or unlocks the lists and the set button.
@@ -119,6 +124,8 @@ class AnalogInputPanel : public ModulePanel {
     void ResetModel() override;
 
   private:
+    // The panel's read of the item: FC 03 for the modes, FC 04 for the counts.
+    void ReadItem(const models::Item& item);
     void ModeReply(const Frame& Pbuf);
     void DataReply(const Frame& Pbuf);
     std::uint32_t Count(const Frame& Pbuf, int ch) const;

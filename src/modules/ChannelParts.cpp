@@ -1,16 +1,35 @@
 #include "modules/ChannelParts.h"
 
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
 #include <limits>
 
 #include "gui/MessageBoxes.h"
 #include "gui/Pictures.h"
+#include "modbus/Bytes.h"
 
 namespace kelm {
+
+std::uint32_t DWordAt(const Frame& Pbuf, std::size_t i) {
+    return (static_cast<std::uint32_t>(Pbuf.word(i)) << 16) | Pbuf.word(i + 2);
+}
+
+QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+}
+
+QPushButton* MakeButton(const char* name, const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
 
 bool DigitsOnlyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);

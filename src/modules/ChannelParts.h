@@ -9,13 +9,24 @@
 #include <cstdint>
 #include <optional>
 
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class QToolButton;
 
 namespace kelm {
 
+class Frame;
 class IMessageBoxes;
+
+// The unsigned 32-bit value of Pbuf bytes i .. i+3, most significant first
+// (a count: high word in the lower register); bytes past the end read 0.
+std::uint32_t DWordAt(const Frame& Pbuf, std::size_t i);
+
+// A label and a push button with their component names.
+QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent);
+QPushButton* MakeButton(const char* name, const QString& text, QWidget* parent);
 
 // Discards every typed character but the digits and Backspace. Keys that type
 // nothing (arrows, Delete, Home) and shortcuts (Ctrl+V, Ctrl+A) pass, so a

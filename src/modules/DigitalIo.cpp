@@ -1,6 +1,7 @@
 #include "modules/DigitalIo.h"
 
 #include <QTreeWidget>
+#include <cstdlib>
 
 #include "gui/MessageBoxes.h"
 #include "modbus/Bytes.h"
@@ -19,58 +20,71 @@ void ShowInformation(IMessageBoxes& boxes, const QString& text) {
     boxes.Information(NoticeTitle(), text);
 }
 
-void ReadStates(ModbusMaster& master, std::uint8_t fc, int width) {
-    master.Modbus_Send_oneWord(fc, 0, static_cast<std::uint16_t>(width));
+const models::Item& ModelItem(std::string_view model, std::string_view key) {
+    const models::Model* m = models::FindModel(model);
+    const models::Item* item = m ? models::FindItem(*m, key) : nullptr;
+    if (!item) std::abort();  // the panels name their own model's items
+    return *item;
 }
 
-void WriteCoil(ModbusMaster& master, int ch, bool on) {
-    master.Modbus_Send_oneWord(kFcWriteCoil, static_cast<std::uint16_t>(ch),
-                               on ? kCoilOn : kCoilOff);
+void ReadItem(ModbusMaster& master, const models::Item& item) {
+    master.Modbus_Send_oneWord(item.read.fc, item.read.start, item.read.quantity);
 }
 
-void WriteCoils(ModbusMaster& master, int width, std::uint16_t word) {
+void WriteCoil(ModbusMaster& master, const models::Item& coils, int ch, bool on) {
+    master.Modbus_Send_oneWord(models::kFcWriteCoil, coils.Address(ch),
+                               on ? models::kCoilOn : models::kCoilOff);
+}
+
+void WriteCoils(ModbusMaster& master, const models::Item& coils, std::uint16_t word) {
     ByteString data{static_cast<std::uint8_t>(word & 0xFF)};
-    if (width > 8) data.push_back(static_cast<std::uint8_t>(word >> 8));
-    master.Modbus_Send_Buf(kFcWriteCoils, 0, static_cast<std::uint8_t>(width),
+    if (coils.channels > 8) data.push_back(static_cast<std::uint8_t>(word >> 8));
+    master.Modbus_Send_Buf(models::kFcWriteCoils, coils.first, coils.channels,
                            static_cast<std::uint8_t>(data.size()), data);
 }
 
-ReplyRow StatesRow(std::uint8_t fc, int width, std::string what, LampStep show) {
-    return AnyRegRow(fc, width / 8, std::move(what), [width, show](const Frame& Pbuf) {
-        const unsigned word = width > 8 ? Pbuf[3] + 256u * Pbuf[4] : Pbuf[3];
-        for (int ch = 0; ch < width; ++ch)
-            show(static_cast<std::uint8_t>(ch), Bit(word, static_cast<unsigned>(ch)));
-    });
+ReplyRow StatesRow(const models::Item& states, std::string what, LampStep show) {
+    const int width = states.channels;
+    return AnyRegRow(states.read.fc, states.read.ReplyByteCount(), std::move(what),
+                     [width, show](const Frame& Pbuf) {
+                         const unsigned word = width > 8 ? Pbuf[3] + 256u * Pbuf[4] : Pbuf[3];
+                         for (int ch = 0; ch < width; ++ch)
+                             show(static_cast<std::uint8_t>(ch),
+                                  Bit(word, static_cast<unsigned>(ch)));
+                     });
 }
 
-ReplyRow CoilEchoRow(ModbusMaster& master, int width, LampStep show) {
-    ReplyRow row = Echo(kFcWriteCoil, 0, static_cast<std::uint16_t>(width - 1), "switch echo",
-                        [&master, show](const Frame& Pbuf) {
-                            const std::uint16_t value = Pbuf.word(4);
-                            const auto ch =
-                                static_cast<std::uint8_t>(master.State().Modbus_Reg_Addr);
-                            if (value == kCoilOn)
-                                show(ch, true);
-                            else if (value == kCoilOff)
-                                show(ch, false);
-                        });
+ReplyRow CoilEchoRow(ModbusMaster& master, const models::Item& coils, LampStep show) {
+    const std::uint16_t first = coils.first;
+    ReplyRow row = ItemEcho(
+        models::kFcWriteCoil, coils, "switch echo", [&master, show, first](const Frame& Pbuf) {
+            const std::uint16_t value = Pbuf.word(4);
+            const auto ch = static_cast<std::uint8_t>(master.State().Modbus_Reg_Addr - first);
+            if (value == models::kCoilOn)
+                show(ch, true);
+            else if (value == models::kCoilOff)
+                show(ch, false);
+        });
     // The value is read, so it must be there.
     row.minSize = kCoilEchoSize;
     return row;
 }
 
-ReplyRow CoilsWrittenRow(ModbusMaster& master, int width, LampStep show) {
-    return Echo(kFcWriteCoils, 0, 0, "all outputs written", [&master, width, show](const Frame&) {
-        for (int ch = 0; ch < width; ++ch) show(static_cast<std::uint8_t>(ch), false);
-        ReadStates(master, kFcReadCoils, width);
-    });
+ReplyRow CoilsWrittenRow(ModbusMaster& master, const models::Item& coils, LampStep show) {
+    const models::Item* item = &coils;
+    return Echo(models::kFcWriteCoils, coils.first, coils.first, "all outputs written",
+                [&master, item, show](const Frame&) {
+                    for (int ch = 0; ch < item->channels; ++ch)
+                        show(static_cast<std::uint8_t>(ch), false);
+                    ReadItem(master, *item);
+                });
 }
 
-ReplyRow InformationEcho(IMessageBoxes& boxes, std::uint16_t first, std::uint16_t last,
-                         const char* text) {
+ReplyRow InformationEcho(IMessageBoxes& boxes, const models::Item* item, const char* text) {
     const QString message = QString::fromUtf8(text);
-    return Echo(kFcWriteRegister, first, last, text,
-                [&boxes, message](const Frame&) { ShowInformation(boxes, message); });
+    auto action = [&boxes, message](const Frame&) { ShowInformation(boxes, message); };
+    if (!item) return AnyRegEcho(models::kFcWriteRegister, text, action);
+    return ItemEcho(models::kFcWriteRegister, *item, text, action);
 }
 
 IInputChannelSteps* InputSteps(const ModuleContext& ctx) {

@@ -17,8 +17,13 @@ const QString DoControlMode::kConfirmText =
     QStringLiteral("DO相关位配置为脉冲输出后无法再使用开关量输出命令控制，请确认操作？");
 
 DoControlMode::DoControlMode(const ModuleContext& ctx, const QString& tag, LampColumn& outputs,
-                             QWidget* parent)
-    : QObject(parent), ctx_(ctx), outputs_(outputs) {
+                             const models::Model& model, QWidget* parent)
+    : QObject(parent),
+      ctx_(ctx),
+      outputs_(outputs),
+      coils_(ModelItem(model.name, "do")),
+      initial_(ModelItem(model.name, "do_init")),
+      modeWord_(ModelItem(model.name, "do_mode")) {
     setObjectName(QStringLiteral("DoControlMode") + tag);
     label_ = new QLabel(QStringLiteral("控制模式："), parent);
     list_ = new QComboBox(parent);
@@ -96,34 +101,38 @@ std::uint16_t DoControlMode::BoxWord() const {
 
 bool DoControlMode::SwitchOutput(int ch, bool pressed) {
     if (CurrentMode() != kSingle) return false;
-    WriteCoil(ctx_.master, ch, pressed);
+    WriteCoil(ctx_.master, coils_, ch, pressed);
     return true;
 }
 
 void DoControlMode::WriteOutputs() {
-    WriteCoils(ctx_.master, Width(), BoxWord());
+    WriteCoils(ctx_.master, coils_, BoxWord());
 }
 
 void DoControlMode::ReadModeWords() {
-    ctx_.master.Modbus_Send_oneWord(kFcReadHolding, kRegInitialStates, 2);
+    // One read brings both words (registers 6 and 7).
+    ReadItem(ctx_.master, modeWord_);
 }
 
 bool DoControlMode::WriteOutputModeWord() {
     if (!ctx_.boxes.Confirm(NoticeTitle(), kConfirmText)) return false;
-    ctx_.master.Modbus_Send_oneWord(kFcWriteRegister, kRegOutputMode, BoxWord());
+    ctx_.master.Modbus_Send_oneWord(kFcWriteRegister, modeWord_.first, BoxWord());
     return true;
 }
 
 void DoControlMode::WriteInitialStates() {
-    ctx_.master.Modbus_Send_oneWord(kFcWriteRegister, kRegInitialStates, BoxWord());
+    ctx_.master.Modbus_Send_oneWord(kFcWriteRegister, initial_.first, BoxWord());
 }
 
 std::uint16_t DoControlMode::ModeWordsReply(const Frame& Pbuf) {
-    // Register 6 in bytes 3-4, register 7 in bytes 5-6; an 8-output module
-    // uses the low bytes only.
-    const std::uint16_t initial = static_cast<std::uint16_t>(Pbuf.word(3) & Mask());
+    // The initial states, then the mode word, from byte 3 on; an 8-output
+    // module uses the low bytes only.
+    const std::size_t start = modeWord_.read.start;
+    const std::uint16_t initial =
+        static_cast<std::uint16_t>(Pbuf.word(3 + 2 * (initial_.first - start)) & Mask());
     if (CurrentMode() == kInitialStates) outputs_.SetBoxes(initial);
-    const std::uint16_t modeWord = static_cast<std::uint16_t>(Pbuf.word(5) & Mask());
+    const std::uint16_t modeWord =
+        static_cast<std::uint16_t>(Pbuf.word(3 + 2 * (modeWord_.first - start)) & Mask());
     if (CurrentMode() == kOutputMode) outputs_.SetBoxes(modeWord);
     return modeWord;
 }

@@ -25,6 +25,11 @@ class QWidget;
 
 namespace kelm {
 
+namespace models {
+struct Item;
+struct Model;
+}  // namespace models
+
 class Frame;
 class LampColumn;
 
@@ -36,9 +41,10 @@ class DoControlMode : public QObject {
     static const QString kConfirmText;  // asked before the output mode word is written
 
     // tag: "8i8t" -> Cmb8i8t_DO_Code_index, Btn8i8t_dos_ctrl ...; outputs: the
-    // column whose boxes make the box word (its width is the family's width).
+    // column whose boxes make the box word (its width is the family's width);
+    // model: where the outputs, the initial states and the mode word lie.
     DoControlMode(const ModuleContext& ctx, const QString& tag, LampColumn& outputs,
-                  QWidget* parent);
+                  const models::Model& model, QWidget* parent);
 
     QLabel* ModeLabel() const { return label_; }
     QComboBox* ModeList() const { return list_; }
@@ -90,6 +96,9 @@ class DoControlMode : public QObject {
 
     ModuleContext ctx_;
     LampColumn& outputs_;
+    const models::Item& coils_;
+    const models::Item& initial_;
+    const models::Item& modeWord_;
     QLabel* label_ = nullptr;
     QComboBox* list_ = nullptr;
     QPushButton* dosCtrl_ = nullptr;

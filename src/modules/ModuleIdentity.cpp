@@ -14,6 +14,7 @@
 #include "modbus/Bytes.h"
 #include "modbus/CommFormats.h"
 #include "modbus/ModbusMaster.h"
+#include "models/ModelMap.h"
 #include "modules/PanelWidgets.h"
 
 namespace kelm {
@@ -27,11 +28,11 @@ namespace {
 constexpr int kDefaultFormatCode = 3;  // "9600/8/2/None"
 constexpr int kFirstSlaveAddr = 1;
 constexpr int kLastSlaveAddr = 247;
-constexpr std::uint16_t kIdentityFirstReg = 0;
-constexpr std::uint16_t kIdentityRegCount = 3;
-constexpr std::uint16_t kCommFirstReg = 3;
-constexpr std::uint8_t kFcReadHolding = 3;
-constexpr std::uint8_t kFcWriteMultiple = 16;
+// Registers 3-5: serial format code, address, protocol letter, written together.
+const models::Item& CommFormatItem() {
+    return *models::FindIdentityItem("com_format");
+}
+constexpr std::uint16_t kCommRegisters = 3;
 
 QString Hex2(std::uint8_t v) {
     return QStringLiteral("%1").arg(static_cast<unsigned>(v), 2, 16, QLatin1Char('0')).toUpper();
@@ -142,7 +143,8 @@ void ModuleIdentity::SetDeviceFields(const QString& modelName, const QString& ad
 void ModuleIdentity::QueryClick() {
     editHardware_->clear();
     editSoftware_->clear();
-    ctx_.master.Modbus_Send_oneWord(kFcReadHolding, kIdentityFirstReg, kIdentityRegCount);
+    const models::Read read = models::IdentityRead();
+    ctx_.master.Modbus_Send_oneWord(read.fc, read.start, read.quantity);
 }
 
 void ModuleIdentity::NewComInfoClick() {
@@ -180,7 +182,9 @@ void ModuleIdentity::NewComSetClick() {
     const ByteString data = {0x00, static_cast<std::uint8_t>(code),
                              0x00, static_cast<std::uint8_t>(addr),
                              0x00, protocol};
-    ctx_.master.Modbus_Send_Buf(kFcWriteMultiple, kCommFirstReg, 3, 6, data);
+    const models::Item& format = CommFormatItem();
+    ctx_.master.Modbus_Send_Buf(format.writeOne, format.first, kCommRegisters, 2 * kCommRegisters,
+                                data);
 }
 
 void ModuleIdentity::Reset() {
@@ -198,18 +202,18 @@ void ModuleIdentity::Reset() {
 
 std::vector<ReplyRow> ModuleIdentity::ReplyRows() {
     std::vector<ReplyRow> rows;
-    rows.push_back(Row(kFcReadHolding, kIdentityFirstReg, 6, "versions", [this](const Frame& Pbuf) {
-        editHardware_->setText(Hex2(Pbuf[6]));
-        editSoftware_->setText(Hex2(Pbuf[8]));
-    }));
-    auto confirm = [this](const Frame&) {
-        ctx_.boxes.Information(QStringLiteral("提示"), kConfirmText);
-    };
-    if (names_.anyWriteConfirms)
-        rows.push_back(AnyRegEcho(kFcWriteMultiple, "new communication parameters", confirm));
+    rows.push_back(
+        ReadRow(*models::FindIdentityItem("type"), "versions", [this](const Frame& Pbuf) {
+            editHardware_->setText(Hex2(Pbuf[6]));
+            editSoftware_->setText(Hex2(Pbuf[8]));
+        }));
+    auto confirm = [this](const Frame&) { ctx_.boxes.Information(NoticeTitle(), kConfirmText); };
+    if (names_.confirm == ConfirmNewParameters::OnAnyWrite16)
+        rows.push_back(
+            AnyRegEcho(models::kFcWriteRegisters, "new communication parameters", confirm));
     else
-        rows.push_back(Echo(kFcWriteMultiple, kCommFirstReg, kCommFirstReg,
-                            "new communication parameters", confirm));
+        rows.push_back(ItemEcho(models::kFcWriteRegisters, CommFormatItem(),
+                                "new communication parameters", confirm));
     return rows;
 }
 

@@ -27,6 +27,16 @@ namespace kelm {
 
 class Frame;
 
+// Which function-16 replies confirm the new communication parameters.
+enum class ConfirmNewParameters {
+    // Only the reply to the write of register 3: the panel makes other
+    // function-16 writes.
+    OnlyRegister3,
+    // Every function-16 reply, at any Modbus_Reg_Addr: the panel makes no
+    // other function-16 write.
+    OnAnyWrite16,
+};
+
 // One panel's names and captions for the family.
 struct IdentityNames {
     QString tag;           // component tag: "8AD" -> Edit8AD_device_name, Cmb8AD_new1comXY ...
@@ -35,10 +45,7 @@ struct IdentityNames {
     QString queryButton;   // "SpeedButton2"
     QString queryCaption;  // "查询设备信息" or "查询版本信息"
     QString writeCaption;  // "设置参数" or "更新参数"
-    // true: every function-16 reply confirms the new parameters (panels that
-    // make no other function-16 write); false: only the reply to the write of
-    // register 3.
-    bool anyWriteConfirms = false;
+    ConfirmNewParameters confirm = ConfirmNewParameters::OnlyRegister3;
 };
 
 class ModuleIdentity : public QObject {

@@ -42,7 +42,7 @@ void ModulePanel::Default() {
 }
 
 const ReplyRow* ModulePanel::Event(std::uint16_t Command, const Frame& Pbuf) {
-    // First match wins, as in ReplyTable::Dispatch. While the line is watched
+    // First match wins (ReplyTable::Find). While the line is watched
     // the row is reported before its action runs, since an action may hold a
     // modal box open (or send the next request) for a long while.
     ModbusMaster& master = ctx_.master;
@@ -64,14 +64,10 @@ const ReplyRow* ModulePanel::Event(std::uint16_t Command, const Frame& Pbuf) {
         }
         master.ReportReplyRow(info);
     };
-    for (const ReplyRow& row : replies_.Rows()) {
-        if (!row.Matches(Command, regAddr, Pbuf)) continue;
-        if (watched) report(&row);
-        if (row.action) row.action(Pbuf);
-        return &row;
-    }
-    if (watched) report(nullptr);
-    return nullptr;
+    const ReplyRow* row = replies_.Find(Command, regAddr, Pbuf);
+    if (watched) report(row);
+    if (row && row->action) row->action(Pbuf);
+    return row;
 }
 
 MasterState& ModulePanel::State() const {

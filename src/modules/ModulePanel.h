@@ -43,6 +43,10 @@ class ModulePanel : public QWidget {
     const ReplyRow* Event(std::uint16_t Command, const Frame& Pbuf);
 
     std::string_view HandlerName() const { return handlerName_; }
+    // The mode index each channel's values are shown in now (-1: none), for
+    // panels whose values depend on a mode (analog inputs and outputs);
+    // empty for the others.
+    virtual std::vector<int> ChannelModes() const { return {}; }
     ModuleIdentity& Identity() { return *identity_; }
     const ModuleIdentity& Identity() const { return *identity_; }
     const ReplyTable& Replies() const { return replies_; }

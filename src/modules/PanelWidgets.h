@@ -1,6 +1,6 @@
 #pragma once
-// Small pieces the module panels share: the read-only value boxes, the
-// text-only speed buttons, and the notice title of the analog panels' boxes.
+// Small pieces the module panels share: the read-only value boxes and the
+// text-only speed buttons.
 #include <QString>
 
 class QLineEdit;
@@ -8,9 +8,6 @@ class QToolButton;
 class QWidget;
 
 namespace kelm {
-
-// Title of every confirmation and refusal these panels show.
-inline const QString kAnalogNoticeTitle = QStringLiteral("提示");
 
 // A value box: disabled so the user cannot type into it, but painted in the
 // active text colour so that a reading stays legible.

@@ -13,12 +13,19 @@
 
 namespace kelm {
 
+namespace {
+const models::Item& Item(std::string_view key) {
+    return ModelItem("KELM-16I", key);
+}
+}  // namespace
+
 TPnl16I::TPnl16I(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(ctx, QStringLiteral("Pnl_16I"), "KELM_16I_Event",
-                  IdentityNames{QStringLiteral("16i"), QStringLiteral("16i"),
-                                QStringLiteral("GroupBox9"), QStringLiteral("SpeedButton37"),
-                                QStringLiteral("查询版本信息"), QStringLiteral("更新参数"), true},
-                  parent) {
+    : ModulePanel(
+          ctx, QStringLiteral("Pnl_16I"), "KELM_16I_Event",
+          IdentityNames{QStringLiteral("16i"), QStringLiteral("16i"), QStringLiteral("GroupBox9"),
+                        QStringLiteral("SpeedButton37"), QStringLiteral("查询版本信息"),
+                        QStringLiteral("更新参数"), ConfirmNewParameters::OnAnyWrite16},
+          parent) {
     Gro16i_menu = new QGroupBox(this);
     Gro16i_menu->setObjectName(QStringLiteral("Gro16i_menu"));
     auto* row = new QHBoxLayout(Gro16i_menu);
@@ -39,21 +46,21 @@ TPnl16I::TPnl16I(const ModuleContext& ctx, QWidget* parent)
 
     IMessageBoxes& boxes = Context().boxes;
     AddReplyRows({
-        StatesRow(kFcReadInputs, kInputs, "input states",
+        StatesRow(Item("di"), "input states",
                   [this](std::uint8_t i, bool on) { Dis_16idi_Status(i, on); }),
-        Row(kFcReadHolding, 6, 32, "filter times",
-            [this](const Frame& Pbuf) {
-                if (auto* s = InputSteps(Context())) s->FilterReply(Pbuf);
-            }),
-        Row(kFcReadHolding, 22, 96, "counting state",
-            [this](const Frame& Pbuf) {
-                if (auto* s = InputSteps(Context())) s->CountingReply(Pbuf);
-            }),
-        InformationEcho(boxes, 6, 21, "DI开关量输入滤波时间配置成功！"),
-        Echo(kFcWriteRegister, 22, 37, "counting confirmation",
-             [this](const Frame&) {
-                 if (auto* s = InputSteps(Context())) s->CountingConfirmation();
-             }),
+        ReadRow(Item("di_filter"), "filter times",
+                [this](const Frame& Pbuf) {
+                    if (auto* s = InputSteps(Context())) s->FilterReply(Pbuf);
+                }),
+        ReadRow(Item("di_count_run"), "counting state",
+                [this](const Frame& Pbuf) {
+                    if (auto* s = InputSteps(Context())) s->CountingReply(Pbuf);
+                }),
+        InformationEcho(boxes, &Item("di_filter"), "DI开关量输入滤波时间配置成功！"),
+        ItemEcho(kFcWriteRegister, Item("di_count_run"), "counting confirmation",
+                 [this](const Frame&) {
+                     if (auto* s = InputSteps(Context())) s->CountingConfirmation();
+                 }),
     });
 }
 
@@ -75,7 +82,7 @@ void TPnl16I::Dis_16idi_Status(std::uint8_t index, bool flag) {
 
 void TPnl16I::Btn16i_dis_readClick() {
     for (int ch = 0; ch < kInputs; ++ch) Dis_16idi_Status(static_cast<std::uint8_t>(ch), false);
-    ReadStates(Context().master, kFcReadInputs, kInputs);
+    ReadItem(Context().master, Item("di"));
 }
 
 }  // namespace kelm

@@ -15,12 +15,20 @@
 
 namespace kelm {
 
+namespace {
+constexpr std::string_view kModel = "KELM-16T";
+const models::Item& Item(std::string_view key) {
+    return ModelItem(kModel, key);
+}
+}  // namespace
+
 TPnl16T::TPnl16T(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(ctx, QStringLiteral("Pnl_16T"), "KELM_16T_Event",
-                  IdentityNames{QStringLiteral("16t"), QStringLiteral("16t"),
-                                QStringLiteral("GroupBox15"), QStringLiteral("SpeedButton71"),
-                                QStringLiteral("查询版本信息"), QStringLiteral("更新参数"), false},
-                  parent) {
+    : ModulePanel(
+          ctx, QStringLiteral("Pnl_16T"), "KELM_16T_Event",
+          IdentityNames{QStringLiteral("16t"), QStringLiteral("16t"), QStringLiteral("GroupBox15"),
+                        QStringLiteral("SpeedButton71"), QStringLiteral("查询版本信息"),
+                        QStringLiteral("更新参数"), ConfirmNewParameters::OnlyRegister3},
+          parent) {
     Gro16t_menu = new QGroupBox(this);
     Gro16t_menu->setObjectName(QStringLiteral("Gro16t_menu"));
     auto* row = new QHBoxLayout(Gro16t_menu);
@@ -31,7 +39,8 @@ TPnl16T::TPnl16T(const ModuleContext& ctx, QWidget* parent)
     row->addSpacing(16);
 
     auto* controls = new QVBoxLayout;
-    mode_ = new DoControlMode(ctx, QStringLiteral("16t"), *outputs_, Gro16t_menu);
+    mode_ = new DoControlMode(ctx, QStringLiteral("16t"), *outputs_, *models::FindModel(kModel),
+                              Gro16t_menu);
     mode_->AddModeRow(controls);
     Btn16t_dos_read = new QPushButton(QStringLiteral("查询DO状态"), Gro16t_menu);
     Btn16t_dos_read->setObjectName(QStringLiteral("Btn16t_dos_read"));
@@ -60,31 +69,31 @@ TPnl16T::TPnl16T(const ModuleContext& ctx, QWidget* parent)
     IMessageBoxes& boxes = Context().boxes;
     const LampStep outputLamp = [this](std::uint8_t i, bool on) { Dis_16tdo_Status(i, on); };
     AddReplyRows({
-        StatesRow(kFcReadCoils, kOutputs, "output states", outputLamp),
-        Row(kFcReadHolding, 6, 4, "initial states and mode word",
-            [this](const Frame& Pbuf) { ModeWordsReply(Pbuf); }),
-        Row(kFcReadHolding, 8, 64, "pulse times",
-            [this](const Frame& Pbuf) {
-                if (auto* s = OutputSteps(Context())) s->TimesReply(Pbuf);
-            }),
-        Row(kFcReadHolding, 40, 96, "pulse output state",
-            [this](const Frame& Pbuf) {
-                if (auto* s = OutputSteps(Context())) s->StateReply(Pbuf);
-            }),
-        CoilEchoRow(master, kOutputs, outputLamp),
-        InformationEcho(boxes, 6, 6, "DO初始状态值配置成功！"),
-        InformationEcho(boxes, 7, 7, "DO输出模式配置成功！"),
-        InformationEcho(boxes, 8, 23, "脉冲输出ON电平时间设置成功！"),
-        InformationEcho(boxes, 24, 39, "脉冲输出OFF电平时间设置成功！"),
-        Echo(kFcWriteRegister, 40, 55, "continuous pulse confirmation",
-             [this](const Frame&) {
-                 if (auto* s = OutputSteps(Context())) s->ContinuousConfirmation();
-             }),
-        CoilsWrittenRow(master, kOutputs, outputLamp),
-        Echo(kFcWriteRegisters, 56, 86, "pulse count confirmation",
-             [this](const Frame&) {
-                 if (auto* s = OutputSteps(Context())) s->CountConfirmation();
-             }),
+        StatesRow(Item("do"), "output states", outputLamp),
+        ReadRow(Item("do_mode"), "initial states and mode word",
+                [this](const Frame& Pbuf) { ModeWordsReply(Pbuf); }),
+        ReadRow(Item("pulse_on"), "pulse times",
+                [this](const Frame& Pbuf) {
+                    if (auto* s = OutputSteps(Context())) s->TimesReply(Pbuf);
+                }),
+        ReadRow(Item("pulse_run"), "pulse output state",
+                [this](const Frame& Pbuf) {
+                    if (auto* s = OutputSteps(Context())) s->StateReply(Pbuf);
+                }),
+        CoilEchoRow(master, Item("do"), outputLamp),
+        InformationEcho(boxes, &Item("do_init"), "DO初始状态值配置成功！"),
+        InformationEcho(boxes, &Item("do_mode"), "DO输出模式配置成功！"),
+        InformationEcho(boxes, &Item("pulse_on"), "脉冲输出ON电平时间设置成功！"),
+        InformationEcho(boxes, &Item("pulse_off"), "脉冲输出OFF电平时间设置成功！"),
+        ItemEcho(kFcWriteRegister, Item("pulse_run"), "continuous pulse confirmation",
+                 [this](const Frame&) {
+                     if (auto* s = OutputSteps(Context())) s->ContinuousConfirmation();
+                 }),
+        CoilsWrittenRow(master, Item("do"), outputLamp),
+        ItemEcho(kFcWriteRegisters, Item("pulse_count"), "pulse count confirmation",
+                 [this](const Frame&) {
+                     if (auto* s = OutputSteps(Context())) s->CountConfirmation();
+                 }),
     });
 }
 
@@ -119,7 +128,7 @@ void TPnl16T::Cmb16t_DO_Code_indexChange() {
 
 void TPnl16T::Btn16t_dos_readClick() {
     for (int ch = 0; ch < kOutputs; ++ch) Dis_16tdo_Status(static_cast<std::uint8_t>(ch), false);
-    ReadStates(Context().master, kFcReadCoils, kOutputs);
+    ReadItem(Context().master, Item("do"));
 }
 
 void TPnl16T::Btn16t_dos_ctrlClick() {
@@ -150,8 +159,11 @@ void TPnl16T::ModeWordsReply(const Frame& Pbuf) {
     // The output channel panel's mode display, when one of this module's
     // channel nodes (all outputs) is selected.
     if (SelectedNodeLevel(Context().tree) != kChannelNodeLevel) return;
+    const models::Child child =
+        models::ChildAt(*models::FindModel(kModel), st.Node_DeviceChild_Index);
+    if (child.side != models::Side::Output) return;
     if (IOutputChannelSteps* s = OutputSteps(Context()))
-        s->ShowOutputMode(Bit(st.DO15_Mode, st.Node_DeviceChild_Index));
+        s->ShowOutputMode(Bit(st.DO15_Mode, static_cast<unsigned>(child.channel)));
 }
 
 }  // namespace kelm

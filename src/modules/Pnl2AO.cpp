@@ -13,6 +13,7 @@
 #include "gui/MessageBoxes.h"
 #include "modbus/Bytes.h"
 #include "modbus/ModbusMaster.h"
+#include "models/ModelMap.h"
 #include "modules/PanelWidgets.h"
 
 namespace kelm {
@@ -22,24 +23,35 @@ const QString TPnl2AO::kValuesWritten = QStringLiteral("两路AO数据更新成�
 
 namespace {
 
-constexpr std::uint8_t kFcReadHolding = 3;
-constexpr std::uint8_t kFcWriteSingle = 6;
-constexpr std::uint8_t kFcWriteMultiple = 16;
-constexpr std::uint16_t kModeReg = 6;   // AO0; AO1 is 7
-constexpr std::uint16_t kValueReg = 8;  // AO0; AO1 is 9
-constexpr std::uint16_t kReadCount = 4;
-constexpr int kReadByteCount = 8;
+constexpr std::uint8_t kFcWriteSingle = models::kFcWriteRegister;
+constexpr std::uint8_t kFcWriteMultiple = models::kFcWriteRegisters;
 
-// What choosing a mode does to its channel.
+const models::Item& ModeItem() {
+    return *models::FindItem(*models::FindModel("KELM-2AO"), "ao_mode");
+}
+const models::Item& ValueItem() {
+    return *models::FindItem(*models::FindModel("KELM-2AO"), "ao");
+}
+// AO0's registers; AO1's follow.
+const std::uint16_t kModeReg = ModeItem().first;
+const std::uint16_t kValueReg = ValueItem().first;
+
+// What choosing a mode does to its channel: the mode's range on the bar, its
+// lowest value in the box, its unit.
 struct ModeSetting {
     std::uint8_t code;  // the mode register's character
     int barMin;
     int barMax;
-    const char* boxText;
-    const char* unit;
+    QString boxText;
+    QString unit;
 };
-constexpr ModeSetting kCurrent{0x30, 4000, 20000, "4000", "uA"};
-constexpr ModeSetting kVoltage{0x31, 0, 10000, "0", "mV"};
+ModeSetting Setting(const models::Choice& c) {
+    return {static_cast<std::uint8_t>(c.code), static_cast<int>(c.min), static_cast<int>(c.max),
+            QString::number(c.min),
+            QString::fromUtf8(c.unit.data(), static_cast<qsizetype>(c.unit.size()))};
+}
+const ModeSetting kCurrent = Setting(ModeItem().choices[0]);
+const ModeSetting kVoltage = Setting(ModeItem().choices[1]);
 
 const ModeSetting& SettingOf(TPnl2AO::AoMode mode) {
     return mode == TPnl2AO::AoMode::Current ? kCurrent : kVoltage;
@@ -52,11 +64,12 @@ QString ChannelText(const char* pattern, int ch) {
 }  // namespace
 
 TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(ctx, QStringLiteral("Pnl_2AO"), "KELM_2AO_Event",
-                  IdentityNames{QStringLiteral("2AO"), QStringLiteral("2AO"),
-                                QStringLiteral("GroupBo2AO"), QStringLiteral("SpeedButton5"),
-                                QStringLiteral("查询版本信息"), QStringLiteral("更新参数"), false},
-                  parent) {
+    : ModulePanel(
+          ctx, QStringLiteral("Pnl_2AO"), "KELM_2AO_Event",
+          IdentityNames{QStringLiteral("2AO"), QStringLiteral("2AO"), QStringLiteral("GroupBo2AO"),
+                        QStringLiteral("SpeedButton5"), QStringLiteral("查询版本信息"),
+                        QStringLiteral("更新参数"), ConfirmNewParameters::OnlyRegister3},
+          parent) {
     menu_ = new QGroupBox(this);
     menu_->setObjectName(QStringLiteral("Gro2AO_menu"));
     auto* menuLayout = new QVBoxLayout(menu_);
@@ -84,25 +97,18 @@ TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
     connect(readMode_, &QToolButton::clicked, this, [this] { ReadModeClick(); });
 
     AddReplyRows({
-        Row(kFcReadHolding, kModeReg, kReadByteCount, "modes and values",
-            [this](const Frame& Pbuf) { ReadReply(Pbuf); }),
+        ReadRow(ValueItem(), "modes and values", [this](const Frame& Pbuf) { ReadReply(Pbuf); }),
         Echo(kFcWriteMultiple, kModeReg, kModeReg, "both modes written",
-             [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle, kModesWritten);
-             }),
+             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kModesWritten); }),
         Echo(kFcWriteMultiple, kValueReg, kValueReg, "both values written",
-             [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle, kValuesWritten);
-             }),
+             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kValuesWritten); }),
         Echo(kFcWriteSingle, kValueReg, kValueReg, "AO0 value written",
              [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle,
-                                             QStringLiteral("AO0数据更新成功！"));
+                 Context().boxes.Information(NoticeTitle(), QStringLiteral("AO0数据更新成功！"));
              }),
         Echo(kFcWriteSingle, kValueReg + 1, kValueReg + 1, "AO1 value written",
              [this](const Frame&) {
-                 Context().boxes.Information(kAnalogNoticeTitle,
-                                             QStringLiteral("AO1数据更新成功！"));
+                 Context().boxes.Information(NoticeTitle(), QStringLiteral("AO1数据更新成功！"));
              }),
     });
 }
@@ -183,8 +189,8 @@ void TPnl2AO::ModeClick(int ch, AoMode mode) {
     c.bar->setMaximum(s.barMax);
     c.bar->setMinimum(s.barMin);
     c.bar->setValue(0);  // raised to the minimum
-    c.value->setText(QString::fromUtf8(s.boxText));
-    c.unit->setText(QString::fromUtf8(s.unit));
+    c.value->setText(s.boxText);
+    c.unit->setText(s.unit);
 }
 
 void TPnl2AO::ScrollBarScroll(int ch, int position) {
@@ -264,20 +270,32 @@ void TPnl2AO::ReadModeClick() {
         DeselectModes(ch);
         Ch(ch).value->setText(QStringLiteral("0"));
     }
-    Context().master.Modbus_Send_oneWord(kFcReadHolding, kModeReg, kReadCount);
+    const models::Read read = ValueItem().read;  // the modes and the values
+    Context().master.Modbus_Send_oneWord(read.fc, read.start, read.quantity);
 }
 
 void TPnl2AO::ReadReply(const Frame& Pbuf) {
     // Modes first: their handlers put "4000" or "0" in the boxes, which the
     // values read from the module then replace.
     for (int ch = 0; ch < kChannels; ++ch) {
-        const std::uint16_t mode = Pbuf.word(3 + 2 * static_cast<std::size_t>(ch));
+        const std::uint16_t mode =
+            Pbuf.word(3 + 2 * static_cast<std::size_t>(ModeItem().Address(ch) - kModeReg));
         SelectMode(ch, mode == kCurrent.code ? AoMode::Current : AoMode::Voltage);
     }
     for (int ch = 0; ch < kChannels; ++ch) {
-        const std::uint16_t value = Pbuf.word(7 + 2 * static_cast<std::size_t>(ch));
+        const std::uint16_t value =
+            Pbuf.word(3 + 2 * static_cast<std::size_t>(ValueItem().Address(ch) - kModeReg));
         Ch(ch).value->setText(QString::number(value));
     }
+}
+
+std::vector<int> TPnl2AO::ChannelModes() const {
+    std::vector<int> modes;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        const Channel& c = Ch(ch);
+        modes.push_back(c.mode0->isChecked() ? 0 : c.mode1->isChecked() ? 1 : -1);
+    }
+    return modes;
 }
 
 void TPnl2AO::ResetModel() {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "modules/ModulePanel.h"
 
@@ -56,6 +57,8 @@ class TPnl2AO : public ModulePanel {
     QToolButton* WriteDataButton() const { return writeData_; }
     QToolButton* WriteModeButton() const { return writeMode_; }
     QToolButton* ReadModeButton() const { return readMode_; }
+    // Per channel 0 (current), 1 (voltage) or -1 (no mode selected).
+    std::vector<int> ChannelModes() const override;
 
     // A mode chosen for channel ch, by the user or by a read reply
     // (RdB_AO0_Mode0Click, RdB_AO0_Mode2Click and their AO1 twins): the

@@ -9,7 +9,7 @@ TPnl8AD::TPnl8AD(const ModuleContext& ctx, QWidget* parent)
           ctx, kAnalogInput8AD, QStringLiteral("Pnl_8AD"), "KELM_8AD_Event",
           IdentityNames{QStringLiteral("8AD"), QStringLiteral("8AD"), QStringLiteral("GroupBo8AD"),
                         QStringLiteral("SpeedButton2"), QStringLiteral("查询设备信息"),
-                        QStringLiteral("设置参数"), false},
+                        QStringLiteral("设置参数"), ConfirmNewParameters::OnlyRegister3},
           parent) {}
 
 void TPnl8AD::Pnl8AD_Default() {

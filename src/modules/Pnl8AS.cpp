@@ -9,7 +9,7 @@ TPnl8AS::TPnl8AS(const ModuleContext& ctx, QWidget* parent)
           ctx, kAnalogInput8AS, QStringLiteral("Pnl_8AS"), "KELM_8AS_Event",
           IdentityNames{QStringLiteral("8AS"), QStringLiteral("8AS"), QStringLiteral("GroupBo8AS"),
                         QStringLiteral("SpeedButton6"), QStringLiteral("查询设备信息"),
-                        QStringLiteral("设置参数"), false},
+                        QStringLiteral("设置参数"), ConfirmNewParameters::OnlyRegister3},
           parent) {}
 
 void TPnl8AS::Pnl8AS_Default() {

@@ -16,16 +16,19 @@
 namespace kelm {
 
 namespace {
-// Child positions of the output channel nodes under a KELM-8I8T node.
-constexpr int kFirstOutputChild = 8;
+constexpr std::string_view kModel = "KELM-8I8T";
+const models::Item& Item(std::string_view key) {
+    return ModelItem(kModel, key);
+}
 }  // namespace
 
 TPnl8I8T::TPnl8I8T(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(ctx, QStringLiteral("Pnl_8I8T"), "KELM_8I8T_Event",
-                  IdentityNames{QStringLiteral("8i8t"), QStringLiteral("8i8t"),
-                                QStringLiteral("GroupBox1"), QStringLiteral("SpeedButton3"),
-                                QStringLiteral("查询版本信息"), QStringLiteral("更新参数"), false},
-                  parent) {
+    : ModulePanel(
+          ctx, QStringLiteral("Pnl_8I8T"), "KELM_8I8T_Event",
+          IdentityNames{QStringLiteral("8i8t"), QStringLiteral("8i8t"), QStringLiteral("GroupBox1"),
+                        QStringLiteral("SpeedButton3"), QStringLiteral("查询版本信息"),
+                        QStringLiteral("更新参数"), ConfirmNewParameters::OnlyRegister3},
+          parent) {
     Gro8i8t_menu = new QGroupBox(this);
     Gro8i8t_menu->setObjectName(QStringLiteral("Gro8i8t_menu"));
     auto* row = new QHBoxLayout(Gro8i8t_menu);
@@ -41,7 +44,8 @@ TPnl8I8T::TPnl8I8T(const ModuleContext& ctx, QWidget* parent)
     row->addSpacing(16);
 
     auto* controls = new QVBoxLayout;
-    mode_ = new DoControlMode(ctx, QStringLiteral("8i8t"), *outputs_, Gro8i8t_menu);
+    mode_ = new DoControlMode(ctx, QStringLiteral("8i8t"), *outputs_, *models::FindModel(kModel),
+                              Gro8i8t_menu);
     mode_->AddModeRow(controls);
     Btn8i8t_dis_read = new QPushButton(QStringLiteral("查询DI状态"), Gro8i8t_menu);
     Btn8i8t_dis_read->setObjectName(QStringLiteral("Btn8i8t_dis_read"));
@@ -76,45 +80,45 @@ TPnl8I8T::TPnl8I8T(const ModuleContext& ctx, QWidget* parent)
     const LampStep outputLamp = [this](std::uint8_t i, bool on) { Dis_8i8tdo_Status(i, on); };
     const LampStep inputLamp = [this](std::uint8_t i, bool on) { Dis_8i8tdi_Status(i, on); };
     AddReplyRows({
-        StatesRow(kFcReadCoils, kOutputs, "output states", outputLamp),
-        StatesRow(kFcReadInputs, kInputs, "input states", inputLamp),
-        Row(kFcReadHolding, 6, 4, "initial states and mode word",
-            [this](const Frame& Pbuf) { ModeWordsReply(Pbuf); }),
-        Row(kFcReadHolding, 8, 32, "pulse times",
-            [this](const Frame& Pbuf) {
-                if (auto* s = OutputSteps(Context())) s->TimesReply(Pbuf);
-            }),
-        Row(kFcReadHolding, 24, 48, "pulse output state",
-            [this](const Frame& Pbuf) {
-                if (auto* s = OutputSteps(Context())) s->StateReply(Pbuf);
-            }),
-        Row(kFcReadHolding, 48, 16, "filter times",
-            [this](const Frame& Pbuf) {
-                if (auto* s = InputSteps(Context())) s->FilterReply(Pbuf);
-            }),
-        Row(kFcReadHolding, 56, 48, "counting state",
-            [this](const Frame& Pbuf) {
-                if (auto* s = InputSteps(Context())) s->CountingReply(Pbuf);
-            }),
-        CoilEchoRow(master, kOutputs, outputLamp),
-        InformationEcho(boxes, 6, 6, "DO初始状态值配置成功！"),
-        InformationEcho(boxes, 7, 7, "DO输出模式配置成功！"),
-        InformationEcho(boxes, 8, 15, "脉冲输出ON电平时间设置成功！"),
-        InformationEcho(boxes, 16, 23, "脉冲输出OFF电平时间设置成功！"),
-        Echo(kFcWriteRegister, 24, 31, "continuous pulse confirmation",
-             [this](const Frame&) {
-                 if (auto* s = OutputSteps(Context())) s->ContinuousConfirmation();
-             }),
-        InformationEcho(boxes, 48, 55, "DI开关量输入滤波时间配置成功！"),
-        Echo(kFcWriteRegister, 56, 63, "counting confirmation",
-             [this](const Frame&) {
-                 if (auto* s = InputSteps(Context())) s->CountingConfirmation();
-             }),
-        CoilsWrittenRow(master, kOutputs, outputLamp),
-        Echo(kFcWriteRegisters, 32, 46, "pulse count confirmation",
-             [this](const Frame&) {
-                 if (auto* s = OutputSteps(Context())) s->CountConfirmation();
-             }),
+        StatesRow(Item("do"), "output states", outputLamp),
+        StatesRow(Item("di"), "input states", inputLamp),
+        ReadRow(Item("do_mode"), "initial states and mode word",
+                [this](const Frame& Pbuf) { ModeWordsReply(Pbuf); }),
+        ReadRow(Item("pulse_on"), "pulse times",
+                [this](const Frame& Pbuf) {
+                    if (auto* s = OutputSteps(Context())) s->TimesReply(Pbuf);
+                }),
+        ReadRow(Item("pulse_run"), "pulse output state",
+                [this](const Frame& Pbuf) {
+                    if (auto* s = OutputSteps(Context())) s->StateReply(Pbuf);
+                }),
+        ReadRow(Item("di_filter"), "filter times",
+                [this](const Frame& Pbuf) {
+                    if (auto* s = InputSteps(Context())) s->FilterReply(Pbuf);
+                }),
+        ReadRow(Item("di_count_run"), "counting state",
+                [this](const Frame& Pbuf) {
+                    if (auto* s = InputSteps(Context())) s->CountingReply(Pbuf);
+                }),
+        CoilEchoRow(master, Item("do"), outputLamp),
+        InformationEcho(boxes, &Item("do_init"), "DO初始状态值配置成功！"),
+        InformationEcho(boxes, &Item("do_mode"), "DO输出模式配置成功！"),
+        InformationEcho(boxes, &Item("pulse_on"), "脉冲输出ON电平时间设置成功！"),
+        InformationEcho(boxes, &Item("pulse_off"), "脉冲输出OFF电平时间设置成功！"),
+        ItemEcho(kFcWriteRegister, Item("pulse_run"), "continuous pulse confirmation",
+                 [this](const Frame&) {
+                     if (auto* s = OutputSteps(Context())) s->ContinuousConfirmation();
+                 }),
+        InformationEcho(boxes, &Item("di_filter"), "DI开关量输入滤波时间配置成功！"),
+        ItemEcho(kFcWriteRegister, Item("di_count_run"), "counting confirmation",
+                 [this](const Frame&) {
+                     if (auto* s = InputSteps(Context())) s->CountingConfirmation();
+                 }),
+        CoilsWrittenRow(master, Item("do"), outputLamp),
+        ItemEcho(kFcWriteRegisters, Item("pulse_count"), "pulse count confirmation",
+                 [this](const Frame&) {
+                     if (auto* s = OutputSteps(Context())) s->CountConfirmation();
+                 }),
     });
 }
 
@@ -154,12 +158,12 @@ void TPnl8I8T::Cmb8i8t_DO_Code_indexChange() {
 
 void TPnl8I8T::Btn8i8t_dis_readClick() {
     inputs_->AllLampsOff();
-    ReadStates(Context().master, kFcReadInputs, kInputs);
+    ReadItem(Context().master, Item("di"));
 }
 
 void TPnl8I8T::Btn8i8t_dos_readClick() {
     for (int ch = 0; ch < kOutputs; ++ch) Dis_8i8tdo_Status(static_cast<std::uint8_t>(ch), false);
-    ReadStates(Context().master, kFcReadCoils, kOutputs);
+    ReadItem(Context().master, Item("do"));
 }
 
 void TPnl8I8T::Btn8i8t_dos_ctrlClick() {
@@ -185,9 +189,11 @@ void TPnl8I8T::ModeWordsReply(const Frame& Pbuf) {
     // The output channel panel's mode display, when one of this module's
     // output channel nodes is selected.
     if (SelectedNodeLevel(Context().tree) != kChannelNodeLevel) return;
-    if (st.Node_DeviceChild_Index < kFirstOutputChild) return;
-    const unsigned ch = st.Node_DeviceChild_Index - kFirstOutputChild;
-    if (IOutputChannelSteps* s = OutputSteps(Context())) s->ShowOutputMode(Bit(st.DO07_Mode, ch));
+    const models::Child child =
+        models::ChildAt(*models::FindModel(kModel), st.Node_DeviceChild_Index);
+    if (child.side != models::Side::Output) return;
+    if (IOutputChannelSteps* s = OutputSteps(Context()))
+        s->ShowOutputMode(Bit(st.DO07_Mode, static_cast<unsigned>(child.channel)));
 }
 
 }  // namespace kelm

@@ -12,12 +12,19 @@
 
 namespace kelm {
 
+namespace {
+const models::Item& Item(std::string_view key) {
+    return ModelItem("KELM-8RY", key);
+}
+}  // namespace
+
 TPnl8RY::TPnl8RY(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(ctx, QStringLiteral("Pnl_8RY"), "KELM_8R_Event",
-                  IdentityNames{QStringLiteral("8R"), QStringLiteral("8r"),
-                                QStringLiteral("Gro_slaveinfo"), QStringLiteral("SpeedButton1"),
-                                QStringLiteral("查询版本信息"), QStringLiteral("更新参数"), true},
-                  parent) {
+    : ModulePanel(
+          ctx, QStringLiteral("Pnl_8RY"), "KELM_8R_Event",
+          IdentityNames{QStringLiteral("8R"), QStringLiteral("8r"), QStringLiteral("Gro_slaveinfo"),
+                        QStringLiteral("SpeedButton1"), QStringLiteral("查询版本信息"),
+                        QStringLiteral("更新参数"), ConfirmNewParameters::OnAnyWrite16},
+          parent) {
     Gro8r_menu = new QGroupBox(this);
     Gro8r_menu->setObjectName(QStringLiteral("Gro8r_menu"));
     auto* row = new QHBoxLayout(Gro8r_menu);
@@ -54,14 +61,15 @@ TPnl8RY::TPnl8RY(const ModuleContext& ctx, QWidget* parent)
     ModbusMaster& master = Context().master;
     const LampStep relayLamp = [this](std::uint8_t i, bool on) { Dis_Rel07_Status(i, on ? 1 : 0); };
     AddReplyRows({
-        StatesRow(kFcReadCoils, kRelays, "relay states", relayLamp),
-        Row(kFcReadHolding, kRegInitialStates, 2, "initial states",
-            // A 0 bit leaves its box alone; the query unticked them all.
-            [this](const Frame& Pbuf) { relays_->TickBoxes(Pbuf[4]); }),
-        CoilEchoRow(master, kRelays, relayLamp),
-        InformationEcho(Context().boxes, ReplyRow::kAnyReg, ReplyRow::kAnyReg,
-                        "继电器上电初始值状态配置成功！"),
-        CoilsWrittenRow(master, kRelays, relayLamp),
+        StatesRow(Item("ry"), "relay states", relayLamp),
+        ReadRow(Item("ry_init"), "initial states",
+                // A 0 bit leaves its box alone; the query unticked them all.
+                [this](const Frame& Pbuf) { relays_->TickBoxes(Pbuf[4]); }),
+        CoilEchoRow(master, Item("ry"), relayLamp),
+        // Every FC 06 echo confirms: the initial states are the panel's only
+        // single-register write.
+        InformationEcho(Context().boxes, nullptr, "继电器上电初始值状态配置成功！"),
+        CoilsWrittenRow(master, Item("ry"), relayLamp),
     });
 }
 
@@ -87,25 +95,26 @@ void TPnl8RY::Dis_Rel07_Status(std::uint8_t index, std::uint8_t flag) {
 }
 
 void TPnl8RY::Spb_RLClick(int ch) {
-    WriteCoil(Context().master, ch, relays_->Pressed(ch));
+    WriteCoil(Context().master, Item("ry"), ch, relays_->Pressed(ch));
 }
 
 void TPnl8RY::Btn_Rel_status_readClick() {
     for (int ch = 0; ch < kRelays; ++ch) Dis_Rel07_Status(static_cast<std::uint8_t>(ch), 0);
-    ReadStates(Context().master, kFcReadCoils, kRelays);
+    ReadItem(Context().master, Item("ry"));
 }
 
 void TPnl8RY::Btn_Rel_status_ctrlClick() {
-    WriteCoils(Context().master, kRelays, relays_->BoxWord());
+    WriteCoils(Context().master, Item("ry"), relays_->BoxWord());
 }
 
 void TPnl8RY::Btn8R_Info_mode_readClick() {
     relays_->UntickBoxes();
-    Context().master.Modbus_Send_oneWord(kFcReadHolding, kRegInitialStates, 1);
+    ReadItem(Context().master, Item("ry_init"));
 }
 
 void TPnl8RY::Btn8R_Info_mode_setClick() {
-    Context().master.Modbus_Send_oneWord(kFcWriteRegister, kRegInitialStates, relays_->BoxWord());
+    Context().master.Modbus_Send_oneWord(kFcWriteRegister, Item("ry_init").first,
+                                         relays_->BoxWord());
 }
 
 }  // namespace kelm

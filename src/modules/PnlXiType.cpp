@@ -9,46 +9,25 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "gui/MessageBoxes.h"
 #include "gui/Pictures.h"
 #include "modbus/ModbusMaster.h"
+#include "models/ModelMap.h"
 #include "modules/ChannelParts.h"
 
 namespace kelm {
 
 namespace {
 
-constexpr std::uint8_t kFcReadHolding = 3;
-constexpr std::uint8_t kFcWriteSingle = 6;
-constexpr std::uint16_t kCharStart = 0x0031;  // "1": start, read back as running
-constexpr std::uint16_t kCharStop = 0x0030;   // "0": stop
+using models::kFcReadHolding;
+constexpr std::uint8_t kFcWriteSingle = models::kFcWriteRegister;
+using models::kCharStart;  // "1": start, read back as running
+using models::kCharStop;   // "0": stop
 constexpr std::uint8_t kMarkerNone = 0;
 constexpr std::uint8_t kMarkerCountStart = 1;
 constexpr std::uint8_t kMarkerCountStop = 2;
-
-const QString kNotice = QStringLiteral("提示");
-
-constexpr InputChannelMap kInputMaps[] = {
-    {"KELM-8I8T", 8, 48, 56},
-    {"KELM-16I", 16, 6, 22},
-};
-
-std::uint32_t dword(const Frame& f, std::size_t i) {
-    return (static_cast<std::uint32_t>(f.word(i)) << 16) | f.word(i + 2);
-}
-
-QLabel* label(const char* name, const QString& text, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-}
-
-QPushButton* button(const char* name, const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
 
 }  // namespace
 
@@ -71,7 +50,7 @@ TPnlXiType::TPnlXiType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     Gro_Xi_mode = new QGroupBox(this);
     Gro_Xi_mode->setObjectName(QStringLiteral("Gro_Xi_mode"));
     auto* modeLayout = new QVBoxLayout(Gro_Xi_mode);
-    Label_Xi_note = label("Label_Xi_note", kNote, Gro_Xi_mode);
+    Label_Xi_note = MakeLabel("Label_Xi_note", kNote, Gro_Xi_mode);
     Label_Xi_note->setWordWrap(true);
     modeLayout->addWidget(Label_Xi_note);
     auto* checks = new QHBoxLayout;
@@ -91,16 +70,17 @@ TPnlXiType::TPnlXiType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     Gro_Xi_filter = new QGroupBox(QStringLiteral("开关量滤波："), this);
     Gro_Xi_filter->setObjectName(QStringLiteral("Gro_Xi_filter"));
     auto* filter = new QHBoxLayout(Gro_Xi_filter);
-    filter->addWidget(label("Label_Xi_filter", QStringLiteral("滤波时间："), Gro_Xi_filter));
+    filter->addWidget(MakeLabel("Label_Xi_filter", QStringLiteral("滤波时间："), Gro_Xi_filter));
     Edit_Xi_filter_value = new QLineEdit(QStringLiteral("0"), Gro_Xi_filter);
     Edit_Xi_filter_value->setObjectName(QStringLiteral("Edit_Xi_filter_value"));
     Edit_Xi_filter_value->setFixedWidth(120);
     AcceptDigitsOnly(Edit_Xi_filter_value);
     filter->addWidget(Edit_Xi_filter_value);
-    filter->addWidget(label("Label_Xi_filter_unit", QStringLiteral("x0.1ms"), Gro_Xi_filter));
+    filter->addWidget(MakeLabel("Label_Xi_filter_unit", QStringLiteral("x0.1ms"), Gro_Xi_filter));
     filter->addSpacing(30);
-    Btn_Xi_filter_read = button("Btn_Xi_filter_read", QStringLiteral("读取配置"), Gro_Xi_filter);
-    Btn_Xi_filter_set = button("Btn_Xi_filter_set", QStringLiteral("更新配置"), Gro_Xi_filter);
+    Btn_Xi_filter_read =
+        MakeButton("Btn_Xi_filter_read", QStringLiteral("读取配置"), Gro_Xi_filter);
+    Btn_Xi_filter_set = MakeButton("Btn_Xi_filter_set", QStringLiteral("更新配置"), Gro_Xi_filter);
     filter->addWidget(Btn_Xi_filter_read);
     filter->addWidget(Btn_Xi_filter_set);
     filter->addStretch(1);
@@ -116,10 +96,11 @@ TPnlXiType::TPnlXiType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
                                          QStringLiteral("停止"), kImgFaceOff, Gro_Xi_counter);
     counter->addWidget(Sbtn_Xi_Counter_on, 0, 0, 2, 1);
     counter->addWidget(Sbtn_Xi_Counter_off, 0, 1, 2, 1);
-    counter->addWidget(label("Label_Xi_state", QStringLiteral("状态："), Gro_Xi_counter), 0, 2);
+    counter->addWidget(MakeLabel("Label_Xi_state", QStringLiteral("状态："), Gro_Xi_counter), 0, 2);
     Shape_Counter_DI = new StateShape(QStringLiteral("Shape_Counter_DI"), Gro_Xi_counter);
     counter->addWidget(Shape_Counter_DI, 0, 3);
-    counter->addWidget(label("Label_Xi_count", QStringLiteral("计数值："), Gro_Xi_counter), 1, 2);
+    counter->addWidget(MakeLabel("Label_Xi_count", QStringLiteral("计数值："), Gro_Xi_counter), 1,
+                       2);
     Edit_Xi_counter_value = new QLineEdit(QStringLiteral("0"), Gro_Xi_counter);
     Edit_Xi_counter_value->setObjectName(QStringLiteral("Edit_Xi_counter_value"));
     Edit_Xi_counter_value->setReadOnly(true);
@@ -130,7 +111,7 @@ TPnlXiType::TPnlXiType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     Edit_Xi_counter_value->setMinimumWidth(220);
     counter->addWidget(Edit_Xi_counter_value, 1, 3);
     Btn_Xi_Counter_Read =
-        button("Btn_Xi_Counter_Read", QStringLiteral("计数状态查询"), Gro_Xi_counter);
+        MakeButton("Btn_Xi_Counter_Read", QStringLiteral("计数状态查询"), Gro_Xi_counter);
     counter->addWidget(Btn_Xi_Counter_Read, 1, 4);
     counter->setColumnStretch(5, 1);
     page->addWidget(Gro_Xi_counter);
@@ -150,7 +131,19 @@ MasterState& TPnlXiType::State() const {
 }
 
 const InputChannelMap* TPnlXiType::MapOf(const std::string& model) {
-    for (const InputChannelMap& m : kInputMaps)
+    // The models with input channel nodes, as the model description lays
+    // them out.
+    static const std::vector<InputChannelMap> maps = [] {
+        std::vector<InputChannelMap> out;
+        for (const models::Model& m : models::AllModels()) {
+            const models::Item* filter = models::FindItem(m, "di_filter");
+            const models::Item* control = models::FindItem(m, "di_count_run");
+            if (m.layout.inputs == 0 || !filter || !control) continue;
+            out.push_back({m.name.data(), m.layout.inputs, filter->first, control->first});
+        }
+        return out;
+    }();
+    for (const InputChannelMap& m : maps)
         if (model == m.model) return &m;
     return nullptr;
 }
@@ -184,7 +177,7 @@ void TPnlXiType::Btn_Xi_filter_setClick() {
     const auto value = ToInt32(Edit_Xi_filter_value->text(), ctx_.boxes);
     if (!value) return;
     if (*value < kFilterMin || *value > kFilterMax) {
-        ctx_.boxes.Warning(kNotice, kFilterWarning);
+        ctx_.boxes.Warning(NoticeTitle(), kFilterWarning);
         return;
     }
     unsigned ch = 0;
@@ -203,7 +196,7 @@ void TPnlXiType::CountingWrite(std::uint16_t value, std::uint8_t marker) {
 
 void TPnlXiType::Sbtn_Xi_Counter_onClick() {
     // Asked before the model is looked at; Cancel leaves everything as it was.
-    if (!ctx_.boxes.Confirm(kNotice, kCountingQuestion)) return;
+    if (!ctx_.boxes.Confirm(NoticeTitle(), kCountingQuestion)) return;
     CountingWrite(kCharStart, kMarkerCountStart);
 }
 
@@ -230,7 +223,7 @@ void TPnlXiType::CountingReply(const Frame& Pbuf) {
     const InputChannelMap* map = Selected(&ch);
     if (!map) return;
     Shape_Counter_DI->SetRunning(Pbuf.word(3 + 2 * ch) == kCharStart);
-    Edit_Xi_counter_value->setText(QString::number(dword(Pbuf, map->CountByte(ch))));
+    Edit_Xi_counter_value->setText(QString::number(DWordAt(Pbuf, map->CountByte(ch))));
 }
 
 void TPnlXiType::CountingConfirmation() {
@@ -238,10 +231,10 @@ void TPnlXiType::CountingConfirmation() {
     std::uint8_t& marker = State().DIDO_Button_Status;
     if (marker == kMarkerCountStart) {
         Shape_Counter_DI->SetRunning(true);
-        ctx_.boxes.Information(kNotice, kCountingStarted);
+        ctx_.boxes.Information(NoticeTitle(), kCountingStarted);
     } else if (marker == kMarkerCountStop) {
         Shape_Counter_DI->SetRunning(false);
-        ctx_.boxes.Information(kNotice, kCountingStopped);
+        ctx_.boxes.Information(NoticeTitle(), kCountingStopped);
     }
     marker = kMarkerNone;
 }

@@ -9,50 +9,26 @@
 #include <QRadioButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "gui/MessageBoxes.h"
 #include "gui/Pictures.h"
 #include "modbus/ModbusMaster.h"
+#include "models/ModelMap.h"
 #include "modules/ChannelParts.h"
 
 namespace kelm {
 
 namespace {
 
-constexpr std::uint8_t kFcReadHolding = 3;
-constexpr std::uint8_t kFcWriteSingle = 6;
-constexpr std::uint8_t kFcWriteMultiple = 16;
-constexpr std::uint16_t kCharStart = 0x0031;  // "1": start, read back as running
-constexpr std::uint16_t kCharStop = 0x0030;   // "0": stop
+using models::kFcReadHolding;
+constexpr std::uint8_t kFcWriteSingle = models::kFcWriteRegister;
+constexpr std::uint8_t kFcWriteMultiple = models::kFcWriteRegisters;
+using models::kCharStart;  // "1": start, read back as running
+using models::kCharStop;   // "0": stop
 constexpr std::uint8_t kMarkerNone = 0;
 constexpr std::uint8_t kMarkerPulseStart = 3;
 constexpr std::uint8_t kMarkerPulseStop = 4;
-// Registers 6-7: the initial output states and the output mode word.
-constexpr std::uint16_t kModeRead = 6;
-constexpr std::uint16_t kModeReadQuantity = 2;
-
-const QString kNotice = QStringLiteral("提示");
-
-constexpr OutputChannelMap kOutputMaps[] = {
-    {"KELM-8I8T", 8, 8, 8, 16, 24, 32},
-    {"KELM-16T", 16, 0, 8, 24, 40, 56},
-};
-
-std::uint32_t dword(const Frame& f, std::size_t i) {
-    return (static_cast<std::uint32_t>(f.word(i)) << 16) | f.word(i + 2);
-}
-
-QLabel* label(const char* name, const QString& text, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-}
-
-QPushButton* button(const char* name, const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
 
 QLineEdit* numberBox(const char* name, QWidget* parent) {
     auto* e = new QLineEdit(QStringLiteral("0"), parent);
@@ -107,18 +83,21 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     Edit_pulse_timeH = numberBox("Edit_pulse_timeH", Gro_pulse_time);
     Edit_pulse_timeL = numberBox("Edit_pulse_timeL", Gro_pulse_time);
     Btn_pulse_timeON_set =
-        button("Btn_pulse_timeON_set", QStringLiteral("更新配置"), Gro_pulse_time);
+        MakeButton("Btn_pulse_timeON_set", QStringLiteral("更新配置"), Gro_pulse_time);
     Btn_pulse_timeOFF_set =
-        button("Btn_pulse_timeOFF_set", QStringLiteral("更新配置"), Gro_pulse_time);
+        MakeButton("Btn_pulse_timeOFF_set", QStringLiteral("更新配置"), Gro_pulse_time);
     Btn_pulse_time_read =
-        button("Btn_pulse_time_read", QStringLiteral("读取ON/OFF配置"), Gro_pulse_time);
-    times->addWidget(label("Label_pulse_on", QStringLiteral("ON电平："), Gro_pulse_time), 0, 0);
+        MakeButton("Btn_pulse_time_read", QStringLiteral("读取ON/OFF配置"), Gro_pulse_time);
+    times->addWidget(MakeLabel("Label_pulse_on", QStringLiteral("ON电平："), Gro_pulse_time), 0, 0);
     times->addWidget(Edit_pulse_timeH, 0, 1);
-    times->addWidget(label("Label_pulse_on_unit", QStringLiteral("x0.1ms"), Gro_pulse_time), 0, 2);
+    times->addWidget(MakeLabel("Label_pulse_on_unit", QStringLiteral("x0.1ms"), Gro_pulse_time), 0,
+                     2);
     times->addWidget(Btn_pulse_timeON_set, 0, 3);
-    times->addWidget(label("Label_pulse_off", QStringLiteral("OFF电平："), Gro_pulse_time), 1, 0);
+    times->addWidget(MakeLabel("Label_pulse_off", QStringLiteral("OFF电平："), Gro_pulse_time), 1,
+                     0);
     times->addWidget(Edit_pulse_timeL, 1, 1);
-    times->addWidget(label("Label_pulse_off_unit", QStringLiteral("x0.1ms"), Gro_pulse_time), 1, 2);
+    times->addWidget(MakeLabel("Label_pulse_off_unit", QStringLiteral("x0.1ms"), Gro_pulse_time), 1,
+                     2);
     times->addWidget(Btn_pulse_timeOFF_set, 1, 3);
     times->addWidget(Btn_pulse_time_read, 0, 4, 2, 1);
     times->setColumnStretch(5, 1);
@@ -134,10 +113,10 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
                                     kImgFaceOff, Gro_pulse_ctrl);
     ctrl->addWidget(Sbtn_pulse_on, 0, 0, 2, 1);
     ctrl->addWidget(Sbtn_pulse_off, 0, 1, 2, 1);
-    ctrl->addWidget(label("Label_pulse_state", QStringLiteral("状态："), Gro_pulse_ctrl), 0, 2);
+    ctrl->addWidget(MakeLabel("Label_pulse_state", QStringLiteral("状态："), Gro_pulse_ctrl), 0, 2);
     Shape_Pulse_DO = new StateShape(QStringLiteral("Shape_Pulse_DO"), Gro_pulse_ctrl);
     ctrl->addWidget(Shape_Pulse_DO, 0, 3, 1, 2);
-    ctrl->addWidget(label("Label_pulse_mode", QStringLiteral("模式："), Gro_pulse_ctrl), 1, 2);
+    ctrl->addWidget(MakeLabel("Label_pulse_mode", QStringLiteral("模式："), Gro_pulse_ctrl), 1, 2);
     // The two run modes exclude each other, apart from the pair above.
     RaB_pulse_out_continue =
         radio("RaB_pulse_out_continue", QStringLiteral("连续"), Gro_pulse_ctrl);
@@ -151,7 +130,7 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     Edit_pulse_num->setFixedWidth(140);
     ctrl->addWidget(Edit_pulse_num, 1, 4);
     Btn_pulse_status_read =
-        button("Btn_pulse_status_read", QStringLiteral("控制状态查询"), Gro_pulse_ctrl);
+        MakeButton("Btn_pulse_status_read", QStringLiteral("控制状态查询"), Gro_pulse_ctrl);
     ctrl->addWidget(Btn_pulse_status_read, 1, 5);
     ctrl->setColumnStretch(6, 1);
     pulse->addWidget(Gro_pulse_ctrl);
@@ -176,7 +155,22 @@ MasterState& TPnlYoType::State() const {
 }
 
 const OutputChannelMap* TPnlYoType::MapOf(const std::string& model) {
-    for (const OutputChannelMap& m : kOutputMaps)
+    // The models with output channel nodes, as the model description lays
+    // them out.
+    static const std::vector<OutputChannelMap> maps = [] {
+        std::vector<OutputChannelMap> out;
+        for (const models::Model& m : models::AllModels()) {
+            const models::Item* on = models::FindItem(m, "pulse_on");
+            const models::Item* off = models::FindItem(m, "pulse_off");
+            const models::Item* run = models::FindItem(m, "pulse_run");
+            const models::Item* count = models::FindItem(m, "pulse_count");
+            if (m.layout.outputs == 0 || !on || !off || !run || !count) continue;
+            out.push_back({m.name.data(), m.layout.outputs, m.layout.firstOutputChild, on->first,
+                           off->first, run->first, count->first});
+        }
+        return out;
+    }();
+    for (const OutputChannelMap& m : maps)
         if (model == m.model) return &m;
     return nullptr;
 }
@@ -204,7 +198,12 @@ void TPnlYoType::Pnl_Yo_type_Default() {
     Gro_pulse_mode->hide();
     // Its reply (the mode word) decides which mode is ticked and whether the
     // pulse group shows.
-    ctx_.master.Modbus_Send_oneWord(kFcReadHolding, kModeRead, kModeReadQuantity);
+    // Sent whatever the model; both output models read the initial states and
+    // the mode word with the same request.
+    const models::Model* model = models::FindModel(State().Node_Device_Name);
+    const models::Item* mode = model ? models::FindItem(*model, "do_mode") : nullptr;
+    if (!mode) mode = models::FindItem(*models::FindModel("KELM-16T"), "do_mode");
+    ctx_.master.Modbus_Send_oneWord(mode->read.fc, mode->read.start, mode->read.quantity);
 }
 
 void TPnlYoType::Btn_pulse_time_readClick() {
@@ -219,7 +218,7 @@ void TPnlYoType::TimeWrite(QLineEdit* box, bool on) {
     const auto value = ToInt32(box->text(), ctx_.boxes);
     if (!value) return;
     if (*value < kTimeMin || *value > kTimeMax) {
-        ctx_.boxes.Warning(kNotice, kTimeWarning);
+        ctx_.boxes.Warning(NoticeTitle(), kTimeWarning);
         return;
     }
     unsigned ch = 0;
@@ -245,7 +244,7 @@ void TPnlYoType::PulseWrite(bool start) {
             const auto value = ToInt64(Edit_pulse_num->text(), ctx_.boxes);
             if (!value) return;
             if (*value < 0 || *value > kCountMax) {
-                ctx_.boxes.Warning(kNotice, kCountWarning);
+                ctx_.boxes.Warning(NoticeTitle(), kCountWarning);
                 return;
             }
             count = *value;
@@ -304,7 +303,7 @@ void TPnlYoType::StateReply(const Frame& Pbuf) {
         RaB_pulse_out_continue->setChecked(true);
         Shape_Pulse_DO->SetRunning(true);
     }
-    const std::uint32_t count = dword(Pbuf, map->CountByte(ch));
+    const std::uint32_t count = DWordAt(Pbuf, map->CountByte(ch));
     Edit_pulse_num->setText(QString::number(count));
     // A run of counted pulses wins over the continuous control.
     if (count > 0) {
@@ -320,10 +319,10 @@ void TPnlYoType::ContinuousConfirmation() {
     std::uint8_t& marker = State().DIDO_Button_Status;
     if (marker == kMarkerPulseStart) {
         Shape_Pulse_DO->SetRunning(true);
-        ctx_.boxes.Information(kNotice, kContinuousStarted);
+        ctx_.boxes.Information(NoticeTitle(), kContinuousStarted);
     } else if (marker == kMarkerPulseStop) {
         Shape_Pulse_DO->SetRunning(false);
-        ctx_.boxes.Information(kNotice, kContinuousStopped);
+        ctx_.boxes.Information(NoticeTitle(), kContinuousStopped);
     }
     marker = kMarkerNone;
 }
@@ -332,10 +331,10 @@ void TPnlYoType::CountConfirmation() {
     std::uint8_t& marker = State().DIDO_Button_Status;
     if (marker == kMarkerPulseStop) {
         Shape_Pulse_DO->SetRunning(false);
-        ctx_.boxes.Information(kNotice, kCountStopped);
+        ctx_.boxes.Information(NoticeTitle(), kCountStopped);
     } else if (marker == kMarkerPulseStart) {
         Shape_Pulse_DO->SetRunning(true);
-        ctx_.boxes.Information(kNotice, kCountStarted);
+        ctx_.boxes.Information(NoticeTitle(), kCountStarted);
     }
     marker = kMarkerNone;
 }

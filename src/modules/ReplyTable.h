@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,15 +14,24 @@
 
 namespace kelm {
 
+namespace models {
+struct Item;
+}
+
+// Values of Modbus_Reg_Addr a row answers, both ends included.
+struct RegRange {
+    std::uint16_t first = 0;
+    std::uint16_t last = 0;
+    bool operator==(const RegRange&) const = default;
+};
+
 struct ReplyRow {
-    // Modbus_Reg_Addr "any".
-    static constexpr std::uint16_t kAnyReg = std::numeric_limits<std::uint16_t>::max();
     // Byte count not looked at (write echoes and acknowledgements).
     static constexpr int kNoCount = -1;
 
     std::uint8_t fc = 0;
-    std::uint16_t regFirst = kAnyReg;  // kAnyReg: every Modbus_Reg_Addr
-    std::uint16_t regLast = kAnyReg;
+    // nullopt: every Modbus_Reg_Addr, 0xFFFF included.
+    std::optional<RegRange> regs;
     int byteCount = kNoCount;  // byte 2 of a read reply
     // Bytes the frame must hold for the action to read what it reads: for a
     // row with a byte count, 3 + the count is always required as well.
@@ -47,6 +56,17 @@ ReplyRow Echo(std::uint8_t fc, std::uint16_t regFirst, std::uint16_t regLast, st
               std::function<void(const Frame&)> action);
 ReplyRow AnyRegEcho(std::uint8_t fc, std::string what, std::function<void(const Frame&)> action);
 
+// The same rows taken from the model description: ReadRow is the reply to the
+// read the panels send for the item (its function code, start and byte
+// count); ItemEcho is an echo of fc at any channel's register of the item
+// (the first of a 32-bit channel's two).
+ReplyRow ReadRow(const models::Item& item, std::string what,
+                 std::function<void(const Frame&)> action);
+ReplyRow ItemEcho(std::uint8_t fc, const models::Item& item, std::string what,
+                  std::function<void(const Frame&)> action);
+// Modbus_Reg_Addr of every channel of the item: first .. the last channel's register.
+RegRange ChannelRegisters(const models::Item& item);
+
 class ReplyTable {
   public:
     void Add(ReplyRow row) { rows_.push_back(std::move(row)); }
@@ -54,8 +74,9 @@ class ReplyTable {
         for (auto& r : rows) rows_.push_back(std::move(r));
     }
 
-    // Runs the first row that matches and returns it; nullptr when none does
-    // (the reply is ignored).
+    // The first row that matches; nullptr when none does (the reply is ignored).
+    const ReplyRow* Find(std::uint16_t Command, std::uint16_t regAddr, const Frame& Pbuf) const;
+    // Runs the first row that matches and returns it; nullptr when none does.
     const ReplyRow* Dispatch(std::uint16_t Command, std::uint16_t regAddr, const Frame& Pbuf) const;
 
     const std::vector<ReplyRow>& Rows() const { return rows_; }

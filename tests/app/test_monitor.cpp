@@ -325,3 +325,110 @@ TEST_F(MonitorInMainWindow, ButtonOpensRaisesAndCloseHides) {
 }
 
 }  // namespace
+
+// The words beside the hex: a request and the reply judged against it for
+// each model, in RTU and in ASCII, the selected panel's channel modes
+// converting the values, an exception reply, and "?" where nothing in the
+// model's map matches.
+TEST(MonitorWords, ARequestAndAReplyOfEachModelInBothProtocols) {
+    struct Case {
+        const char* model;
+        std::uint8_t fc;
+        std::uint16_t reg;
+        std::uint16_t value;
+        const char* reply;  // body without its check
+        std::vector<int> modes;
+        const char* requestWords;
+        const char* replyWords;
+    };
+    const Case cases[] = {
+        {"KELM-8I8T", 2, 0, 8, "01 02 01 05", {}, "读 DI0-7", "回复: DI0-7 ON: DI0 DI2"},
+        {"KELM-8I8T", 5, 3, 0xFF00, "01 05 00 03 FF 00", {}, "写 DO3 = ON", "回复: 已写 DO3 = ON"},
+        {"KELM-16I",
+         6,
+         11,
+         200,
+         "01 06 00 0B 00 C8",
+         {},
+         "写 DI5 滤波时间 = 200 x0.1ms",
+         "回复: 已写 DI5 滤波时间 = 200 x0.1ms"},
+        {"KELM-16T",
+         3,
+         6,
+         2,
+         "01 03 04 00 01 80 00",
+         {},
+         "读 DO0-15 初始状态、DO0-15 输出模式",
+         "回复: DO0-15 初始状态 ON: DO0, DO0-15 输出模式 脉冲输出: DO15"},
+        {"KELM-8RY", 1, 0, 8, "01 81 02", {}, "读 RY0-7", "回复: 异常 02"},
+        {"KELM-2AO",
+         6,
+         8,
+         12000,
+         "01 06 00 08 2E E0",
+         {0, 1},
+         "写 AO0 = 12000 uA",
+         "回复: 已写 AO0 = 12000 uA"},
+        {"KELM-8AD",
+         4,
+         0,
+         12,
+         "01 04 18 01 7C FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 FF FF",
+         {0, 1, 2, 3, 4, 5, 6, -1},
+         "读 AI0-7 测量值",
+         "回复: AI0 = 10.0000 mA, AI1 = -10.2398 V, AI2 = -5.11992 V, AI3 = -2.55996 V, "
+         "AI4 = -1.22878 V, AI5 = -0.61439 V, AI6 = -0.307195 V, AI7 = 131071"},
+        {"KELM-8AS",
+         3,
+         6,
+         8,
+         "01 03 10 00 30 00 31 00 30 00 31 00 30 00 31 00 30 00 31",
+         {},
+         "读 CH0-7 模式",
+         "回复: CH0 模式 = 电流, CH1 模式 = 电压, CH2 模式 = 电流, CH3 模式 = 电压, "
+         "CH4 模式 = 电流, CH5 模式 = 电压, CH6 模式 = 电流, CH7 模式 = 电压"},
+        {"KELM-8ASP",
+         4,
+         0,
+         8,
+         "01 04 10 07 D0 30 39 00 00 00 00 00 00 00 00 00 00 00 00",
+         {0, 1},
+         "读 AI0-7 测量值",
+         "回复: AI0 = 0.625 mA, AI1 = 1.929 V, AI2 = 0.000, AI3 = 0.000, AI4 = 0.000, "
+         "AI5 = 0.000, AI6 = 0.000, AI7 = 0.000"},
+        // Nothing of the map at register 100, nor function code 43.
+        {"KELM-8RY", 3, 100, 1, "01 03 02 00 01", {}, "?", "?"},
+        {"KELM-8AD", 0x2B, 0x0E01, 0, "01 2B 0E 01", {}, "?", "?"},
+    };
+    for (int protocol : {kProtocolRtu, kProtocolAscii}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.model) + " " + c.requestWords +
+                         (protocol == kProtocolAscii ? " ASCII" : " RTU"));
+            ModuleRig rig;
+            rig.protocol.index = protocol;
+            TFMmonitor monitor{rig.master, rig.boxes};
+            monitor.SetChannelModes([&c] { return c.modes; });
+            rig.Select(c.model, 1);
+            rig.master.Modbus_Send_oneWord(c.fc, c.reg, c.value);
+            rig.Receive(H(c.reply));
+            const MonitorModel& m = monitor.Frames();
+            ASSERT_EQ(m.rowCount(), 2);
+            auto words = [&m](int row) {
+                return m.data(m.index(row, MonitorModel::kColWords), Qt::DisplayRole).toString();
+            };
+            EXPECT_EQ(words(0), QString::fromUtf8(c.requestWords));
+            EXPECT_EQ(words(1), QString::fromUtf8(c.replyWords));
+        }
+    }
+}
+
+// A frame that fails its check has no words: the verdict says why.
+TEST_F(Monitor, AFrameThatFailsItsCheckHasNoWords) {
+    rig.master.Modbus_Send_oneWord(3, 0, 3);
+    ByteString bad = FrameRtu(kVersions8AD);
+    bad.back() ^= 0x01;
+    rig.ReceiveRaw(bad);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Cell(0, MonitorModel::kColWords), "读 型号、硬件版本、软件版本");
+    EXPECT_EQ(Cell(1, MonitorModel::kColWords), "");
+}

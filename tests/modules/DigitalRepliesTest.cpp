@@ -20,7 +20,8 @@ QString Q(const char* s) {
     return QString::fromUtf8(s);
 }
 
-constexpr std::uint16_t kAny = ReplyRow::kAnyReg;
+// "Any register" in the tables below (no row names register 0xFFFF).
+constexpr std::uint16_t kAny = 0xFFFF;
 
 // One row of a panel's reply table as the module's register map gives it;
 // effect: the information text it shows or the channel step it runs.
@@ -33,7 +34,9 @@ struct ExpectedRow {
 };
 
 std::string KeyOf(const ExpectedRow& r) {
-    ReplyRow row{r.fc, r.first, r.last, r.count, 0, {}, {}};
+    ReplyRow row{r.fc,    r.first == kAny ? std::nullopt : std::optional(RegRange{r.first, r.last}),
+                 r.count, 0,
+                 {},      {}};
     return row.Key();
 }
 
