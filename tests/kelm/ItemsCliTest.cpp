@@ -1,9 +1,15 @@
 // kelm read, write and watch as a user runs them, against simulated modules
 // in RTU and ASCII: output, JSON, CSV and exit statuses; bad input that sends
 // nothing on a line whose peer counts the bytes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -255,6 +261,55 @@ TEST_F(Items, WatchCountsAndAppendsCsv) {
         }
         server_->Stop();
         server_.reset();
+    }
+}
+
+// Ctrl-C: the watch ends with status 0, after its last complete line.
+TEST_F(Items, WatchEndsCleanlyOnInterrupt) {
+    StartBus(Protocol::Rtu);
+    int outPipe[2];
+    ASSERT_EQ(pipe2(outPipe, O_CLOEXEC), 0);
+    const std::vector<std::string> args{kKelm,       "watch", "--port",    server_->SlavePath(),
+                                        "--address", "7",     "--timeout", "1000",
+                                        "ai"};
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(kKelm.c_str(), argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    // Read until three lines have come (bounded), then interrupt.
+    std::string out;
+    bool interrupted = false;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < limit) {
+        if (!interrupted && std::count(out.begin(), out.end(), '\n') >= 3) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
+        pollfd p{outPipe[0], POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buf[4096];
+        const ssize_t n = read(outPipe[0], buf, sizeof buf);
+        if (n <= 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    close(outPipe[0]);
+    if (!interrupted) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(interrupted);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), '\n');
+    for (const auto& l : Lines(out)) {
+        EXPECT_EQ(std::count(l.begin(), l.end(), '\t'), 8) << l;  // the time and eight channels
     }
 }
 
