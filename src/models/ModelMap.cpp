@@ -323,6 +323,13 @@ const Item* FindItem(const Model& m, std::string_view key) {
     return nullptr;
 }
 
+std::vector<const Item*> PollItems(const Model& m) {
+    std::vector<const Item*> out;
+    for (const Item& i : m.items)
+        if (i.role == Live && i.access == Access::Read) out.push_back(&i);
+    return out;
+}
+
 Read IdentityRead() {
     return kIdentity[0].read;
 }
@@ -592,6 +599,12 @@ const Choice* ModeChoice(const Model& m, int modeIndex) {
     return &mode->choices[static_cast<std::size_t>(modeIndex)];
 }
 }  // namespace
+
+std::string_view UnitOf(const Model& m, const Item& item, int modeIndex) {
+    if (item.key != m.valueKey) return item.unit;
+    const Choice* c = ModeChoice(m, modeIndex);
+    return c ? c->unit : std::string_view{};
+}
 
 std::optional<double> AnalogValue(const Model& m, std::uint32_t count, int modeIndex) {
     const Choice* c = ModeChoice(m, modeIndex);

@@ -169,6 +169,14 @@ const Item* FindItem(const Model& m, std::string_view key);
 // The identity read the version query and the bus scan send: FC 03, 0, 3.
 Read IdentityRead();
 
+// What a live trend polls: the module's inputs (read-only live items: input
+// states, counts, analog measurements), in map order.
+std::vector<const Item*> PollItems(const Model& m);
+// The unit of the item's values on a channel in mode modeIndex: the mode's
+// unit for the values the model's mode governs ("mA", "V", "uA", "mV"), else
+// the item's own unit; empty when there is none (or no mode is known).
+std::string_view UnitOf(const Model& m, const Item& item, int modeIndex);
+
 // ---- channels
 
 enum class Side : std::uint8_t { None, Input, Output };

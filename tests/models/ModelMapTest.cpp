@@ -469,6 +469,27 @@ TEST(ModelMap, DecodeReadsOnlyWhatArrived) {
     EXPECT_EQ(Decode(di16, di16.read, ByteString{1, 2, 2, 0x03}), std::nullopt);
 }
 
+TEST(ModelMap, WhatATrendPollsAndItsUnits) {
+    auto keys = [](const char* model) {
+        std::vector<std::string> out;
+        for (const Item* i : PollItems(*FindModel(model))) out.emplace_back(i->key);
+        return out;
+    };
+    EXPECT_EQ(keys("KELM-8I8T"), (std::vector<std::string>{"di", "di_count"}));
+    EXPECT_EQ(keys("KELM-16I"), (std::vector<std::string>{"di", "di_count"}));
+    EXPECT_EQ(keys("KELM-16T"), std::vector<std::string>{});
+    EXPECT_EQ(keys("KELM-8AD"), std::vector<std::string>{"ai"});
+    EXPECT_EQ(keys("KELM-8ASP"), std::vector<std::string>{"ai"});
+    const Model& m8ad = *FindModel("KELM-8AD");
+    EXPECT_EQ(UnitOf(m8ad, *FindItem(m8ad, "ai"), 0), "mA");
+    EXPECT_EQ(UnitOf(m8ad, *FindItem(m8ad, "ai"), 3), "V");
+    EXPECT_EQ(UnitOf(m8ad, *FindItem(m8ad, "ai"), -1), "");
+    const Model& m2ao = *FindModel("KELM-2AO");
+    EXPECT_EQ(UnitOf(m2ao, *FindItem(m2ao, "ao"), 1), "mV");
+    const Model& m16i = *FindModel("KELM-16I");
+    EXPECT_EQ(UnitOf(m16i, *FindItem(m16i, "di_filter"), -1), "x0.1ms");
+}
+
 TEST(ModelMap, AnalogConversions) {
     struct Case {
         const char* model;
