@@ -124,5 +124,10 @@ Command AddScanCommand(CLI::App& app);
 Command AddFindCommand(CLI::App& app);
 Command AddInfoCommand(CLI::App& app);
 Command AddSetCommand(CLI::App& app);
+Command AddReadCommand(CLI::App& app);
+Command AddWriteCommand(CLI::App& app);
+Command AddWatchCommand(CLI::App& app);
+// --model for read, write and watch.
+void AddModelOption(CLI::App* cmd, std::string& model);
 
 }  // namespace kelm::cli

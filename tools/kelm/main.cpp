@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
         "2 bad command line or value (nothing is sent); 3 the port cannot be opened; 4 no "
         "reply.\nkelm COMMAND --help explains each command.");
     std::vector<Command> commands{AddPortsCommand(app), AddScanCommand(app), AddFindCommand(app),
-                                  AddInfoCommand(app), AddSetCommand(app)};
+                                  AddInfoCommand(app),  AddSetCommand(app),  AddReadCommand(app),
+                                  AddWriteCommand(app), AddWatchCommand(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
