@@ -124,5 +124,9 @@ Command AddScanCommand(CLI::App& app);
 Command AddFindCommand(CLI::App& app);
 Command AddInfoCommand(CLI::App& app);
 Command AddSetCommand(CLI::App& app);
+Command AddBackupCommand(CLI::App& app);
+Command AddRestoreCommand(CLI::App& app);
+Command AddCloneCommand(CLI::App& app);
+Command AddProvisionCommand(CLI::App& app);
 
 }  // namespace kelm::cli
