@@ -112,7 +112,7 @@ void RequireSameModel(const ModuleConfig& module, const ModuleConfig& wanted, in
 }
 
 void PrintDiff(std::ostream& out, const ModuleConfig& current, const ModuleConfig& wanted,
-               bool withComm) {
+               bool withComm, const char* commNote = "[not written without --with-comm]") {
     const auto changes = config::Diff(current, wanted);
     if (changes.empty()) {
         out << "no differences\n";
@@ -120,7 +120,7 @@ void PrintDiff(std::ostream& out, const ModuleConfig& current, const ModuleConfi
     }
     for (const auto& c : changes) {
         out << "change " << config::DescribeChange(c);
-        if (config::IsCommItem(*c.item) && !withComm) out << " [not written without --with-comm]";
+        if (config::IsCommItem(*c.item) && !withComm) out << ' ' << commNote;
         out << '\n';
     }
 }
@@ -195,6 +195,9 @@ struct Found {
     bus::LineSettings line;
 };
 
+// How long a reply's end is watched for a second module's reply.
+constexpr std::chrono::milliseconds kSecondReplyWait{60};
+
 // Looks once for a module at the factory setting (the line and address of
 // the options). Throws when more than one answers.
 std::optional<Found> LookAtFactory(bus::BusClient& client, const LineOptions& o,
@@ -203,9 +206,18 @@ std::optional<Found> LookAtFactory(bus::BusClient& client, const LineOptions& o,
     const auto r =
         client.Transact(ReadRegistersBody(static_cast<std::uint8_t>(o.address), 3, 3), req);
     if (r.outcome == bus::Outcome::PortLost) RequireReply(r, "", client.Line());
-    if (r.outcome == bus::Outcome::Reply) return Found{o.address, client.Line()};
+    bool several = r.strayBytes > 0;
+    if (r.outcome == bus::Outcome::Reply) {
+        // A second module at the same address answers too: on a wire the
+        // replies garble each other (stray bytes), on a line that keeps them
+        // apart the second one follows the first.
+        const auto before = client.DiscardedBytes();
+        client.Settle(kSecondReplyWait);
+        several = r.extraBytes > 0 || client.DiscardedBytes() > before;
+        if (!several) return Found{o.address, client.Line()};
+    }
     if (r.outcome == bus::Outcome::Exception) RequireReply(r, "the new module", client.Line());
-    if (r.strayBytes > 0) {
+    if (several) {
         throw Failure{kExitModule, "more than one module answers at address " +
                                        std::to_string(o.address) + ", " +
                                        DescribeLine(client.Line()) +
@@ -324,7 +336,7 @@ Command AddCloneCommand(CLI::App& app) {
                 const auto target = ReadModule(client, o->to, req);
                 RequireSameModel(target, source, o->to,
                                  "module " + std::to_string(o->line.address));
-                PrintDiff(std::cout, target, source, false);
+                PrintDiff(std::cout, target, source, false, "[the target keeps its own]");
                 if (o->dryRun) return kExitOk;
                 RunRestore(client, o->to, target, source, false, req);
                 return kExitOk;
