@@ -7,7 +7,11 @@
 //   scan_ratio    scan_s / scan_floor_s
 //   find_s        kelm find of one module at the format and protocol it tries
 //                 last (115200 baud, even parity, ASCII)
+//   watch_per_s   readings per second of kelm watch of the eight inputs of a
+//                 KELM-8AD at 115200 baud RTU (the simulator's default reply
+//                 delay, watch_delay_ms), without the program's start-up
 // usage: bench-cli [--kelm PATH]
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -93,7 +97,35 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    server->Stop();
+    server.reset();
+
+    // watch: the time of N+1 readings less that of one, so the start-up
+    // (process, port, identity and mode reads) drops out.
+    kelm::sim::ModuleConfig ad;
+    ad.typeCode = 16;
+    ad.address = 1;
+    ad.format = 7;  // 115200, no parity, 2 stop bits
+    server = Serve({ad});
+    constexpr int kReadings = 200;
+    auto watch = [&](int count) {
+        const auto start = Clock::now();
+        const auto r =
+            kelm::test::RunProgram(kelmProgram, {"watch", "--port", server->SlavePath(), "--baud",
+                                                 "115200", "--count", std::to_string(count), "ai"});
+        if (r.status != 0) {
+            std::fprintf(stderr, "bench-cli: watch failed (%d): %s\n", r.status, r.err.c_str());
+            std::exit(1);
+        }
+        return Seconds(Clock::now() - start);
+    };
+    const double one = watch(1);
+    const double many = watch(kReadings + 1);
+    const double watchPerS = kReadings / std::max(many - one, 1e-9);
+
     std::printf("scan_s=%.3f\nscan_floor_s=%.3f\nscan_ratio=%.3f\nfind_s=%.3f\n", scanS, floor,
                 scanS / floor, findS);
+    std::printf("watch_per_s=%.1f\nwatch_delay_ms=%lld\n", watchPerS,
+                static_cast<long long>(kelm::sim::PtyServer::Config{}.replyDelay.count()));
     return 0;
 }

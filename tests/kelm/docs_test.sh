@@ -8,7 +8,7 @@ kelm=$1 man=$2 completion=$3
 failures=0
 fail() { echo "FAIL $*"; failures=$((failures + 1)); }
 
-for cmd in "" ports scan find info set; do
+for cmd in "" ports scan find info set read write watch; do
   help=$("$kelm" $cmd --help) || fail "kelm $cmd --help exits non-zero"
   for o in $(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u); do
     grep -qF -- "$(sed 's/-/\\-/g' <<<"$o")" "$man" || fail "man page lacks $o (kelm $cmd)"
@@ -36,6 +36,10 @@ expect_completion "none even" kelm info --parity ""
 expect_completion "rtu ascii" kelm find --protocol ""
 expect_completion "1200 19200 115200" kelm scan --baud 1
 expect_completion "--from" kelm scan --fr
+expect_completion "read" kelm rea
+expect_completion "--interval" kelm watch --int
+expect_completion "pulse_on pulse_off pulse_run pulse_count" kelm read pulse_
+expect_completion "di_filter=" kelm write di_f
 expect_completion "" kelm info --address ""
 expect_completion "/dev/null" kelm info --port /dev/nul
 

@@ -26,13 +26,21 @@ def serve(port, proto):
     store = ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, regs), zero_mode=True)
     # Address 7, and 0 for the link check's broadcast read, which a KELM
     # module answers from address 0; every other address keeps silent.
-    context = ModbusServerContext(slaves={7: store, 0: store}, single=False)
+    # Address 9: a KELM-8AS whose channels alternate current and voltage
+    # mode, with known input registers (kelm read converts them).
+    as_regs = [14, 0x12, 0x34, 11, 9, letter] + [0x30, 0x31] * 4
+    as_store = ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, as_regs),
+                                  ir=ModbusSequentialDataBlock(0, AS_COUNTS), zero_mode=True)
+    context = ModbusServerContext(slaves={7: store, 9: as_store, 0: store}, single=False)
     framer = ModbusAsciiFramer if proto == "ascii" else ModbusRtuFramer
     StartSerialServer(context=context, framer=framer, port=port, baudrate=9600, bytesize=8,
                       parity="N", stopbits=1, timeout=0.05, ignore_missing_slaves=True)
 
 
 failures = []
+# KELM-8AS counts: 4000 per full scale (20 mA in current mode, 10 V in voltage).
+AS_COUNTS = [1000, 3000, 4000, 0, 2000, 400, 123, 3998]
+AS_VALUES = [5.0, 7.5, 20.0, 0.0, 10.0, 1.0, 0.615, 9.995]
 
 
 def check(cond, what):
@@ -93,6 +101,18 @@ def run(proto):
         got = json.loads(out) if rc == 0 else None
         check(got == {"address": 7, "baud": 9600, "parity": "even", "protocol": proto,
                       "format": 11}, f"{proto}: kelm find reads the broadcast: {got} ({err.strip()})")
+
+        rc, out, err = kelm("read", "--address", "9", "--json", "ai", *base)
+        got = json.loads(out) if rc == 0 else None
+        check(got is not None and got["model"] == "KELM-8AS" and
+              [a["count"] for a in got["ai"]] == AS_COUNTS and
+              [a["value"] for a in got["ai"]] == AS_VALUES and
+              [a["unit"] for a in got["ai"]] == ["mA", "V"] * 4 and
+              [a["mode"]["ascii"] for a in got["ai"]] == ["current", "voltage"] * 4,
+              f"{proto}: kelm read converts the 8AS inputs by their modes: {got} ({err.strip()})")
+        rc, out, err = kelm("read", "--address", "9", "ai1", "ai6", *base)
+        check(rc == 0 and out == "ai1\t7.500\tV\nai6\t0.615\tmA\n",
+              f"{proto}: kelm read ai1 ai6 as text: {out!r} ({err.strip()})")
 
         rc, out, err = kelm("info", "--address", "8", *base[:-4], "--timeout", "300")
         check(rc == 4 and "no reply from module 8" in err,

@@ -128,5 +128,10 @@ Command AddBackupCommand(CLI::App& app);
 Command AddRestoreCommand(CLI::App& app);
 Command AddCloneCommand(CLI::App& app);
 Command AddProvisionCommand(CLI::App& app);
+Command AddReadCommand(CLI::App& app);
+Command AddWriteCommand(CLI::App& app);
+Command AddWatchCommand(CLI::App& app);
+// --model for read, write and watch.
+void AddModelOption(CLI::App* cmd, std::string& model);
 
 }  // namespace kelm::cli

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
         "reply.\nkelm COMMAND --help explains each command.");
     std::vector<Command> commands{
         AddPortsCommand(app),   AddScanCommand(app),  AddFindCommand(app),
-        AddInfoCommand(app),    AddSetCommand(app),   AddBackupCommand(app),
+        AddInfoCommand(app),    AddSetCommand(app),   AddReadCommand(app),
+        AddWriteCommand(app),   AddWatchCommand(app), AddBackupCommand(app),
         AddRestoreCommand(app), AddCloneCommand(app), AddProvisionCommand(app)};
     try {
         app.parse(argc, argv);
