@@ -246,6 +246,11 @@ TransactionResult BusClient::Transact(const ByteString& requestBody,
             result.body = std::move(match.body);
             result.exceptionCode = match.exceptionCode;
             result.strayBytes = 0;
+            const std::size_t frameSize = line_.protocol == WireProtocol::Ascii
+                                              ? 2 * result.body.size() + 5  // ':' hex LRC CR LF
+                                              : result.body.size() + 2;     // CRC
+            result.extraBytes = received_.size() > frameSize ? received_.size() - frameSize : 0;
+            discarded_ += result.extraBytes;
             received_.clear();
             return result;
         }

@@ -72,6 +72,9 @@ struct TransactionResult {
     // Bytes received during the last attempt that answered nothing (another
     // module's frame, a collision, noise).
     std::size_t strayBytes = 0;
+    // Reply/Exception: bytes that came in with the answer and are not part of
+    // it (noise before it, or a second module answering the same address).
+    std::size_t extraBytes = 0;
     // From the last request's hand-over to its reply (Reply/Exception).
     std::chrono::microseconds replyTime{0};
 };

@@ -226,6 +226,30 @@ TEST(BusClient, OpenFailuresSayWhy) {
     EXPECT_NE(text.find("usermod -aG"), std::string::npos) << text;
 }
 
+// Two modules at one address: the second answer follows the first. The
+// bytes that came in with the reply are reported, the rest wait for the
+// caller to see them.
+TEST(BusClient, ASecondAnswerAfterTheReplyIsReported) {
+    ScriptedPeer peer;
+    BusClient client;
+    ASSERT_TRUE(client.Open(peer.SlavePath(), LineSettings{}).ok());
+    const ByteString first = FrameRtu(Regs(1, {3, 1, 0x52}));
+    const ByteString second = FrameRtu(Regs(1, {11, 1, 0x52}));
+    peer.SetScript([&](const ByteString&) {
+        ByteString both = first;
+        both.insert(both.end(), second.begin(), second.end());
+        return std::optional<ByteString>(both);
+    });
+    const auto before = client.DiscardedBytes();
+    const auto r = client.Transact(Read(1, 3, 3), kPatient);
+    ASSERT_EQ(r.outcome, Outcome::Reply);
+    EXPECT_EQ(r.body, Regs(1, {3, 1, 0x52}));
+    ASSERT_LE(r.extraBytes, second.size());
+    EXPECT_EQ(client.DiscardedBytes() - before, r.extraBytes);
+    ASSERT_TRUE(WaitInput(client, second.size() - r.extraBytes));
+    EXPECT_EQ(r.extraBytes + client.InputWaiting(), second.size());
+}
+
 TEST(BusClient, ALostPortEndsTheWait) {
     auto peer = std::make_unique<posix::Pty>();
     BusClient client;

@@ -8,7 +8,7 @@ kelm=$1 man=$2 completion=$3
 failures=0
 fail() { echo "FAIL $*"; failures=$((failures + 1)); }
 
-for cmd in "" ports scan find info set read write watch; do
+for cmd in "" ports scan find info set read write watch backup restore clone provision; do
   help=$("$kelm" $cmd --help) || fail "kelm $cmd --help exits non-zero"
   for o in $(grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u); do
     grep -qF -- "$(sed 's/-/\\-/g' <<<"$o")" "$man" || fail "man page lacks $o (kelm $cmd)"
@@ -41,6 +41,8 @@ expect_completion "--interval" kelm watch --int
 expect_completion "pulse_on pulse_off pulse_run pulse_count" kelm read pulse_
 expect_completion "di_filter=" kelm write di_f
 expect_completion "" kelm info --address ""
+expect_completion "--dry-run" kelm restore --dr
+expect_completion "provision" kelm pro
 expect_completion "/dev/null" kelm info --port /dev/nul
 
 echo "$failures failures"

@@ -18,9 +18,11 @@ int main(int argc, char** argv) {
         "Exit status: 0 done; 1 the module answered with an exception, or a read-back differs; "
         "2 bad command line or value (nothing is sent); 3 the port cannot be opened; 4 no "
         "reply.\nkelm COMMAND --help explains each command.");
-    std::vector<Command> commands{AddPortsCommand(app), AddScanCommand(app), AddFindCommand(app),
-                                  AddInfoCommand(app),  AddSetCommand(app),  AddReadCommand(app),
-                                  AddWriteCommand(app), AddWatchCommand(app)};
+    std::vector<Command> commands{
+        AddPortsCommand(app),   AddScanCommand(app),  AddFindCommand(app),
+        AddInfoCommand(app),    AddSetCommand(app),   AddReadCommand(app),
+        AddWriteCommand(app),   AddWatchCommand(app), AddBackupCommand(app),
+        AddRestoreCommand(app), AddCloneCommand(app), AddProvisionCommand(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
