@@ -5,7 +5,9 @@
 #include <QMainWindow>
 #include <QString>
 #include <memory>
+#include <vector>
 
+#include "app/NetworkPorts.h"
 #include "app/QtExecutor.h"
 #include "app/QtTimer.h"
 #include "gui/MessageBoxes.h"
@@ -14,6 +16,7 @@
 
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QStackedWidget;
 class QToolBar;
 class QToolButton;
@@ -27,6 +30,7 @@ class ModbusMaster;
 class Pnl_comset;
 class QtMessageBoxes;
 class TFMmonitor;
+class TFMnetport;
 class TFMserching;
 class TFmabout;
 class TStatusBar;
@@ -34,6 +38,11 @@ class TksComm;
 struct ScanContext;
 
 inline const QString kMainCaption = QStringLiteral("KELM-Utility(V1.00)");
+inline const QString kAddNetworkPortCaption = QStringLiteral("添加网络端口...");
+inline const QString kRemoveNetworkPortCaption = QStringLiteral("删除网络端口");
+// A network port node keeps the component's number for it under this role
+// (serial port nodes have none).
+inline constexpr int kNetPortNumberRole = Qt::UserRole + 2;
 
 class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, private IHostProtocol {
     Q_OBJECT
@@ -61,6 +70,23 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     void ToolButton_MonitorClick();
     // The system's device-change notice: checks the open port.
     void WMDeviceChange();
+
+    // Network ports. The tree's context menu for a node (the root: add; a
+    // network port node: remove), or nullptr where there is none; the
+    // caller owns it.
+    QMenu* TreeMenuFor(QTreeWidgetItem* node);
+    // Asks for a network port (the add dialog) and adds it.
+    void AddNetworkPortClick();
+    // Adds the port: remembered in the settings, a node under "PC". False
+    // (after telling the user) when it cannot be added.
+    bool AddNetworkPort(const net::NetAddress& address);
+    // Removes a network port node, closing its port first when it is open.
+    void RemoveNetworkPort(QTreeWidgetItem* node);
+    const std::vector<NetworkPortEntry>& NetworkPorts() const { return netPorts_; }
+    // The network port behind a port node, or nullptr for a serial port node.
+    const NetworkPortEntry* NetworkPortOf(const QTreeWidgetItem* node) const;
+    // The add dialog being shown, or nullptr.
+    TFMnetport* NetPortDialog() const { return FMnetport_; }
 
     // Owned parts, for the start-up, the tests and the benchmark.
     TksComm& ksComm1() { return *ksComm1_; }
@@ -106,6 +132,11 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     void BuildUi();
     QWidget* BuildStartPage();
     void SetPortNodeImage(int index, bool open);
+    // Numbers the user's network ports for the component.
+    void PublishNetworkPorts();
+    bool SaveNetworkPorts();
+    QTreeWidgetItem* AddNetworkPortNode(const NetworkPortEntry& port);
+    void OnTreeContextMenu(const QPoint& pos);
     void ShowModuleNode(QTreeWidgetItem* node);
     void ShowChannelNode(QTreeWidgetItem* node);
 
@@ -124,6 +155,8 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     DeviceChangeNotifier* deviceNotifier_ = nullptr;
     TFmabout* Fmabout_ = nullptr;
     TFMmonitor* FMmonitor_ = nullptr;
+    TFMnetport* FMnetport_ = nullptr;
+    std::vector<NetworkPortEntry> netPorts_;
 };
 
 // The program-wide main window instance (set by the start-up).
