@@ -237,6 +237,7 @@ void TFMmain::BuildUi() {
                          // The port-loss question can come up over the scan
                          // dialog; ending the program closes it too.
                          if (TFMserching* d = ScanDialog()) d->reject();
+                         if (FMnetport_) FMnetport_->reject();
                          close();
                      },
                      [this](std::uint16_t number) {

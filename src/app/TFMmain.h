@@ -72,8 +72,8 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     void WMDeviceChange();
 
     // Network ports. The tree's context menu for a node (the root: add; a
-    // network port node: remove), or nullptr where there is none; the
-    // caller owns it.
+    // network port node: remove), or nullptr where there is none. A child of
+    // the window that the caller deletes (while the window is still there).
     QMenu* TreeMenuFor(QTreeWidgetItem* node);
     // Asks for a network port (the add dialog) and adds it.
     void AddNetworkPortClick();

@@ -238,6 +238,7 @@ TEST_F(NetworkPortsWindow, RememberedAcrossARestartAndRemoved) {
     EXPECT_EQ(NodeWithText("MBTCP [::1]:1502"), nullptr);
     EXPECT_FALSE(SettingsText().contains("mbtcp://")) << SettingsText().toStdString();
 
+    menu.reset();  // a child of the window: gone before the window goes
     window_.reset();
     MakeWindow();
     ASSERT_EQ(Root()->childCount(), serialPorts + 2);
