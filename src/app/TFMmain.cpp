@@ -18,6 +18,7 @@
 #include "app/QtMessageBoxes.h"
 #include "app/StatusBar.h"
 #include "app/TFMmonitor.h"
+#include "app/TFMnetport.h"
 #include "app/TFMtrend.h"
 #include "app/TFmabout.h"
 #include "gui/Pictures.h"
@@ -97,6 +98,9 @@ TFMmain::TFMmain(IMessageBoxes* boxes, bool watchDevices, QWidget* parent)
     IStatusText& status = *this;
     IHostProtocol& protocol = *this;
     master_ = std::make_unique<ModbusMaster>(sink, status, protocol, Timer_com_rec_);
+    // The user's network ports join the port list from its first load on.
+    netPorts_ = NetworkPortSettings::Load();
+    PublishNetworkPorts();
 
     BuildUi();
     FormCreate();
@@ -217,8 +221,15 @@ void TFMmain::BuildUi() {
     connect(TreeView1, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { TreeView1Change(current); });
     TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(TreeView1, &QTreeWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { TreeView1ContextMenu(pos); });
+    connect(TreeView1, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // Module and channel nodes offer the trend; the root and the
+        // network port nodes their own entries.
+        const int level = TreeNodeLevel(TreeView1->itemAt(pos));
+        if (level == 2 || level == 3)
+            TreeView1ContextMenu(pos);
+        else
+            OnTreeContextMenu(pos);
+    });
 
     PanelStack = new QStackedWidget(central);
     PanelStack->setObjectName(QStringLiteral("PanelStack"));
@@ -241,7 +252,13 @@ void TFMmain::BuildUi() {
                          // The port-loss question can come up over the scan
                          // dialog; ending the program closes it too.
                          if (TFMserching* d = ScanDialog()) d->reject();
+                         if (FMnetport_) FMnetport_->reject();
                          close();
+                     },
+                     [this](std::uint16_t number) {
+                         for (const NetworkPortEntry& e : netPorts_)
+                             if (e.number == number) return e.Text();
+                         return QStringLiteral("COM%1").arg(number);
                      }};
     Pnl_comset_ = new Pnl_comset(hctx, PanelStack);
     PanelStack->addWidget(Pnl_comset_);
@@ -335,6 +352,14 @@ void TFMmain::Refresh_Com_event() {
     for (int i = 0; i < box->count(); ++i) {
         auto* node = new QTreeWidgetItem(root, {box->itemText(i)});
         setNodeImage(node, kImgPortClosed);
+        const auto device = box->Device(i);
+        if (!device) continue;
+        for (const NetworkPortEntry& e : netPorts_) {
+            if (e.number == device->Data && e.PortName().toStdString() == device->PortName) {
+                node->setData(0, kNetPortNumberRole, e.number);
+                node->setIcon(0, NetworkPortIcon(false));
+            }
+        }
     }
     if (root->childCount() > 0) TreeView1->expandAll();
 }
@@ -352,9 +377,15 @@ void TFMmain::Disp_treeview_event(QTreeWidgetItem* Node) {
             SetStatusText(kStatusPanelLink, {});
             break;
         case 1: {
-            const QString text = Node->text(0);
-            const int blank = text.indexOf(QLatin1Char(' '));
-            Pnl_comset_->SetComNumText(blank > 3 ? text.mid(3, blank - 3) : QString());
+            if (const NetworkPortEntry* net = NetworkPortOf(Node)) {
+                Pnl_comset_->SetNetworkPort(
+                    HostNetworkPort{net->number, net->address, net->PortName()});
+            } else {
+                const QString text = Node->text(0);
+                const int blank = text.indexOf(QLatin1Char(' '));
+                Pnl_comset_->SetComNumText(blank > 3 ? text.mid(3, blank - 3) : QString());
+                Pnl_comset_->SetNetworkPort(std::nullopt);
+            }
             st.Node_Level1_newindex = Node->parent()->indexOfChild(Node);
             PanelStack->setCurrentWidget(Pnl_comset_);
             if (st.Node_Level1_newindex != st.Node_Level1_oldindex) {
@@ -423,7 +454,162 @@ void TFMmain::ShowChannelNode(QTreeWidgetItem* node) {
 void TFMmain::SetPortNodeImage(int index, bool open) {
     QTreeWidgetItem* root = TreeView1->topLevelItem(0);
     if (!root || index < 0 || index >= root->childCount()) return;
-    setNodeImage(root->child(index), open ? kImgPortOpen : kImgPortClosed);
+    QTreeWidgetItem* node = root->child(index);
+    setNodeImage(node, open ? kImgPortOpen : kImgPortClosed);
+    if (NetworkPortOf(node)) node->setIcon(0, NetworkPortIcon(open));
+}
+
+// --- network ports ----------------------------------------------------------
+
+void TFMmain::PublishNetworkPorts() {
+    std::vector<TksUserPort> ports;
+    for (const NetworkPortEntry& e : netPorts_)
+        ports.push_back({e.number, e.PortName().toStdString(), e.Text().toStdString()});
+    ksComm1_->SetUserPorts(std::move(ports));
+}
+
+bool TFMmain::SaveNetworkPorts() {
+    QString error;
+    if (NetworkPortSettings::Save(netPorts_, &error)) return true;
+    // The change holds for this run; the user learns it will not be kept.
+    boxes_->Show(QStringLiteral("警告"), QStringLiteral("网络端口设置无法保存：%1").arg(error),
+                 MsgIcon::Warning, MsgButtons::Ok);
+    return false;
+}
+
+const NetworkPortEntry* TFMmain::NetworkPortOf(const QTreeWidgetItem* node) const {
+    if (!node || TreeNodeLevel(node) != 1) return nullptr;
+    const QVariant v = node->data(0, kNetPortNumberRole);
+    if (!v.isValid()) return nullptr;
+    const uint number = v.toUInt();
+    for (const NetworkPortEntry& e : netPorts_)
+        if (e.number == number) return &e;
+    return nullptr;
+}
+
+QTreeWidgetItem* TFMmain::AddNetworkPortNode(const NetworkPortEntry& port) {
+    QTreeWidgetItem* root = TreeView1->topLevelItem(0);
+    if (!root) return nullptr;
+    // After the serial ports and the network ports added before it, so that
+    // the positions of the nodes already there do not change.
+    auto* node = new QTreeWidgetItem(root, {port.Text()});
+    setNodeImage(node, kImgPortClosed);
+    node->setData(0, kNetPortNumberRole, port.number);
+    node->setIcon(0, NetworkPortIcon(false));
+    root->setExpanded(true);
+    return node;
+}
+
+bool TFMmain::AddNetworkPort(const net::NetAddress& address) {
+    for (const NetworkPortEntry& e : netPorts_) {
+        if (e.address == address) {
+            boxes_->Show(QStringLiteral("警告"),
+                         QStringLiteral("该网络端口已存在：%1").arg(e.Text()), MsgIcon::Warning,
+                         MsgButtons::Ok);
+            return false;
+        }
+    }
+    NetworkPortEntry entry;
+    entry.address = address;
+    entry.number = NextNetworkPortNumber(netPorts_);
+    if (entry.number == 0) {
+        boxes_->Show(QStringLiteral("警告"), QStringLiteral("网络端口太多，无法再添加。"),
+                     MsgIcon::Warning, MsgButtons::Ok);
+        return false;
+    }
+    netPorts_.push_back(entry);
+    PublishNetworkPorts();
+    SaveNetworkPorts();
+    if (QTreeWidgetItem* node = AddNetworkPortNode(entry)) TreeView1->scrollToItem(node);
+    return true;
+}
+
+void TFMmain::AddNetworkPortClick() {
+    if (FMnetport_) return;  // one dialog at a time
+    FMnetport_ = new TFMnetport(
+        *boxes_,
+        [this](const net::NetAddress& a) {
+            for (const NetworkPortEntry& e : netPorts_)
+                if (e.address == a) return true;
+            return false;
+        },
+        this);
+    const bool accepted = FMnetport_->exec() == QDialog::Accepted;
+    const std::optional<net::NetAddress> address = FMnetport_->Address();
+    delete FMnetport_;
+    FMnetport_ = nullptr;
+    if (accepted && address) AddNetworkPort(*address);
+}
+
+void TFMmain::RemoveNetworkPort(QTreeWidgetItem* node) {
+    const NetworkPortEntry* entry = NetworkPortOf(node);
+    if (!entry) return;
+    const std::uint16_t number = entry->number;
+    QTreeWidgetItem* root = node->parent();
+    const int index = root->indexOfChild(node);
+    auto& st = master_->State();
+    // Its port closes first; a close that fails leaves the node where it is.
+    if (index == st.Node_Level1_oldindex && Pnl_comset_->PortOpenByUser()) {
+        Pnl_comset_->Com_close();
+        if (Pnl_comset_->PortOpenByUser()) return;
+    }
+    // Nothing stays selected under a node that goes away.
+    for (QTreeWidgetItem* c = TreeView1->currentItem(); c; c = c->parent()) {
+        if (c == node) {
+            TreeView1->setCurrentItem(root);
+            break;
+        }
+    }
+    delete node;
+    // The positions after it move up by one; its own is no port's any more.
+    auto shift = [index](std::int32_t& position) {
+        if (position == index)
+            position = -1;
+        else if (position > index)
+            --position;
+    };
+    shift(st.Node_Level1_oldindex);
+    shift(st.Node_Level1_newindex);
+    std::erase_if(netPorts_, [number](const NetworkPortEntry& e) { return e.number == number; });
+    PublishNetworkPorts();
+    SaveNetworkPorts();
+}
+
+QMenu* TFMmain::TreeMenuFor(QTreeWidgetItem* node) {
+    if (!node) return nullptr;
+    if (TreeNodeLevel(node) == 0) {
+        auto* menu = new QMenu(this);
+        menu->setObjectName(QStringLiteral("Menu_tree_root"));
+        menu->addAction(kAddNetworkPortCaption, this, [this] { AddNetworkPortClick(); });
+        return menu;
+    }
+    if (NetworkPortOf(node)) {
+        auto* menu = new QMenu(this);
+        menu->setObjectName(QStringLiteral("Menu_tree_netport"));
+        // The node may be gone by the time the action runs (never while the
+        // menu is up, but be safe): look it up again by its number.
+        const uint number = node->data(0, kNetPortNumberRole).toUInt();
+        menu->addAction(kRemoveNetworkPortCaption, this, [this, number] {
+            QTreeWidgetItem* root = TreeView1->topLevelItem(0);
+            for (int i = 0; root && i < root->childCount(); ++i) {
+                QTreeWidgetItem* n = root->child(i);
+                if (n->data(0, kNetPortNumberRole).isValid() &&
+                    n->data(0, kNetPortNumberRole).toUInt() == number) {
+                    RemoveNetworkPort(n);
+                    return;
+                }
+            }
+        });
+        return menu;
+    }
+    return nullptr;
+}
+
+void TFMmain::OnTreeContextMenu(const QPoint& pos) {
+    QMenu* menu = TreeMenuFor(TreeView1->itemAt(pos));
+    if (!menu) return;
+    menu->exec(TreeView1->viewport()->mapToGlobal(pos));
+    delete menu;
 }
 
 void TFMmain::StatusBar1DrawPanel(QPainter& painter, const QRect& rect) {

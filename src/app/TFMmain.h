@@ -5,7 +5,9 @@
 #include <QMainWindow>
 #include <QString>
 #include <memory>
+#include <vector>
 
+#include "app/NetworkPorts.h"
 #include "app/QtExecutor.h"
 #include "app/QtTimer.h"
 #include "gui/MessageBoxes.h"
@@ -14,6 +16,7 @@
 
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QStackedWidget;
 class QToolBar;
 class QToolButton;
@@ -28,6 +31,7 @@ class Pnl_comset;
 class QtMessageBoxes;
 class TFMmonitor;
 class TFMtrend;
+class TFMnetport;
 class TFMserching;
 class TFmabout;
 class TStatusBar;
@@ -35,6 +39,11 @@ class TksComm;
 struct ScanContext;
 
 inline const QString kMainCaption = QStringLiteral("KELM-Utility(V1.00)");
+inline const QString kAddNetworkPortCaption = QStringLiteral("添加网络端口...");
+inline const QString kRemoveNetworkPortCaption = QStringLiteral("删除网络端口");
+// A network port node keeps the component's number for it under this role
+// (serial port nodes have none).
+inline constexpr int kNetPortNumberRole = Qt::UserRole + 2;
 
 class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, private IHostProtocol {
     Q_OBJECT
@@ -67,6 +76,23 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     void AddNodeToTrend(QTreeWidgetItem* node);
     // The system's device-change notice: checks the open port.
     void WMDeviceChange();
+
+    // Network ports. The tree's context menu for a node (the root: add; a
+    // network port node: remove), or nullptr where there is none. A child of
+    // the window that the caller deletes (while the window is still there).
+    QMenu* TreeMenuFor(QTreeWidgetItem* node);
+    // Asks for a network port (the add dialog) and adds it.
+    void AddNetworkPortClick();
+    // Adds the port: remembered in the settings, a node under "PC". False
+    // (after telling the user) when it cannot be added.
+    bool AddNetworkPort(const net::NetAddress& address);
+    // Removes a network port node, closing its port first when it is open.
+    void RemoveNetworkPort(QTreeWidgetItem* node);
+    const std::vector<NetworkPortEntry>& NetworkPorts() const { return netPorts_; }
+    // The network port behind a port node, or nullptr for a serial port node.
+    const NetworkPortEntry* NetworkPortOf(const QTreeWidgetItem* node) const;
+    // The add dialog being shown, or nullptr.
+    TFMnetport* NetPortDialog() const { return FMnetport_; }
 
     // Owned parts, for the start-up, the tests and the benchmark.
     TksComm& ksComm1() { return *ksComm1_; }
@@ -115,6 +141,11 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     void BuildUi();
     QWidget* BuildStartPage();
     void SetPortNodeImage(int index, bool open);
+    // Numbers the user's network ports for the component.
+    void PublishNetworkPorts();
+    bool SaveNetworkPorts();
+    QTreeWidgetItem* AddNetworkPortNode(const NetworkPortEntry& port);
+    void OnTreeContextMenu(const QPoint& pos);
     void ShowModuleNode(QTreeWidgetItem* node);
     void ShowChannelNode(QTreeWidgetItem* node);
     void TreeView1ContextMenu(const QPoint& pos);
@@ -135,6 +166,8 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     TFmabout* Fmabout_ = nullptr;
     TFMmonitor* FMmonitor_ = nullptr;
     TFMtrend* FMtrend_ = nullptr;
+    TFMnetport* FMnetport_ = nullptr;
+    std::vector<NetworkPortEntry> netPorts_;
 };
 
 // The program-wide main window instance (set by the start-up).

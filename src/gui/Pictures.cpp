@@ -72,6 +72,21 @@ QIcon TrendIcon() {
     return pm.isNull() ? QIcon() : QIcon(pm);
 }
 
+QPixmap NetworkPortPicture(bool open) {
+    return cached(open ? QStringLiteral(":/kelm/image_netport_open.png")
+                       : QStringLiteral(":/kelm/image_netport_closed.png"));
+}
+
+QIcon NetworkPortIcon(bool open) {
+    QIcon icon;
+    const QPixmap pm = NetworkPortPicture(open);
+    if (pm.isNull()) return icon;
+    icon.addPixmap(pm, QIcon::Normal);
+    icon.addPixmap(pm, QIcon::Selected);
+    icon.addPixmap(pm, QIcon::Active);
+    return icon;
+}
+
 QPixmap AboutBanner() {
     return cached(QStringLiteral(":/kelm/about_banner.jpg"));
 }

@@ -53,6 +53,11 @@ QIcon MonitorIcon();
 QPixmap TrendPicture();
 QIcon TrendIcon();
 
+// The picture of a network port node (20x20, in the style of the port
+// pictures 1 and 2): open or closed.
+QPixmap NetworkPortPicture(bool open);
+QIcon NetworkPortIcon(bool open);
+
 // The About box banner (496x80).
 QPixmap AboutBanner();
 // The scan dialog's busy picture (50x50).

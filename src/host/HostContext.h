@@ -1,6 +1,8 @@
 #pragma once
 // What the host port panel needs from the main window. The window owns all of
 // it for the whole run; the panel keeps references, never ownership.
+#include <QString>
+#include <cstdint>
 #include <functional>
 
 namespace kelm {
@@ -31,6 +33,10 @@ struct HostContext {
     std::function<void()> RepaintPortIcon;
     // Closes the main window, which ends the program.
     std::function<void()> CloseMainWindow;
+    // The name the status texts give port `number`: "COM3" for a serial
+    // port, the node text ("TCP 10.0.0.5:4001") for a network port. Unset,
+    // every port is "COM" and its number.
+    std::function<QString(std::uint16_t number)> PortText;
 };
 
 }  // namespace kelm

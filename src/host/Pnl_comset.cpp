@@ -103,6 +103,13 @@ Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent
     buttons->addWidget(Sbtn_com_open);
     buttons->addWidget(btn_advanced);
     grid->addLayout(buttons, row, 0, 1, 2);
+    ++row;
+    Label_net_note = new QLabel(Gro_comset);
+    Label_net_note->setObjectName(QStringLiteral("Label_net_note"));
+    Label_net_note->setWordWrap(true);
+    Label_net_note->setMaximumWidth(260);
+    Label_net_note->hide();
+    grid->addWidget(Label_net_note, row, 0, 1, 2);
 
     Gro_com_advanced_info = new QGroupBox(QStringLiteral("终端串口信息"), this);
     Gro_com_advanced_info->setObjectName(QStringLiteral("Gro_com_advanced_info"));
@@ -166,6 +173,47 @@ void Pnl_comset::SetComNumText(const QString& text) {
     Edit_COM_Num->setText(text);
 }
 
+void Pnl_comset::SetNetworkPort(std::optional<HostNetworkPort> port) {
+    netPort_ = std::move(port);
+    if (netPort_) {
+        Edit_COM_Num->setText(netPort_->portName);
+        switch (netPort_->address.kind) {
+            case net::NetKind::Tcp:
+                Label_net_note->setText(hosttext::kNetNoteTcp);
+                break;
+            case net::NetKind::Rfc2217:
+                Label_net_note->setText(hosttext::kNetNoteRfc2217);
+                break;
+            case net::NetKind::ModbusTcp:
+                Label_net_note->setText(hosttext::kNetNoteModbusTcp);
+                break;
+        }
+    } else {
+        Label_net_note->clear();
+    }
+    Label_net_note->setVisible(netPort_.has_value());
+    // The lists of an open port stay locked until it is closed.
+    if (!PortOpenByUser()) UpdateListStates(false);
+}
+
+void Pnl_comset::UpdateListStates(bool open) {
+    // tcp:// and mbtcp:// carry no line settings: the server's own apply.
+    const bool lineOnServer = netPort_ && netPort_->address.kind != net::NetKind::Rfc2217;
+    Cmb_comXY->setEnabled(!open);
+    Cmb_combaud->setEnabled(!open && !lineOnServer);
+    Cmb_comcheckbit->setEnabled(!open && !lineOnServer);
+}
+
+QString Pnl_comset::PortText() const {
+    const std::uint16_t number = ctx_.ksComm1.ComPortNo();
+    if (ctx_.PortText) return ctx_.PortText(number);
+    return QStringLiteral("COM%1").arg(number);
+}
+
+bool Pnl_comset::OpenPortIsNetwork() const {
+    return net::IsNetworkPortName(ctx_.ksComm1.ComName());
+}
+
 bool Pnl_comset::PortOpenByUser() const {
     return Sbtn_com_open->text() == hosttext::kClose;
 }
@@ -198,25 +246,48 @@ void Pnl_comset::Sbtn_com_openClick() {
         Com_close();
         return;
     }
+    // A Modbus TCP gateway would never carry an ASCII request: say so now
+    // rather than open a port on which every request goes unanswered.
+    if (netPort_ && netPort_->address.kind == net::NetKind::ModbusTcp &&
+        Cmb_comXY->currentIndex() == 1) {
+        ctx_.boxes.Show(hosttext::kWarningTitle, hosttext::kNetAsciiRefused, MsgIcon::Warning,
+                        MsgButtons::Ok);
+        return;
+    }
     try {
-        bool ok = false;
-        const uint number = Edit_COM_Num->text().trimmed().toUInt(&ok);
-        // A port number the component cannot hold is as unknown as a missing one.
-        if (!ok || number == 0 || number > 0xFFFF) throw std::runtime_error("bad port number");
+        uint number = 0;
+        if (netPort_) {
+            number = netPort_->number;
+        } else {
+            bool ok = false;
+            number = Edit_COM_Num->text().trimmed().toUInt(&ok);
+            // A port number the component cannot hold is as unknown as a missing one.
+            if (!ok) number = 0;
+        }
+        if (number == 0 || number > 0xFFFF) throw std::runtime_error("bad port number");
         ctx_.ksComm1.SetComPortNo(static_cast<std::uint16_t>(number));
         ctx_.ksComm1.SetBaudRate(Cmb_combaud->currentText().toUInt());
         ApplyLineSettings();
         ctx_.ksComm1.Update();
         ctx_.ksComm1.SetActive(true);
+    } catch (const std::exception& e) {
+        QString text = hosttext::kOpenFailed;
+        // A network port has a reason worth showing (refused, timed out,
+        // unknown host); a serial port keeps the one message it always had.
+        if (netPort_) {
+            QString why = QString::fromUtf8(e.what());
+            why.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+            text += QStringLiteral("\n\n") + why;
+        }
+        ctx_.boxes.Show(hosttext::kWarningTitle, text, MsgIcon::Warning, MsgButtons::Ok);
+        return;
     } catch (...) {
         ctx_.boxes.Show(hosttext::kWarningTitle, hosttext::kOpenFailed, MsgIcon::Warning,
                         MsgButtons::Ok);
         return;
     }
     Sbtn_com_open->setText(hosttext::kClose);
-    Cmb_comXY->setEnabled(false);
-    Cmb_combaud->setEnabled(false);
-    Cmb_comcheckbit->setEnabled(false);
+    UpdateListStates(true);
     if (ctx_.SetScanEnabled) ctx_.SetScanEnabled(true);
     if (ctx_.RepaintPortIcon) ctx_.RepaintPortIcon();
     if (ctx_.SetPortNodeImage)
@@ -239,12 +310,10 @@ void Pnl_comset::Com_close() {
         return;
     }
     Sbtn_com_open->setText(hosttext::kOpen);
-    Cmb_comXY->setEnabled(true);
-    Cmb_combaud->setEnabled(true);
-    Cmb_comcheckbit->setEnabled(true);
+    UpdateListStates(false);
     if (ctx_.SetScanEnabled) ctx_.SetScanEnabled(false);
     if (ctx_.RepaintPortIcon) ctx_.RepaintPortIcon();
-    SetPortText(QStringLiteral("COM%1 Close").arg(ctx_.ksComm1.ComPortNo()));
+    SetPortText(PortText() + QStringLiteral(" Close"));
     if (ctx_.SetPortNodeImage)
         ctx_.SetPortNodeImage(ctx_.master.State().Node_Level1_oldindex, false);
 }
@@ -264,11 +333,18 @@ void Pnl_comset::WMDeviceChange() {
     // Notices keep arriving while the question below is open (the box runs
     // the event loop); one question at a time.
     if (askingPortLoss_) return;
-    try {
-        // A healthy open port makes this a no-op; a vanished one fails to reopen.
-        ctx_.ksComm1.SetActive(true);
-        return;
-    } catch (...) {
+    if (OpenPortIsNetwork()) {
+        // A dropped connection is not dialled again behind the user's back:
+        // the request in flight is gone, the server may be another by now,
+        // and one that accepts and drops at once would be redialled forever.
+        if (ctx_.ksComm1.Active()) return;
+    } else {
+        try {
+            // A healthy open port makes this a no-op; a vanished one fails to reopen.
+            ctx_.ksComm1.SetActive(true);
+            return;
+        } catch (...) {
+        }
     }
     askingPortLoss_ = true;
     const bool quit = ctx_.boxes.Show(hosttext::kWarningTitle, hosttext::kPortLost,
@@ -279,16 +355,18 @@ void Pnl_comset::WMDeviceChange() {
         return;
     }
     Com_close();
-    SetPortText(QStringLiteral("COM%1 File lost").arg(ctx_.ksComm1.ComPortNo()));
+    SetPortText(PortText() + QStringLiteral(" File lost"));
 }
 
 QString Pnl_comset::OpenPortText() const {
-    return QStringLiteral("COM%1 Open: %2\\%3\\%4\\%5\\%6")
-        .arg(ctx_.ksComm1.ComPortNo())
-        .arg(
-            Cmb_comXY->currentText(), Cmb_combaud->currentText(), Cmb_comdatabit->currentText(),
-            Cmb_comstopbit->currentIndex() == 0 ? QStringLiteral("1") : QStringLiteral("2"),
-            Cmb_comcheckbit->currentIndex() == 0 ? QStringLiteral("None") : QStringLiteral("Even"));
+    // The port's name is joined, not substituted: a host may hold a '%'.
+    return PortText() +
+           QStringLiteral(" Open: %1\\%2\\%3\\%4\\%5")
+               .arg(Cmb_comXY->currentText(), Cmb_combaud->currentText(),
+                    Cmb_comdatabit->currentText(),
+                    Cmb_comstopbit->currentIndex() == 0 ? QStringLiteral("1") : QStringLiteral("2"),
+                    Cmb_comcheckbit->currentIndex() == 0 ? QStringLiteral("None")
+                                                         : QStringLiteral("Even"));
 }
 
 void Pnl_comset::SetPortText(const QString& text) {

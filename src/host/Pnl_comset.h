@@ -5,13 +5,17 @@
 // serial format by walking the host through every format the modules know.
 #include <QString>
 #include <QWidget>
+#include <cstdint>
+#include <optional>
 
 #include "host/HostContext.h"
 #include "modbus/Bytes.h"
 #include "modbus/Interfaces.h"
+#include "serial/net/NetAddress.h"
 
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -34,7 +38,23 @@ inline const QString kQuerying = QStringLiteral("正在查询通讯参数...");
 inline const QString kClosedUnexpectedly = QStringLiteral("串口意外关闭！");
 inline const QString kNoAnswer =
     QStringLiteral("通讯错误，需要更换主机串口协议或检查通讯连接线路！");
+// Network ports.
+inline const QString kNetNoteTcp =
+    QStringLiteral("网络端口（TCP 透传）：波特率和校验位在设备服务器上设置，此处不起作用。");
+inline const QString kNetNoteRfc2217 =
+    QStringLiteral("网络端口（RFC 2217）：串口参数通过网络发送到设备服务器。");
+inline const QString kNetNoteModbusTcp = QStringLiteral(
+    "网络端口（Modbus TCP 网关）：串口参数在网关上设置，此处不起作用；只支持 RTU 协议。");
+inline const QString kNetAsciiRefused =
+    QStringLiteral("Modbus TCP 网关只转发 RTU 帧，不能使用 ASCII 协议。请选择 RTU 协议。");
 }  // namespace hosttext
+
+// The network port a port node stands for.
+struct HostNetworkPort {
+    std::uint16_t number = 0;  // the component's port number for it
+    net::NetAddress address;
+    QString portName;  // "tcp://10.0.0.5:4001"
+};
 
 // Status bar panel that shows the port text.
 inline constexpr int kStatusPanelPort = 6;
@@ -74,6 +94,11 @@ class Pnl_comset : public QWidget, public IHostProtocol {
 
     // Navigation puts the port number of the selected node here.
     void SetComNumText(const QString& text);
+    // Navigation to a network port node: the port it opens, or nullopt for
+    // a serial port node (then SetComNumText gives the number). Shows which
+    // settings apply to the kind of port.
+    void SetNetworkPort(std::optional<HostNetworkPort> port);
+    const std::optional<HostNetworkPort>& NetworkPort() const { return netPort_; }
 
     // User changes of the lists (programmatic selections do not run these).
     void Cmb_comXYChange();
@@ -109,8 +134,17 @@ class Pnl_comset : public QWidget, public IHostProtocol {
     QGroupBox* Gro_com_advanced_info = nullptr;
     QPlainTextEdit* Memo_slavecominf = nullptr;
     QPushButton* Btn_readcominfo = nullptr;
+    // Which settings apply to a network port; hidden for serial ports.
+    QLabel* Label_net_note = nullptr;
 
   private:
+    // Enables the user's lists for the closed or open state and the kind of
+    // the selected port.
+    void UpdateListStates(bool open);
+    // The status texts' name of the component's port.
+    QString PortText() const;
+    // Whether the component's port is a network port.
+    bool OpenPortIsNetwork() const;
     // Copies the four line settings of the lists into ksComm1.
     void ApplyLineSettings();
     void MemoSet(const QStringList& lines);
@@ -119,6 +153,7 @@ class Pnl_comset : public QWidget, public IHostProtocol {
     HostContext ctx_;
     TksDeviceBox* ksDeviceBox1_ = nullptr;
     bool askingPortLoss_ = false;
+    std::optional<HostNetworkPort> netPort_;
 };
 
 }  // namespace kelm

@@ -71,6 +71,17 @@ void TksCustomSerialComm::DeviceListLoad() {
         d->Manufacturer = std::move(r.Manufacturer);
         return AddDeviceSorted(std::move(d));  // a refused record is freed here
     });
+    // Ports named by hand are not in any system source: without them here,
+    // the reload before every open would drop the port about to be opened.
+    for (const TksUserPort& u : fUserPorts) {
+        if (u.Number == 0 || u.PortName.empty()) continue;
+        auto d = std::make_shared<TksDevice>();
+        d->Data = u.Number;
+        d->NameFriendly = u.Text.empty() ? u.PortName : u.Text;
+        d->NameDeviceDos = d->NameFriendly;
+        d->PortName = u.PortName;
+        AddDeviceSorted(std::move(d));
+    }
 }
 
 int TksCustomSerialComm::GetDeviceIndex() {

@@ -49,6 +49,14 @@ using TOnTraceEvent = std::function<void(TksBaseIO* Com, TTraceStates Event)>;
 using TOnCommErrorEvent = std::function<void(TksBaseIO* Com, uint32_t CommCode, uint32_t SysError,
                                              uint8_t State, bool& flFlashBuffers)>;
 
+// A port the user names by hand (a bus behind the network): listed after the
+// system's ports at every load of the device list, under its own number.
+struct TksUserPort {
+    uint16_t Number = 0;   // the port number (ComPortNo) that opens it
+    std::string PortName;  // what the backend opens ("tcp://10.0.0.5:4001")
+    std::string Text;      // the display text ("TCP 10.0.0.5:4001")
+};
+
 // Where SaveConfig/LoadConfig keep the configuration record.
 enum class TksRegRoot { CurrentUser, LocalMachine };
 
@@ -304,6 +312,12 @@ class TksCustomSerialComm : public TksCustomComm {
     std::string GetPortName() override;
     void Update() override;
 
+    // The user's ports, listed after the system's at every load (a number
+    // the system already lists keeps the system's port). Takes effect at the
+    // next load of the list (Update).
+    const std::vector<TksUserPort>& UserPorts() const { return fUserPorts; }
+    void SetUserPorts(std::vector<TksUserPort> Ports) { fUserPorts = std::move(Ports); }
+
     // ---- Port enumeration (defined with the port enumeration, Enum*.cpp) ----
     void DeviceListLoad() override;
     void SetDeviceIndex(int Value) override;
@@ -322,6 +336,7 @@ class TksCustomSerialComm : public TksCustomComm {
     uint16_t fComPortNo = 1;
     TksHandle fExtHandle = kInvalidHandle;
     TksEnumPorts fEnumPorts = TksEnumPorts::epQuickAll;
+    std::vector<TksUserPort> fUserPorts;
 };
 
 // The component as the main window places it (ksComm1). Adds no behaviour.

@@ -32,11 +32,21 @@ class WindowFixture : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(portsDir_.isValid());
         qputenv("KELM_PORTS_DIR", portsDir_.path().toLocal8Bit());
+        // The window's settings (the user's network ports) come from a
+        // directory of the test's own, never from the user's.
+        ASSERT_TRUE(configDir_.isValid());
+        savedConfigHome_ = qgetenv("XDG_CONFIG_HOME");
+        hadConfigHome_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", configDir_.path().toLocal8Bit());
     }
 
     void TearDown() override {
         window_.reset();
         qunsetenv("KELM_PORTS_DIR");
+        if (hadConfigHome_)
+            qputenv("XDG_CONFIG_HOME", savedConfigHome_);
+        else
+            qunsetenv("XDG_CONFIG_HOME");
     }
 
     // Builds the window once the ports are published.
@@ -104,6 +114,9 @@ class WindowFixture : public ::testing::Test {
     }
 
     QTemporaryDir portsDir_;
+    QTemporaryDir configDir_;
+    QByteArray savedConfigHome_;
+    bool hadConfigHome_ = false;
     RecordingMessageBoxes boxes_;
     std::unique_ptr<TFMmain> window_;
 };

@@ -646,3 +646,46 @@ TEST_F(VirtualPorts, KelmPortsListsAPublishedVirtualPort) {
     EXPECT_THAT(run(""), ::testing::Not(::testing::HasSubstr("COM178")));
 }
 #endif
+
+// Ports the user names by hand (network ports) survive every reload of the
+// list, after the system's ports; a number the system lists stays the
+// system's.
+TEST_F(VirtualPorts, UserPortsAreListedAfterTheSystemsAtEveryReload) {
+    posix::Pty a;
+    ASSERT_TRUE(VirtualPortDir::Publish(150, a.SlavePath()));
+    TksComm com;
+    com.SetEnumPorts(TksEnumPorts::epFullPresent);
+    com.SetUserPorts({{61442, "mbtcp://[::1]:502", "MBTCP [::1]:502"},
+                      {61441, "tcp://10.0.0.5:4001", "TCP 10.0.0.5:4001"},
+                      {150, "tcp://10.0.0.6:4001", "TCP 10.0.0.6:4001"},
+                      {0, "tcp://10.0.0.7:4001", "no number"},
+                      {61443, "", "no name"}});
+    for (int reload = 0; reload < 2; ++reload) {
+        com.Update();
+        const auto& list = com.Devices();
+        ASSERT_GE(list.size(), 3u);
+        const auto& last = *list[list.size() - 1].Device;
+        const auto& before = *list[list.size() - 2].Device;
+        EXPECT_EQ(before.Data, 61441);
+        EXPECT_EQ(list[list.size() - 2].Text, "TCP 10.0.0.5:4001");
+        EXPECT_EQ(before.PortName, "tcp://10.0.0.5:4001");
+        EXPECT_EQ(last.Data, 61442);
+        EXPECT_EQ(last.NameFriendly, "MBTCP [::1]:502");
+        EXPECT_EQ(last.PortName, "mbtcp://[::1]:502");
+        const int i150 = com.IndexOfDeviceData(150);
+        ASSERT_GE(i150, 0);
+        EXPECT_EQ(com.GetDevice(i150)->PortName, (dir_ / "COM150").string());
+        for (const auto& item : list) {
+            EXPECT_NE(item.Device->Data, 0);
+            EXPECT_NE(item.Device->Data, 61443);
+        }
+    }
+    com.SetComPortNo(61442);
+    EXPECT_EQ(com.ComName(), "mbtcp://[::1]:502");
+    com.SetComPortNo(150);
+    EXPECT_EQ(com.ComName(), (dir_ / "COM150").string());
+    // Taken away, they are gone at the next reload.
+    com.SetUserPorts({});
+    com.Update();
+    EXPECT_LT(com.IndexOfDeviceData(61441), 0);
+}

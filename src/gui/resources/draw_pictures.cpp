@@ -72,6 +72,42 @@ void drawConnector(QPainter& p, const QColor& body, bool open) {
     }
 }
 
+// A network port: an RJ45 jack with its latch and contacts, a network trace
+// leaving it; the body colour and the mark tell open from closed as on the
+// serial connector.
+void drawNetPort(QPainter& p, bool open) {
+    pen(p, kGrey, 1.2);
+    p.drawLine(QPointF(10, 16.5), QPointF(10, 19));
+    p.drawLine(QPointF(4, 19), QPointF(16, 19));
+    pen(p, kInk, 1.1);
+    p.setBrush(open ? kGreen : kGrey);
+    p.drawRoundedRect(QRectF(3.5, 5.5, 13, 11), 1.2, 1.2);
+    p.setBrush(Qt::white);
+    QPainterPath jack;
+    jack.moveTo(5.5, 7.5);
+    jack.lineTo(14.5, 7.5);
+    jack.lineTo(14.5, 12.5);
+    jack.lineTo(12.0, 12.5);
+    jack.lineTo(12.0, 14.5);
+    jack.lineTo(8.0, 14.5);
+    jack.lineTo(8.0, 12.5);
+    jack.lineTo(5.5, 12.5);
+    jack.closeSubpath();
+    p.drawPath(jack);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xd4, 0xa0, 0x17));
+    for (int i = 0; i < 4; ++i) p.drawRect(QRectF(6.6 + i * 2.0, 8.0, 0.9, 2.2));
+    if (!open) {
+        pen(p, kRed, 1.6);
+        p.drawLine(QPointF(13.5, 0.5), QPointF(18.5, 4.5));
+        p.drawLine(QPointF(18.5, 0.5), QPointF(13.5, 4.5));
+    } else {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kGreen.darker(115));
+        p.drawEllipse(QPointF(16.5, 2.8), 2.3, 2.3);
+    }
+}
+
 // 3 and 4: status icon, a plug in or out of its socket.
 void drawPlug(QPainter& p, bool open) {
     const QColor c = open ? kGreen : kRed;
@@ -357,6 +393,12 @@ int main(int argc, char** argv) {
         ok &= icon(icons[i]).save(out.filePath(QString("image2020_%1.png").arg(i)));
     ok &= icon(drawMonitor).save(out.filePath("image_monitor.png"));
     ok &= icon(drawTrend).save(out.filePath("image_trend.png"));
+    ok &= icon([](QPainter& p) {
+              drawNetPort(p, true);
+          }).save(out.filePath("image_netport_open.png"));
+    ok &= icon([](QPainter& p) {
+              drawNetPort(p, false);
+          }).save(out.filePath("image_netport_closed.png"));
     const QImage list50x[4] = {lamp(true), lamp(false), face(true), face(false)};
     for (int i = 0; i < 4; ++i)
         ok &= list50x[i].save(out.filePath(QString("image50x_%1.png").arg(i)));
