@@ -268,7 +268,8 @@ std::optional<ModuleConfig> ParseConfig(std::string_view text, std::string* erro
     }
     const Json& settings = j["settings"];
     const auto items = ConfigItems(*c.model);
-    for (const auto& [key, value] : settings.items()) {
+    for (const auto& entry : settings.items()) {
+        const std::string& key = entry.key();
         const bool known =
             std::any_of(items.begin(), items.end(), [&](const Item* i) { return i->key == key; });
         if (!known) {
