@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "NetTestSupport.h"
@@ -359,6 +361,38 @@ TEST_F(NetComm, ConnectTimesOut) {
     EXPECT_LT(took, 20s);  // gave up instead of hanging
     EXPECT_FALSE(com->Active());
     for (int fd : fillers) ::close(fd);
+}
+
+// A name server that does not answer fails the open within the connect
+// time-out, and the open-failure message says so.
+TEST_F(NetComm, HangingHostLookupFailsTheOpen) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    net::NetSerialDevice::Options o;
+    o.connectTimeoutMs = 400;
+    o.lookUp = [&](const std::string&, uint16_t) {
+        std::unique_lock g(m);
+        cv.wait(g, [&] { return release; });
+        return net::HostLookupResult{};
+    };
+    Make(std::make_unique<net::NetPortRouter>(std::make_unique<posix::PosixSerialDevice>(), [o] {
+        return std::make_unique<net::NetSerialDevice>(o);
+    }));
+    const std::string e = ErrorOf([&] { OpenName("tcp://plc.example:4001"); });
+    EXPECT_EQ(e.rfind("Device \"tcp://plc.example:4001\" Open Error !!!\r", 0), 0u) << e;
+    EXPECT_NE(e.find("looking up host \"plc.example\" took longer than 400 ms"), std::string::npos)
+        << e;
+    EXPECT_FALSE(com->Active());
+    {
+        std::lock_guard g(m);
+        release = true;
+    }
+    cv.notify_all();
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (net::PendingLookups() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(net::PendingLookups(), 0);
 }
 
 // RFC 2217 servers that refuse the option, or do not answer it, fail to
