@@ -26,6 +26,16 @@ bool Executable(const char* path) {
     return ::access(path, X_OK) == 0;
 }
 
+// Whether output ch of the module at address is on, as the simulated bus
+// holds it (a PtyServer's or a NetServer's).
+template <class Server>
+bool CoilOn(Server& server, std::uint8_t address, unsigned ch) {
+    return server.WithBus([&](sim::SimBus& bus) {
+        const auto* m = bus.Find(address);
+        return m && m->Coil(ch, PtyServer::Now());
+    });
+}
+
 class NetCli : public KelmTest {
   protected:
     void StartNet(NetServer::Mode mode, std::vector<sim::ModuleConfig> modules) {
@@ -118,10 +128,7 @@ TEST_F(NetCli, ScanInfoReadWriteThroughTcpAndModbusTcp) {
         const json written = json::parse(r.out);
         EXPECT_EQ(written["written"][0]["verified"], true);
         // The module behind the socket has it, not just kelm's report.
-        EXPECT_TRUE(net_->WithBus([](sim::SimBus& bus) {
-            const auto* m = bus.Find(3);
-            return m && m->Coil(5, PtyServer::Now());
-        }));
+        EXPECT_TRUE(CoilOn(*net_, 3, 5));
 
         args = line;
         args.insert(args.begin(), {"read", "--address", "3", "do4", "do5"});
@@ -171,10 +178,7 @@ TEST_F(NetCli, ScanAndWriteThroughSer2netRaw) {
 
     r = KelmWhenUp({"write", "--port", port, "--address", "3", "--timeout", kSlowOk, "do2=on"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(server_->WithBus([](sim::SimBus& bus) {
-        const auto* m = bus.Find(3);
-        return m && m->Coil(2, PtyServer::Now());
-    }));
+    EXPECT_TRUE(CoilOn(*server_, 3, 2));
 }
 
 // ser2net opens the pty at 9600 baud; the module runs at 19200 and the
@@ -201,10 +205,7 @@ TEST_F(NetCli, Rfc2217SetsTheBaudRateOfThePty) {
     r = KelmWhenUp({"write", "--port", port, "--baud", "19200", "--address", "3", "--timeout",
                     kSlowOk, "do6=on"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(server_->WithBus([](sim::SimBus& bus) {
-        const auto* m = bus.Find(3);
-        return m && m->Coil(6, PtyServer::Now());
-    }));
+    EXPECT_TRUE(CoilOn(*server_, 3, 6));
 }
 
 // A Modbus stack we did not write: kelm reads the values the pymodbus server
