@@ -9,15 +9,17 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KelmFixture.h"
 #include "kelm-sim/NetServer.h"
-#include "serial/net/NetTestSupport.h"
+#include "support/LoopbackPeers.h"
 
 namespace kelm::test {
 namespace {
 
+using namespace std::chrono_literals;
 using nlohmann::json;
 using sim::NetServer;
 using sim::PtyServer;
@@ -58,9 +60,7 @@ class NetCli : public KelmTest {
                                           uint16_t* port) {
         *port = FreeLoopbackPort();
         std::ofstream(Path("ser2net.yaml"))
-            << "connection: &bus\n"
-            << "  accepter: " << accepter << ",127.0.0.1," << *port << "\n"
-            << "  connector: serialdev," << server_->SlavePath() << "," << line << ",local\n";
+            << Ser2netYaml(accepter, *port, server_->SlavePath(), line);
         return std::make_unique<ChildProcess>(
             std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-d", "-c", Path("ser2net.yaml")});
     }

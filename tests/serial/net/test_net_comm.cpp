@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -213,8 +214,10 @@ TEST_F(NetComm, ModbusTcpDropsRepliesOfOtherTransactions) {
 // with a comm error that says why, and nothing reaches the gateway.
 TEST_F(NetComm, ModbusTcpRefusesAsciiRequests) {
     std::string first;
+    std::atomic<bool> read{false};  // first is complete (written by the server's thread)
     ScriptedServer server([&](int fd) {
         first = ReadSome(fd, 12);
+        read = true;
         ReadSome(fd, 1);
     });
     std::vector<uint32_t> sysErrors;
@@ -229,6 +232,9 @@ TEST_F(NetComm, ModbusTcpRefusesAsciiRequests) {
     EXPECT_TRUE(com->Active());  // a refused request is not a lost port
     const ByteString rtu = FrameRtu({7, 3, 0, 0, 0, 3});
     com->SendString(Str(rtu));
+    // The server's thread may take its time to accept on a busy machine:
+    // stopping it first would end it before it read anything.
+    EXPECT_TRUE(ex.RunUntil([&] { return read.load(); }, 30s));
     com->SetActive(false);
     server.Stop();
     EXPECT_EQ(first, std::string("\0\x01\0\0\0\x06\x07\x03\0\0\0\x03", 12));
