@@ -80,7 +80,6 @@ HostLookupResult LookUpWithin(const HostLookupFn& lookup, const std::string& hos
             cancel->current_.reset();
         }
     } unregister{cancel};
-    (void)unregister;
 
     if (g_pending.fetch_add(1) >= kMaxPendingLookups) {
         g_pending.fetch_sub(1);
