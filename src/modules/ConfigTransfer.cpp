@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 
 #include "gui/MessageBoxes.h"
 #include "modbus/ModbusMaster.h"
@@ -303,6 +304,15 @@ QString ConfigResultDialog::Summary() const {
             [](const auto& s) { return s.step.comm && s.state == StepState::NotWritten; });
         if (commNotWritten) text += QStringLiteral("\n通讯参数未写入。");
     }
+    const bool commSent =
+        std::any_of(result_.steps.begin(), result_.steps.end(), [](const auto& s) {
+            return s.step.comm && (s.state == StepState::Verified ||
+                                   s.state == StepState::Written || s.state == StepState::Differs);
+        });
+    if (commSent) {
+        text += QStringLiteral("\n模块的通讯参数已写入（地址 %1）：请按新参数重新扫描。")
+                    .arg(result_.address);
+    }
     return text;
 }
 
@@ -395,8 +405,11 @@ void LoadModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     }
     if (!CheckPort(ctx)) return;
 
-    MasterTransactor link(ctx.master, LineOf(hooks), PortOpenOf(hooks));
-    const auto current = ReadModule(parent, ctx, link, address);
+    // The transfer holds the master's replies only while it talks to the
+    // module, not while the difference is shown.
+    auto link = std::make_optional<MasterTransactor>(ctx.master, LineOf(hooks), PortOpenOf(hooks));
+    const auto current = ReadModule(parent, ctx, *link, address);
+    link.reset();
     if (!current) return;
     if (current->model != wanted->model) {
         ctx.boxes.Warning(Title(), QStringLiteral("model: 配置文件是 %1 的，地址 %2 的模块是 %3；"
@@ -434,8 +447,9 @@ void LoadModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     progress.setAutoReset(false);
     progress.setValue(0);
     int done = 0;
+    link.emplace(ctx.master, LineOf(hooks), PortOpenOf(hooks));
     const auto result = config::ExecuteRestore(
-        link, address, *wanted, *plan, {},
+        *link, address, *wanted, *plan, {},
         [&](const config::StepResult& s) {
             if (s.state == StepState::Written || s.state == StepState::Failed) {
                 done = std::min(done + 1, progress.maximum());
@@ -449,6 +463,7 @@ void LoadModuleConfig(QWidget* parent, const ModuleContext& ctx) {
             QCoreApplication::processEvents();
             return !progress.wasCanceled();
         });
+    link.reset();
     progress.reset();
     progress.hide();
 

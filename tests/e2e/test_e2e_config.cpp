@@ -20,6 +20,7 @@
 
 #include "../app/WindowFixture.h"
 #include "../kelm/RunProgram.h"
+#include "app/TFMtrend.h"
 #include "config/ConfigFile.h"
 #include "kelm-sim/PtyServer.h"
 #include "modules/ConfigTransfer.h"
@@ -433,4 +434,35 @@ TEST_F(ConfigEndToEnd, ABadFileIsRefusedNamingTheKeyAndNothingIsSent) {
         EXPECT_EQ(counter.sent, 0);
     }
     W().Master().SetFrameObserver(nullptr);
+}
+
+// With the trend view polling the same module, the transfer's requests take
+// their turns with the polls: what is saved and what is written are the same
+// as on a quiet line.
+TEST_F(ConfigEndToEnd, SaveAndLoadTakeTheirTurnsWithTheTrendPoller) {
+    const auto quiet = SaveThroughPanel("quiet.json");
+    W().AddNodeToTrend(node_);
+    TFMtrend* trend = W().Trend();
+    ASSERT_TRUE(trend);
+    trend->Btn_start->click();
+    ASSERT_TRUE(WaitUntil([&] { return trend->Poller().Rounds() >= 2; }, 20000));
+    Select(Root());
+    Select(node_);
+
+    auto busy = SaveThroughPanel("busy.json");
+    ASSERT_EQ(busy.settings.size(), quiet.settings.size());
+    for (std::size_t i = 0; i < busy.settings.size(); ++i) {
+        SCOPED_TRACE(std::string(busy.settings[i].item->key));
+        EXPECT_EQ(busy.settings[i].values, quiet.settings[i].values);
+    }
+    const std::uint16_t on5 = Holding(kPulseOn + 5) == 777 ? 778 : 777;
+    Find(busy, "pulse_on")->values[5] = on5;
+    const auto result = Load(busy, [](ConfigDiffDialog& d) { d.accept(); });
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->ok) << result->error.message;
+    ASSERT_EQ(result->steps.size(), 1u);
+    EXPECT_EQ(result->steps[0].state, config::StepState::Verified);
+    EXPECT_EQ(Holding(kPulseOn + 5), on5);
+    EXPECT_TRUE(trend->Poller().Running());
+    trend->Btn_stop->click();
 }
