@@ -72,8 +72,10 @@ bool CheckPort(const ModuleContext& ctx) {
 // enumerated item the label the panels show.
 QString ValueCell(const m::Item& item, std::uint32_t v) {
     QString text = U8(config::ValueText(item, v));
-    if (const m::Choice* c = item.ChoiceByCode(v); c && c->label != c->ascii)
-        text += QStringLiteral(" (") + U8(std::string(c->label)) + QLatin1Char(')');
+    const m::Choice* c = item.ChoiceByCode(v);
+    const QString label = c ? U8(std::string(c->label)) : QString();
+    if (c && label.compare(text, Qt::CaseInsensitive) != 0)
+        text += QStringLiteral(" (") + label + QLatin1Char(')');
     else if (!item.unit.empty())
         text += QLatin1Char(' ') + U8(std::string(item.unit));
     return text;
