@@ -189,6 +189,26 @@ inline std::vector<QTreeWidgetItem*> AddModuleNodes(QTreeWidgetItem* port,
     return nodes;
 }
 
+// A window benchmark's process: offscreen unless a platform is named (or
+// told otherwise), the application set up, virtual ports of its own.
+struct WindowRun {
+    WindowRun(int& argc, char** argv, bool offscreenByDefault = true)
+        : offscreenByDefault(ChoosePlatform(offscreenByDefault)), app(argc, argv) {
+        SetUpApplication(app);
+    }
+    bool Valid() const { return ports.Valid(); }
+
+    // The application reads the platform once, when it is made.
+    static bool ChoosePlatform(bool offscreen) {
+        if (offscreen) PreferOffscreen();
+        return offscreen;
+    }
+
+    bool offscreenByDefault;
+    QApplication app;
+    PrivatePorts ports;
+};
+
 #endif  // KELM_BENCH_SIM
 
 }  // namespace kelm::bench

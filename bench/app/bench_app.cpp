@@ -194,10 +194,9 @@ double clickAndWait(QTreeWidget* tree, QTreeWidgetItem* item, PaintWatch& watch,
 int childClick(int argc, char** argv, int rounds) {
     using namespace kelm;
     constexpr unsigned kCom = 7;
-    QApplication app(argc, argv);
-    bench::SetUpApplication(app);
-    bench::PrivatePorts ports;
-    if (!ports.Valid()) return 1;
+    // The platform is the parent's choice.
+    bench::WindowRun run(argc, argv, /*offscreenByDefault=*/false);
+    if (!run.Valid()) return 1;
     const std::vector<sim::ModuleConfig> bus = sim::DemoModules();
     auto server = bench::PublishedBus("bench-app", kCom, bus, sim::kDefaultReplyDelay);
     if (!server) return 1;

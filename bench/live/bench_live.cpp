@@ -74,11 +74,8 @@ int main(int argc, char** argv) {
         }
     }
     if (seconds <= 0) seconds = 5;
-    bench::PreferOffscreen();
-    QApplication app(argc, argv);
-    bench::SetUpApplication(app);
-    bench::PrivatePorts ports;
-    if (!ports.Valid()) return 1;
+    bench::WindowRun run(argc, argv);
+    if (!run.Valid()) return 1;
 
     std::vector<sim::ModuleConfig> bus = sim::DemoModules();
     for (sim::ModuleConfig& c : bus) c.format = kFormat115200;
@@ -173,7 +170,7 @@ int main(int argc, char** argv) {
         }
         t.resize(1100, 640);
         t.Follow();
-        app.processEvents();
+        run.app.processEvents();
         const long rssAfter = bench::RssKb();
         std::vector<double> redrawMs;
         std::vector<double> seriesPartMs;  // decimation and series update, before painting

@@ -143,11 +143,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    bench::PreferOffscreen();
-    QApplication app(argc, argv);
-    bench::SetUpApplication(app);
-    bench::PrivatePorts ports;
-    if (!ports.Valid()) return 1;
+    bench::WindowRun run(argc, argv);
+    if (!run.Valid()) return 1;
     std::mt19937 random(seed);
 
     auto server = StartSimulator();

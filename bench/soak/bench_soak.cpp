@@ -575,11 +575,8 @@ int main(int argc, char** argv) {
         }
     }
     if (seconds <= 0) seconds = 60;
-    bench::PreferOffscreen();
-    QApplication app(argc, argv);
-    bench::SetUpApplication(app);
-    bench::PrivatePorts ports;
-    if (!ports.Valid()) return 1;
+    bench::WindowRun run(argc, argv);
+    if (!run.Valid()) return 1;
 
     std::vector<sim::ModuleConfig> bus = sim::DemoModules();
     if (ascii)
