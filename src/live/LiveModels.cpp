@@ -79,22 +79,14 @@ std::string UnitFor(const mm::Model& m, const mm::Item& item, int mode) {
 
 std::string ChannelName(const ChannelId& c) {
     std::string n = c.model + "(" + std::to_string(c.address) + ") ";
-    const std::string i = std::to_string(c.index);
-    switch (c.kind) {
-        case ChannelKind::AnalogIn:
-            return n + "CH" + i;
-        case ChannelKind::AnalogOut:
-            return n + "AO" + i;
-        case ChannelKind::DigitalIn:
-            return n + "DI" + i;
-        case ChannelKind::DigitalOut:
-            return n + "DO" + i;
-        case ChannelKind::Relay:
-            return n + "RY" + i;
-        case ChannelKind::Counter:
-            return n + "DI" + i + "计数";
-    }
-    return n;
+    const mm::Model* m = mm::FindModel(c.model);
+    const mm::Item* item = m ? ItemOf(*m, c.kind) : nullptr;
+    if (!item) return n + std::to_string(c.index);
+    // Values a mode governs are named as their modes are ("CH0" on the
+    // analog input panels); a count after its input.
+    const mm::Item* mode = item->key == m->valueKey ? mm::FindItem(*m, m->modeKey) : nullptr;
+    n += mm::ChannelName(mode ? *mode : *item, c.index);
+    return c.kind == ChannelKind::Counter ? n + "计数" : n;
 }
 
 bool IsStep(ChannelKind kind) {
@@ -122,8 +114,7 @@ std::vector<ChannelId> DefaultChannelsOf(std::uint8_t address, std::string_view 
     for (const ChannelId& c : ChannelsOf(address, model)) {
         const mm::Item* item = ItemOf(*m, c.kind);
         const bool isInput = std::find(inputs.begin(), inputs.end(), item) != inputs.end();
-        const bool wanted =
-            inputs.empty() ? c.kind != ChannelKind::Counter && item->Writable() : isInput;
+        const bool wanted = inputs.empty() ? c.kind != ChannelKind::Counter : isInput;
         if (wanted) out.push_back(c);
     }
     return out;
