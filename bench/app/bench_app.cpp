@@ -47,16 +47,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "app/Startup.h"
 #include "app/TFMmain.h"
 #ifdef KELM_BENCH_CLICK
-#include "app/AppSetup.h"
-#include "gui/MessageBoxes.h"
 #include "host/Pnl_comset.h"
 #include "kelm-sim/Options.h"
 #include "kelm-sim/PtyServer.h"
@@ -77,20 +75,12 @@ long long monotonicNs() {
     return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-long rssKb() {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-
 // Child side: report when shown, then the memory after a rest, then quit.
 void report(long long shownNs) {
-    std::printf("shown_ns=%lld\n", shownNs);
+    kelm::bench::Put("shown_ns", shownNs);
     std::fflush(stdout);
     QTimer::singleShot(kRestMs, [] {
-        std::printf("rss_kb=%ld\n", rssKb());
+        kelm::bench::Put("rss_kb", kelm::bench::RssKb());
         std::fflush(stdout);
         QCoreApplication::quit();
     });
@@ -126,29 +116,12 @@ int childApp(int argc, char** argv) {
     });
 }
 
-// Nearest-rank percentile of sorted samples.
-double percentile(const std::vector<double>& sorted, double p) {
-    if (sorted.empty()) return -1;
-    const auto rank =
-        static_cast<size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
-    return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+// Nearest-rank percentile, -1 without samples.
+double percentile(const std::vector<double>& samples, double p) {
+    return kelm::bench::Percentile(samples, p, -1);
 }
 
 #ifdef KELM_BENCH_CLICK
-// Any box during the clicks is a fault of the run: counted, answered No.
-class CountingBoxes : public kelm::IMessageBoxes {
-  public:
-    bool Show(const QString&, const QString& text, kelm::MsgIcon, kelm::MsgButtons) override {
-        ++count;
-        std::fprintf(stderr, "box: %s\n", text.toStdString().c_str());
-        return false;
-    }
-    void ReportConversionError(const QString& text) override {
-        ++count;
-        std::fprintf(stderr, "conversion error: %s\n", text.toStdString().c_str());
-    }
-    int count = 0;
-};
 
 // Watches the panels of the stack for their paint events: armed before a
 // click, it notes the end of the first repaint that paints the panel then
@@ -221,48 +194,28 @@ double clickAndWait(QTreeWidget* tree, QTreeWidgetItem* item, PaintWatch& watch,
 int childClick(int argc, char** argv, int rounds) {
     using namespace kelm;
     constexpr unsigned kCom = 7;
-    QApplication app(argc, argv);
-    ConfigureApplication(app);
-    app.setQuitOnLastWindowClosed(false);
-    QTemporaryDir portsDir;
-    if (!portsDir.isValid()) return 1;
-    qputenv("KELM_PORTS_DIR", portsDir.path().toLocal8Bit());
+    // The platform is the parent's choice.
+    bench::WindowRun run(argc, argv, /*offscreenByDefault=*/false);
+    if (!run.Valid()) return 1;
     const std::vector<sim::ModuleConfig> bus = sim::DemoModules();
-    std::string err;
-    auto server = sim::PtyServer::Create({bus, sim::kDefaultReplyDelay, nullptr}, &err);
-    if (!server) {
-        std::fprintf(stderr, "bench-app: %s\n", err.c_str());
-        return 1;
-    }
+    auto server = bench::PublishedBus("bench-app", kCom, bus, sim::kDefaultReplyDelay);
+    if (!server) return 1;
     server->Start();
-    if (!VirtualPortDir::Publish(kCom, server->SlavePath(), &err)) {
-        std::fprintf(stderr, "bench-app: %s\n", err.c_str());
-        return 1;
-    }
     int rc = 0;
     {
-        CountingBoxes boxes;
+        // Any box during the clicks is a fault of the run: counted, answered No.
+        bench::CountingBoxes boxes(/*answer=*/false, /*report=*/true);
         TFMmain w(&boxes, /*watchDevices=*/false);
         w.show();
-        QTreeWidgetItem* root = w.TreeView1->topLevelItem(0);
-        QTreeWidgetItem* port = nullptr;
-        for (int i = 0; root && i < root->childCount(); ++i)
-            if (root->child(i)->text(0).startsWith(QStringLiteral("COM%1 ").arg(kCom)))
-                port = root->child(i);
-        if (!port) {
-            std::fprintf(stderr, "bench-app: COM%u is not in the port list\n", kCom);
-            return 1;
-        }
-        // The demo bus as a scan lists it: module nodes with their channels.
+        QTreeWidgetItem* port = bench::PortNode("bench-app", w, kCom);
+        if (!port) return 1;
+        // The demo bus as a scan lists it: module nodes with their channels,
+        // clicked in the tree's order.
         std::vector<QTreeWidgetItem*> nodes;
-        for (const sim::ModuleConfig& c : bus) {
-            const ModelInfo* model = FindModelByCode(c.typeCode);
-            auto* node = new QTreeWidgetItem(
-                port, {QString::fromStdString(ModuleNodeText(model->name, c.address))});
-            nodes.push_back(node);
-            for (std::string_view ch : model->channelNodes)
-                nodes.push_back(new QTreeWidgetItem(
-                    node, {QString::fromUtf8(ch.data(), static_cast<int>(ch.size()))}));
+        for (QTreeWidgetItem* module : bench::AddModuleNodes(port, bus, /*withChannels=*/true)) {
+            if (!module) continue;
+            nodes.push_back(module);
+            for (int i = 0; i < module->childCount(); ++i) nodes.push_back(module->child(i));
         }
         w.TreeView1->expandAll();
         PaintWatch watch(w.PanelStack);
@@ -303,20 +256,16 @@ int childClick(int argc, char** argv, int rounds) {
             w.TreeView1->setCurrentItem(port);
             w.PnlComset()->Sbtn_com_open->click();
         }
-        if (boxes.count != 0) rc = 1;
-        std::sort(samples.begin(), samples.end());
-        std::printf("click_p50_ms=%.2f\n", percentile(samples, 50));
-        std::printf("click_p99_ms=%.2f\n", percentile(samples, 99));
-        std::printf("click_samples=%zu\n", samples.size());
+        if (boxes.shown != 0) rc = 1;
+        bench::Put("click_p50_ms", percentile(samples, 50), 2);
+        bench::Put("click_p99_ms", percentile(samples, 99), 2);
+        bench::Put("click_samples", samples.size());
         std::fflush(stdout);
         std::fprintf(stderr, "slowest click: %.2f ms on %s\n", worst,
                      worstNode.toStdString().c_str());
-        std::sort(handler.begin(), handler.end());
         std::fprintf(stderr, "of which the click's own handling: p50 %.2f ms, p99 %.2f ms\n",
                      percentile(handler, 50), percentile(handler, 99));
         // Each panel's first showing against the later ones.
-        std::sort(firstRound.begin(), firstRound.end());
-        std::sort(laterRounds.begin(), laterRounds.end());
         std::fprintf(stderr,
                      "first round: p50 %.2f ms, max %.2f ms; later rounds: p50 %.2f ms, p99 %.2f "
                      "ms\n",
@@ -496,25 +445,26 @@ int main(int argc, char** argv) {
     }
     const double am = median(appMs), mm = median(minMs), tm = median(txtMs);
     const long ak = median(appKb), mk = median(minKb), tk = median(txtKb);
-    std::printf("platform=%s\n", platform ? platform : "default");
-    std::printf("runs=%d\n", runs);
-    std::printf("app_start_ms=%.1f\n", am);
-    std::printf("app_rss_kb=%ld\n", ak);
-    std::printf("minimal_start_ms=%.1f\n", mm);
-    std::printf("minimal_rss_kb=%ld\n", mk);
-    std::printf("minimal_text_start_ms=%.1f\n", tm);
-    std::printf("minimal_text_rss_kb=%ld\n", tk);
-    std::printf("start_ratio=%.2f\n", mm > 0 ? am / mm : 0.0);
-    std::printf("rss_ratio=%.2f\n", mk > 0 ? double(ak) / double(mk) : 0.0);
-    std::printf("start_ratio_text=%.2f\n", tm > 0 ? am / tm : 0.0);
-    std::printf("rss_ratio_text=%.2f\n", tk > 0 ? double(ak) / double(tk) : 0.0);
+    using kelm::bench::Put;
+    Put("platform", platform ? platform : "default");
+    Put("runs", runs);
+    Put("app_start_ms", am, 1);
+    Put("app_rss_kb", ak);
+    Put("minimal_start_ms", mm, 1);
+    Put("minimal_rss_kb", mk);
+    Put("minimal_text_start_ms", tm, 1);
+    Put("minimal_text_rss_kb", tk);
+    Put("start_ratio", mm > 0 ? am / mm : 0.0, 2);
+    Put("rss_ratio", mk > 0 ? double(ak) / double(mk) : 0.0, 2);
+    Put("start_ratio_text", tm > 0 ? am / tm : 0.0, 2);
+    Put("rss_ratio_text", tk > 0 ? double(ak) / double(tk) : 0.0, 2);
 #ifdef KELM_BENCH_CLICK
-    std::printf("click_to_panel_p50_ms=%.2f\n", childValue(clickOut, "click_p50_ms"));
-    std::printf("click_to_panel_p99_ms=%.2f\n", childValue(clickOut, "click_p99_ms"));
-    std::printf("click_to_panel_samples=%.0f\n", childValue(clickOut, "click_samples"));
+    Put("click_to_panel_p50_ms", childValue(clickOut, "click_p50_ms"), 2);
+    Put("click_to_panel_p99_ms", childValue(clickOut, "click_p99_ms"), 2);
+    Put("click_to_panel_samples", childValue(clickOut, "click_samples"), 0);
 #else
-    std::printf("click_to_panel_p50_ms=unavailable\n");
-    std::printf("click_to_panel_p99_ms=unavailable\n");
+    Put("click_to_panel_p50_ms", "unavailable");
+    Put("click_to_panel_p99_ms", "unavailable");
 #endif
     return 0;
 }

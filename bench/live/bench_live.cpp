@@ -15,7 +15,6 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cmath>
@@ -24,7 +23,7 @@
 #include <random>
 #include <thread>
 
-#include "app/AppSetup.h"
+#include "BenchSupport.h"
 #include "app/TFMmain.h"
 #include "app/TFMtrend.h"
 #include "host/Pnl_comset.h"
@@ -37,8 +36,6 @@
 #include "modules/Pnl8AD.h"
 #include "serial/VirtualPortDir.h"
 #include "serial/ksComm.h"
-#include "soak/ProcStats.h"
-#include "soak/RunUntil.h"
 
 using namespace kelm;
 
@@ -46,16 +43,6 @@ namespace {
 
 constexpr unsigned kCom = 41;
 constexpr std::uint8_t kFormat115200 = 7;
-
-class NoBoxes : public IMessageBoxes {
-  public:
-    bool Show(const QString&, const QString&, MsgIcon, MsgButtons) override {
-        ++shown;
-        return false;
-    }
-    void ReportConversionError(const QString&) override { ++shown; }
-    int shown = 0;
-};
 
 // Every received frame that reached a handler, against the request it was
 // judged by.
@@ -74,13 +61,6 @@ class Judge : public IFrameObserver {
     long userReplies = 0;
 };
 
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
-    return v[std::min(i, v.size() - 1)];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,41 +74,22 @@ int main(int argc, char** argv) {
         }
     }
     if (seconds <= 0) seconds = 5;
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ConfigureApplication(app);
-    app.setQuitOnLastWindowClosed(false);
-    QTemporaryDir portsDir;
-    if (!portsDir.isValid()) return 1;
-    qputenv("KELM_PORTS_DIR", portsDir.path().toLocal8Bit());
+    bench::WindowRun run(argc, argv);
+    if (!run.Valid()) return 1;
 
     std::vector<sim::ModuleConfig> bus = sim::DemoModules();
     for (sim::ModuleConfig& c : bus) c.format = kFormat115200;
-    std::string err;
-    auto server = sim::PtyServer::Create({bus, sim::kDefaultReplyDelay, nullptr}, &err);
-    if (!server) {
-        std::fprintf(stderr, "bench-live: %s\n", err.c_str());
-        return 1;
-    }
+    auto server = bench::PublishedBus("bench-live", kCom, bus, sim::kDefaultReplyDelay);
+    if (!server) return 1;
     server->Start();
-    if (!VirtualPortDir::Publish(kCom, server->SlavePath(), &err)) {
-        std::fprintf(stderr, "bench-live: %s\n", err.c_str());
-        server->Stop();
-        return 1;
-    }
 
     int rc = 0;
     {
-        NoBoxes boxes;
+        bench::CountingBoxes boxes(/*answer=*/false);
         TFMmain w(&boxes, false);
         w.show();
-        QTreeWidgetItem* root = w.TreeView1->topLevelItem(0);
-        QTreeWidgetItem* port = nullptr;
-        for (int i = 0; root && i < root->childCount(); ++i)
-            if (root->child(i)->text(0).startsWith(QStringLiteral("COM%1").arg(kCom)))
-                port = root->child(i);
+        QTreeWidgetItem* port = bench::PortNode("bench-live", w, kCom);
         if (!port) {
-            std::fprintf(stderr, "bench-live: COM%u is not in the port list\n", kCom);
             server->Stop();
             return 1;
         }
@@ -146,18 +107,11 @@ int main(int argc, char** argv) {
             return 1;
         }
         // The demo bus as a scan lists it.
+        const std::vector<QTreeWidgetItem*> nodes =
+            bench::AddModuleNodes(port, bus, /*withChannels=*/false);
         QTreeWidgetItem* adNode = nullptr;
-        for (const sim::ModuleConfig& c : bus) {
-            const ModelInfo* m = FindModelByCode(c.typeCode);
-            if (m == nullptr) continue;
-            auto* node = new QTreeWidgetItem(
-                port, {QStringLiteral("%1(%2)")
-                           .arg(QString::fromUtf8(m->name.data(), static_cast<int>(m->name.size())))
-                           .arg(c.address)});
-            if (m->name == "KELM-8AD") {
-                adNode = node;
-            }
-        }
+        for (std::size_t i = 0; i < bus.size(); ++i)
+            if (bus[i].typeCode == 16) adNode = nodes[i];  // the KELM-8AD
         if (adNode == nullptr) {
             server->Stop();
             return 1;
@@ -216,7 +170,7 @@ int main(int argc, char** argv) {
         }
         t.resize(1100, 640);
         t.Follow();
-        app.processEvents();
+        run.app.processEvents();
         const long rssAfter = bench::RssKb();
         std::vector<double> redrawMs;
         std::vector<double> seriesPartMs;  // decimation and series update, before painting
@@ -236,17 +190,17 @@ int main(int argc, char** argv) {
             redrawMs.push_back(static_cast<double>(r.nsecsElapsed()) / 1e6);
             seriesPartMs.push_back(seriesMs);
         }
-        std::printf("polls_per_s=%.2f\n", pollsPerS);
-        std::printf("misjudged=%ld\n", judge.misjudged);
-        std::printf("lost=%ld\n", lost);
-        std::printf("button_presses=%ld\n", presses);
-        std::printf("chart_redraw_p99_ms=%.2f\n", Percentile(redrawMs, 0.99));
-        std::printf("chart_redraw_median_ms=%.2f\n", Percentile(redrawMs, 0.5));
-        std::printf("chart_series_update_median_ms=%.2f\n", Percentile(seriesPartMs, 0.5));
-        std::printf("rss_growth_kb=%ld\n", rssAfter - rssBefore);
-        std::printf("samples_kept=%zu\n", t.Store().Size());
+        bench::Put("polls_per_s", pollsPerS, 2);
+        bench::Put("misjudged", judge.misjudged);
+        bench::Put("lost", lost);
+        bench::Put("button_presses", presses);
+        bench::Put("chart_redraw_p99_ms", bench::Percentile(redrawMs, 99), 2);
+        bench::Put("chart_redraw_median_ms", bench::Percentile(redrawMs, 50), 2);
+        bench::Put("chart_series_update_median_ms", bench::Percentile(seriesPartMs, 50), 2);
+        bench::Put("rss_growth_kb", rssAfter - rssBefore);
+        bench::Put("samples_kept", t.Store().Size());
         if (boxes.shown != 0) {
-            std::fprintf(stderr, "bench-live: %d unexpected message boxes\n", boxes.shown);
+            std::fprintf(stderr, "bench-live: %ld unexpected message boxes\n", boxes.shown);
             rc = 1;
         }
     }

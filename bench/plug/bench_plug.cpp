@@ -24,7 +24,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -37,7 +36,7 @@
 #include <random>
 #include <string>
 
-#include "app/AppSetup.h"
+#include "BenchSupport.h"
 #include "app/TFMmain.h"
 #include "gui/MessageBoxes.h"
 #include "host/Pnl_comset.h"
@@ -48,7 +47,6 @@
 #include "serial/VirtualPortDir.h"
 #include "serial/ksComm.h"
 #include "soak/RestingCounts.h"
-#include "soak/RunUntil.h"
 
 namespace {
 
@@ -124,18 +122,9 @@ void Pause(int ms) {
 }
 
 std::unique_ptr<sim::PtyServer> StartSimulator() {
-    std::string err;
     auto server =
-        sim::PtyServer::Create({sim::DemoModules(), std::chrono::milliseconds(0), nullptr}, &err);
-    if (!server) {
-        std::fprintf(stderr, "bench-plug: %s\n", err.c_str());
-        return nullptr;
-    }
-    server->Start();
-    if (!VirtualPortDir::Publish(kCom, server->SlavePath(), &err)) {
-        std::fprintf(stderr, "bench-plug: %s\n", err.c_str());
-        return nullptr;
-    }
+        bench::PublishedBus("bench-plug", kCom, sim::DemoModules(), std::chrono::milliseconds(0));
+    if (server) server->Start();
     return server;
 }
 
@@ -154,13 +143,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ConfigureApplication(app);
-    app.setQuitOnLastWindowClosed(false);
-    QTemporaryDir portsDir;
-    if (!portsDir.isValid()) return 1;
-    qputenv("KELM_PORTS_DIR", portsDir.path().toLocal8Bit());
+    bench::WindowRun run(argc, argv);
+    if (!run.Valid()) return 1;
     std::mt19937 random(seed);
 
     auto server = StartSimulator();
@@ -175,15 +159,8 @@ int main(int argc, char** argv) {
         // adaptor is, beside the component's own loss detection.
         TFMmain w(&boxes, /*watchDevices=*/true);
         w.show();
-        QTreeWidgetItem* root = w.TreeView1->topLevelItem(0);
-        QTreeWidgetItem* port = nullptr;
-        for (int i = 0; root && i < root->childCount(); ++i)
-            if (root->child(i)->text(0).startsWith(QStringLiteral("COM%1 ").arg(kCom)))
-                port = root->child(i);
-        if (!port) {
-            std::fprintf(stderr, "bench-plug: COM%u is not in the port list\n", kCom);
-            return 1;
-        }
+        QTreeWidgetItem* port = bench::PortNode("bench-plug", w, kCom);
+        if (!port) return 1;
         const ModelInfo* model = FindModelByCode(11);
         auto* module = new QTreeWidgetItem(
             port, {QString::fromStdString(ModuleNodeText(model->name, kModule))});
@@ -276,11 +253,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "pulls while reply bytes were being collected: %d, while awaiting a reply: %d\n",
                  pullsMidReply, pullsAwaitingReply);
-    std::printf("plug_cycles=%d\n", cycles);
-    std::printf("plug_survived=%d\n", survived);
-    std::printf("plug_questions=%d\n", questions);
-    std::printf("fds_leaked=%d\n", fdsLeaked);
-    std::printf("threads_leaked=%d\n", threadsLeaked);
+    bench::Put("plug_cycles", cycles);
+    bench::Put("plug_survived", survived);
+    bench::Put("plug_questions", questions);
+    bench::Put("fds_leaked", fdsLeaked);
+    bench::Put("threads_leaked", threadsLeaked);
     const bool met = !setupFailed && survived == cycles && questions == cycles && fdsLeaked == 0 &&
                      threadsLeaked == 0;
     return met ? 0 : 1;

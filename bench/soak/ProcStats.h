@@ -1,7 +1,7 @@
 #pragma once
-// What a long run is judged by, read from /proc for this process: resident
-// memory, open descriptors, threads, and processor time (the whole process,
-// or one thread of it).
+// What a long run is judged by, read from /proc for this process: open
+// descriptors, threads, and processor time (the whole process, or one thread
+// of it); resident memory is bench::RssKb.
 #include <dirent.h>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -14,15 +14,9 @@
 #include <map>
 #include <string>
 
-namespace kelm::bench {
+#include "BenchSupport.h"
 
-inline long RssKb() {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
+namespace kelm::bench {
 
 // Entries of a /proc directory, without "." and "..".
 inline int CountEntries(const char* dir) {

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "BenchSupport.h"
 #include "ProcStats.h"
-#include "RunUntil.h"
 
 namespace kelm::bench {
 

@@ -45,7 +45,6 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -62,10 +61,9 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ProcStats.h"
 #include "RestingCounts.h"
-#include "RunUntil.h"
-#include "app/AppSetup.h"
 #include "app/TFMmain.h"
 #include "gui/MessageBoxes.h"
 #include "host/Pnl_comset.h"
@@ -83,18 +81,6 @@ using sim::SimTime;
 
 constexpr unsigned kCom = 7;
 constexpr int kLostAfterMs = 1000;
-
-// Boxes are counted, never shown: write confirmations pop up information
-// boxes that would stop an unattended run.
-class CountingBoxes : public IMessageBoxes {
-  public:
-    bool Show(const QString&, const QString&, MsgIcon, MsgButtons) override {
-        ++shown;
-        return true;
-    }
-    void ReportConversionError(const QString&) override { ++shown; }
-    long shown = 0;
-};
 
 // Latencies in 0.1 ms bins up to 5 s: fixed memory, so that the figures do
 // not grow the memory they measure.
@@ -589,62 +575,36 @@ int main(int argc, char** argv) {
         }
     }
     if (seconds <= 0) seconds = 60;
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ConfigureApplication(app);
-    app.setQuitOnLastWindowClosed(false);
-
-    // A private port directory: only the simulator's port is published.
-    QTemporaryDir portsDir;
-    if (!portsDir.isValid()) return 1;
-    qputenv("KELM_PORTS_DIR", portsDir.path().toLocal8Bit());
+    bench::WindowRun run(argc, argv);
+    if (!run.Valid()) return 1;
 
     std::vector<sim::ModuleConfig> bus = sim::DemoModules();
     if (ascii)
         for (sim::ModuleConfig& c : bus) c.protocol = sim::Protocol::Ascii;
-    std::string err;
-    auto server = sim::PtyServer::Create({bus, std::chrono::milliseconds(0), nullptr}, &err);
-    if (!server) {
-        std::fprintf(stderr, "bench-soak: %s\n", err.c_str());
-        return 1;
-    }
+    auto server = bench::PublishedBus("bench-soak", kCom, bus, std::chrono::milliseconds(0));
+    if (!server) return 1;
     // The simulator's loop on a thread of ours, so its processor time can be
     // told apart from the program's.
     std::thread simThread([&] { server->Run(); });
-    if (!VirtualPortDir::Publish(kCom, server->SlavePath(), &err)) {
-        std::fprintf(stderr, "bench-soak: %s\n", err.c_str());
-        server->Stop();
-        simThread.join();
-        return 1;
-    }
 
     int rc = 0;
     {
-        CountingBoxes boxes;
+        // Write confirmations pop up information boxes: counted, answered OK.
+        bench::CountingBoxes boxes(/*answer=*/true);
         TFMmain w(&boxes, /*watchDevices=*/true);
         w.show();
-        QTreeWidgetItem* port = nullptr;
-        QTreeWidgetItem* root = w.TreeView1->topLevelItem(0);
-        for (int i = 0; root && i < root->childCount(); ++i)
-            if (root->child(i)->text(0).startsWith(QStringLiteral("COM%1 ").arg(kCom)))
-                port = root->child(i);
+        QTreeWidgetItem* port = bench::PortNode("bench-soak", w, kCom);
         if (!port) {
-            std::fprintf(stderr, "bench-soak: COM%u is not in the port list\n", kCom);
             server->Stop();
             simThread.join();
             return 1;
         }
         // The demo bus as a scan lists it.
+        const std::vector<QTreeWidgetItem*> nodes =
+            bench::AddModuleNodes(port, bus, /*withChannels=*/true);
         std::vector<Module> modules;
-        for (const sim::ModuleConfig& c : bus) {
-            const ModelInfo* model = FindModelByCode(c.typeCode);
-            auto* node = new QTreeWidgetItem(
-                port, {QString::fromStdString(ModuleNodeText(model->name, c.address))});
-            for (std::string_view ch : model->channelNodes)
-                new QTreeWidgetItem(node,
-                                    {QString::fromUtf8(ch.data(), static_cast<int>(ch.size()))});
-            modules.push_back({c.typeCode, c.address, node});
-        }
+        for (std::size_t i = 0; i < bus.size(); ++i)
+            if (nodes[i]) modules.push_back({bus[i].typeCode, bus[i].address, nodes[i]});
         w.TreeView1->setCurrentItem(port);
         if (ascii) {
             // Chosen as the user does, so the data bits follow.
@@ -684,19 +644,19 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "left after the close:\n%s",
                          end.snapshot.DiffFrom(start.snapshot).c_str());
 
-        std::printf("soak_requests=%ld\n", soak.requests);
-        std::printf("soak_replies=%ld\n", soak.replies);
-        std::printf("soak_lost=%ld\n", soak.lost);
-        std::printf("soak_bad=%ld\n", soak.bad);
-        std::printf("rss_start_kb=%ld\n", soak.rssWarm.value_or(rssEnd));
-        std::printf("rss_end_kb=%ld\n", rssEnd);
-        std::printf("fds_start=%d\n", fdsStart);
-        std::printf("fds_end=%d\n", fdsEnd);
-        std::printf("threads_start=%d\n", threadsStart);
-        std::printf("threads_end=%d\n", threadsEnd);
-        std::printf("cpu_ms=%.0f\n", cpu - simCpu - soak.judgeCpuMs);
-        std::printf("reply_p50_ms=%.1f\n", soak.latency.Percentile(50));
-        std::printf("reply_p99_ms=%.1f\n", soak.latency.Percentile(99));
+        bench::Put("soak_requests", soak.requests);
+        bench::Put("soak_replies", soak.replies);
+        bench::Put("soak_lost", soak.lost);
+        bench::Put("soak_bad", soak.bad);
+        bench::Put("rss_start_kb", soak.rssWarm.value_or(rssEnd));
+        bench::Put("rss_end_kb", rssEnd);
+        bench::Put("fds_start", fdsStart);
+        bench::Put("fds_end", fdsEnd);
+        bench::Put("threads_start", threadsStart);
+        bench::Put("threads_end", threadsEnd);
+        bench::Put("cpu_ms", cpu - simCpu - soak.judgeCpuMs, 0);
+        bench::Put("reply_p50_ms", soak.latency.Percentile(50), 1);
+        bench::Put("reply_p99_ms", soak.latency.Percentile(99), 1);
         std::fprintf(stderr,
                      "to_first_bytes_p50_ms=%.1f to_first_bytes_p99_ms=%.1f "
                      "silence_p50_ms=%.1f silence_p99_ms=%.1f\n",

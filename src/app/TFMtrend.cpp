@@ -35,6 +35,8 @@ const QString kWarning = QStringLiteral("警告");
 constexpr int kRedrawMs = 200;
 // Shortest window the zoom goes to.
 constexpr std::int64_t kMinViewMs = 1000;
+// The view before the first reading: the last minute.
+constexpr std::int64_t kEmptyViewMs = 60000;
 
 struct IntervalChoice {
     const char* text;
@@ -206,9 +208,15 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
     timeAxis_->setTitleText(QStringLiteral("时间"));
-    // Set explicitly: with the default count the axis is not laid out until
-    // the view changes size.
     timeAxis_->setTickCount(6);
+    // The chart leaves out for good an axis added with an empty range (the
+    // default: both ends at the epoch), title and labels included, whatever
+    // range it gets later; so it starts on the last minute, as an empty view
+    // shows it.
+    viewT1_ = NowMs();
+    viewT0_ = viewT1_ - kEmptyViewMs;
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(viewT0_),
+                        QDateTime::fromMSecsSinceEpoch(viewT1_));
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     ChartView = new TrendChartView(chart_, split);
     ChartView->setObjectName(QStringLiteral("ChartView"));
@@ -592,7 +600,7 @@ void TFMtrend::Redraw() {
             viewT0_ = store_.Time(0);
         } else {
             viewT1_ = NowMs();
-            viewT0_ = viewT1_ - 60000;
+            viewT0_ = viewT1_ - kEmptyViewMs;
         }
     }
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(viewT0_),

@@ -1,116 +1,92 @@
 #include "live/LiveModels.h"
 
 #include <algorithm>
+#include <iterator>
+
+#include "models/ModelMap.h"
 
 namespace kelm {
 
 namespace {
 
-// TO BE REPLACED by the shared per-model description: the registers and
-// conversions below mirror what the panels read.
-constexpr double k8AdFullScale[8] = {20, 10, 5, 2.5, 1.2, 0.6, 0.3, 0.15};
-constexpr double k8AsFullScale[2] = {20, 10};
+namespace mm = kelm::models;
 
-struct KindRead {
+// The items behind each kind of channel, by their stable keys, in the order
+// the trend lists them.
+struct KindKey {
     ChannelKind kind;
-    LiveRead read;
+    std::string_view key;
+};
+constexpr KindKey kKindKeys[] = {
+    {ChannelKind::AnalogIn, "ai"},  {ChannelKind::AnalogOut, "ao"},
+    {ChannelKind::DigitalIn, "di"}, {ChannelKind::DigitalOut, "do"},
+    {ChannelKind::Relay, "ry"},     {ChannelKind::Counter, "di_count"},
 };
 
-bool IsAnalogInModel(std::string_view m) {
-    return m == "KELM-8AD" || m == "KELM-8AS" || m == "KELM-8ASP";
+// The item a kind of channel reads on the model; nullptr when the model has
+// none, or none the trend can read (no read request).
+const mm::Item* ItemOf(const mm::Model& m, ChannelKind kind) {
+    for (const KindKey& k : kKindKeys)
+        if (k.kind == kind) {
+            const mm::Item* item = mm::FindItem(m, k.key);
+            return item && item->read.fc != 0 && item->role == mm::Role::Live ? item : nullptr;
+        }
+    return nullptr;
 }
 
-std::vector<KindRead> KindReadsOf(std::string_view m) {
-    if (m == "KELM-8AD")
-        return {{ChannelKind::AnalogIn, {3, 6, 8, false, true}},
-                {ChannelKind::AnalogIn, {4, 0, 12, true, false}}};
-    if (m == "KELM-8AS" || m == "KELM-8ASP")
-        return {{ChannelKind::AnalogIn, {3, 6, 8, false, true}},
-                {ChannelKind::AnalogIn, {4, 0, 8, true, false}}};
-    // The panel's own read would reset what the user is setting on the
-    // output panel, so the read-back is not shown there.
-    if (m == "KELM-2AO") return {{ChannelKind::AnalogOut, {3, 6, 4, false, false}}};
-    if (m == "KELM-8I8T")
-        return {{ChannelKind::DigitalIn, {2, 0, 8, true, false}},
-                {ChannelKind::DigitalOut, {1, 0, 8, true, false}},
-                {ChannelKind::Counter, {3, 56, 24, false, false}}};
-    if (m == "KELM-16I")
-        return {{ChannelKind::DigitalIn, {2, 0, 16, true, false}},
-                {ChannelKind::Counter, {3, 22, 48, false, false}}};
-    if (m == "KELM-16T") return {{ChannelKind::DigitalOut, {1, 0, 16, true, false}}};
-    if (m == "KELM-8RY") return {{ChannelKind::Relay, {1, 0, 8, true, false}}};
-    return {};
+int ChannelCount(std::string_view model, ChannelKind kind) {
+    const mm::Model* m = mm::FindModel(model);
+    const mm::Item* item = m ? ItemOf(*m, kind) : nullptr;
+    return item ? item->channels : 0;
 }
 
-int ChannelCount(std::string_view m, ChannelKind k) {
-    switch (k) {
-        case ChannelKind::AnalogIn:
-            return IsAnalogInModel(m) ? 8 : 0;
-        case ChannelKind::AnalogOut:
-            return m == "KELM-2AO" ? 2 : 0;
-        case ChannelKind::DigitalIn:
-            return m == "KELM-8I8T" ? 8 : m == "KELM-16I" ? 16 : 0;
-        case ChannelKind::DigitalOut:
-            return m == "KELM-8I8T" ? 8 : m == "KELM-16T" ? 16 : 0;
-        case ChannelKind::Relay:
-            return m == "KELM-8RY" ? 8 : 0;
-        case ChannelKind::Counter:
-            return m == "KELM-8I8T" ? 8 : m == "KELM-16I" ? 16 : 0;
-    }
-    return 0;
+LiveRead ToLive(const mm::Read& r, bool mirror, bool config) {
+    return LiveRead{r.fc, r.start, r.quantity, mirror, config};
 }
 
-std::uint8_t ByteCountOf(const LiveRead& r) {
-    if (r.functionCode == 1 || r.functionCode == 2)
-        return static_cast<std::uint8_t>((r.quantity + 7) / 8);
-    return static_cast<std::uint8_t>(r.quantity * 2);
+mm::Read ToModel(const LiveRead& r) {
+    return mm::Read{r.functionCode, r.regAddr, r.quantity};
 }
 
 bool SameRead(const LiveRead& a, const LiveRead& b) {
     return a.functionCode == b.functionCode && a.regAddr == b.regAddr && a.quantity == b.quantity;
 }
 
-// The data read that carries a channel of this kind (not a config read).
-bool DataReadOf(std::string_view m, ChannelKind k, LiveRead* out) {
-    for (const KindRead& kr : KindReadsOf(m))
-        if (kr.kind == k && !kr.read.config) {
-            *out = kr.read;
-            return true;
-        }
-    return false;
+// The panels poll their states and measurements themselves, so those replies
+// can be shown there too. Counts are not mirrored, nor the analog outputs'
+// read-back: it would reset the value the user is setting on the panel.
+bool Mirrored(const mm::Model& m, const mm::Item& item) {
+    return item.encoding == mm::Encoding::Bit || (item.key == m.valueKey && !item.Writable());
 }
 
-// A good reply to the read: its function code and byte count, and all its
-// data present.
-bool ReplyFits(const LiveRead& r, const Frame& Pbuf) {
-    const std::uint8_t bc = ByteCountOf(r);
-    return Pbuf[1] == r.functionCode && Pbuf[2] == bc && Pbuf.size() >= 3u + bc;
+std::span<const std::uint8_t> Bytes(const Frame& f) {
+    return f.bytes();
 }
 
-std::uint16_t Reg(const Frame& f, std::size_t dataOffset) {
-    return static_cast<std::uint16_t>(f[3 + dataOffset] << 8 | f[4 + dataOffset]);
+int ModeAt(const LiveModuleState& state, int ch) {
+    return ch >= 0 && ch < static_cast<int>(std::size(state.modes)) ? state.modes[ch] : -1;
+}
+
+// The unit of a value of the item in the mode: analog values in their mode's
+// unit as people read it, steps as on/off, counts as counts.
+std::string UnitFor(const mm::Model& m, const mm::Item& item, int mode) {
+    if (item.encoding == mm::Encoding::Bit) return "开/关";
+    if (item.encoding == mm::Encoding::DWordHighFirst) return "次";
+    return std::string(mm::InShownUnit(0, mm::UnitOf(m, item, mode)).unit);
 }
 
 }  // namespace
 
 std::string ChannelName(const ChannelId& c) {
     std::string n = c.model + "(" + std::to_string(c.address) + ") ";
-    const std::string i = std::to_string(c.index);
-    switch (c.kind) {
-        case ChannelKind::AnalogIn:
-            return n + "CH" + i;
-        case ChannelKind::AnalogOut:
-            return n + "AO" + i;
-        case ChannelKind::DigitalIn:
-            return n + "DI" + i;
-        case ChannelKind::DigitalOut:
-            return n + "DO" + i;
-        case ChannelKind::Relay:
-            return n + "RY" + i;
-        case ChannelKind::Counter:
-            return n + "DI" + i + "计数";
-    }
-    return n;
+    const mm::Model* m = mm::FindModel(c.model);
+    const mm::Item* item = m ? ItemOf(*m, c.kind) : nullptr;
+    if (!item) return n + std::to_string(c.index);
+    // Values a mode governs are named as their modes are ("CH0" on the
+    // analog input panels); a count after its input.
+    const mm::Item* mode = item->key == m->valueKey ? mm::FindItem(*m, m->modeKey) : nullptr;
+    n += mm::ChannelName(mode ? *mode : *item, c.index);
+    return c.kind == ChannelKind::Counter ? n + "计数" : n;
 }
 
 bool IsStep(ChannelKind kind) {
@@ -120,144 +96,114 @@ bool IsStep(ChannelKind kind) {
 
 std::vector<ChannelId> ChannelsOf(std::uint8_t address, std::string_view model) {
     std::vector<ChannelId> out;
-    for (ChannelKind k : {ChannelKind::AnalogIn, ChannelKind::AnalogOut, ChannelKind::DigitalIn,
-                          ChannelKind::DigitalOut, ChannelKind::Relay, ChannelKind::Counter})
-        for (int i = 0; i < ChannelCount(model, k); ++i)
-            out.push_back(ChannelId{address, std::string(model), k, i});
+    for (const KindKey& k : kKindKeys)
+        for (int i = 0; i < ChannelCount(model, k.kind); ++i)
+            out.push_back(ChannelId{address, std::string(model), k.kind, i});
     return out;
 }
 
 std::vector<ChannelId> DefaultChannelsOf(std::uint8_t address, std::string_view model) {
-    std::vector<ChannelId> all = ChannelsOf(address, model);
-    const bool hasInputs = std::any_of(all.begin(), all.end(), [](const ChannelId& c) {
-        return c.kind == ChannelKind::AnalogIn || c.kind == ChannelKind::DigitalIn;
-    });
+    const mm::Model* m = mm::FindModel(model);
+    if (!m) return {};
+    // The inputs the module is polled for, counters left out; a module
+    // without inputs gives its outputs as read back.
+    std::vector<const mm::Item*> inputs;
+    for (const mm::Item* item : mm::PollItems(*m))
+        if (item->encoding != mm::Encoding::DWordHighFirst) inputs.push_back(item);
     std::vector<ChannelId> out;
-    for (const ChannelId& c : all) {
-        if (c.kind == ChannelKind::Counter) continue;
-        if (hasInputs && c.kind != ChannelKind::AnalogIn && c.kind != ChannelKind::DigitalIn)
-            continue;
-        out.push_back(c);
+    for (const ChannelId& c : ChannelsOf(address, model)) {
+        const mm::Item* item = ItemOf(*m, c.kind);
+        const bool isInput = std::find(inputs.begin(), inputs.end(), item) != inputs.end();
+        const bool wanted = inputs.empty() ? c.kind != ChannelKind::Counter : isInput;
+        if (wanted) out.push_back(c);
     }
     return out;
 }
 
 bool ChannelOfNode(std::uint8_t address, std::string_view model, int position, ChannelId* out) {
-    ChannelId c{address, std::string(model), ChannelKind::DigitalIn, position};
-    if (model == "KELM-8I8T" && position >= 0 && position < 16) {
-        if (position >= 8) {
-            c.kind = ChannelKind::DigitalOut;
-            c.index = position - 8;
-        }
-    } else if (model == "KELM-16I" && position >= 0 && position < 16) {
-        c.kind = ChannelKind::DigitalIn;
-    } else if (model == "KELM-16T" && position >= 0 && position < 16) {
-        c.kind = ChannelKind::DigitalOut;
-    } else {
-        return false;
-    }
-    *out = c;
+    const mm::Model* m = mm::FindModel(model);
+    if (!m) return false;
+    const mm::Child child = mm::ChildAt(*m, position);
+    if (child.side == mm::Side::None) return false;
+    *out =
+        ChannelId{address, std::string(model),
+                  child.side == mm::Side::Input ? ChannelKind::DigitalIn : ChannelKind::DigitalOut,
+                  child.channel};
     return true;
 }
 
 std::vector<LiveRead> ReadsFor(std::string_view model, const std::vector<ChannelKind>& kinds) {
-    std::vector<LiveRead> out;
-    for (const KindRead& kr : KindReadsOf(model))
-        if (std::find(kinds.begin(), kinds.end(), kr.kind) != kinds.end()) out.push_back(kr.read);
-    std::stable_partition(out.begin(), out.end(), [](const LiveRead& r) { return r.config; });
-    return out;
+    const mm::Model* m = mm::FindModel(model);
+    if (!m) return {};
+    std::vector<LiveRead> config;
+    std::vector<LiveRead> data;
+    const auto add = [](std::vector<LiveRead>& to, const LiveRead& r) {
+        if (std::none_of(to.begin(), to.end(), [&](const LiveRead& o) { return SameRead(o, r); }))
+            to.push_back(r);
+    };
+    for (const KindKey& k : kKindKeys) {
+        if (std::find(kinds.begin(), kinds.end(), k.kind) == kinds.end()) continue;
+        const mm::Item* item = ItemOf(*m, k.kind);
+        if (!item) continue;
+        // Values governed by a mode need the modes first, unless the same
+        // read brings both.
+        if (item->key == m->valueKey)
+            if (const mm::Item* mode = mm::FindItem(*m, m->modeKey);
+                mode && !(mode->read == item->read))
+                add(config, ToLive(mode->read, false, true));
+        add(data, ToLive(item->read, Mirrored(*m, *item), false));
+    }
+    config.insert(config.end(), data.begin(), data.end());
+    return config;
 }
 
 void ApplyConfigReply(std::string_view model, const LiveRead& read, const Frame& Pbuf,
                       LiveModuleState& state) {
-    if (!ReplyFits(read, Pbuf)) return;
-    if (IsAnalogInModel(model) && read.functionCode == 3 && read.regAddr == 6) {
-        const bool is8AD = model == "KELM-8AD";
-        const int count = is8AD ? 8 : 2;
-        bool all = true;
-        int modes[8];
-        for (int ch = 0; ch < 8; ++ch) {
-            const int m = static_cast<int>(Reg(Pbuf, 2u * ch)) - 0x30;
-            modes[ch] = (m >= 0 && m < count) ? m : -1;
-            all = all && modes[ch] >= 0;
-        }
-        // A KELM-8AD reply with any mode out of range says nothing reliable.
-        if (is8AD && !all)
-            for (int& m : modes) m = -1;
-        std::copy(std::begin(modes), std::end(modes), state.modes);
-        state.modesKnown =
-            std::any_of(std::begin(modes), std::end(modes), [](int m) { return m >= 0; });
-    } else if (model == "KELM-2AO" && read.functionCode == 3 && read.regAddr == 6) {
-        for (int ch = 0; ch < 2; ++ch) state.modes[ch] = Reg(Pbuf, 2u * ch) == 0x0030 ? 0 : 1;
-        state.modesKnown = true;
-    }
+    const mm::Model* m = mm::FindModel(model);
+    if (!m) return;
+    const auto modes = mm::ModesOf(*m, ToModel(read), Bytes(Pbuf));
+    if (!modes) return;
+    for (std::size_t ch = 0; ch < std::size(state.modes); ++ch)
+        state.modes[ch] = ch < modes->size() ? (*modes)[ch] : -1;
+    state.modesKnown = std::any_of(modes->begin(), modes->end(), [](int i) { return i >= 0; });
 }
 
 std::string UnitOf(const ChannelId& c, const LiveModuleState& state) {
-    switch (c.kind) {
-        case ChannelKind::AnalogIn:
-        case ChannelKind::AnalogOut: {
-            if (c.index < 0 || c.index >= 8) return {};
-            const int m = state.modes[c.index];
-            if (m < 0) return {};
-            return m == 0 ? "mA" : "V";
-        }
-        case ChannelKind::DigitalIn:
-        case ChannelKind::DigitalOut:
-        case ChannelKind::Relay:
-            return "开/关";
-        case ChannelKind::Counter:
-            return "次";
-    }
-    return {};
+    const mm::Model* m = mm::FindModel(c.model);
+    const mm::Item* item = m ? ItemOf(*m, c.kind) : nullptr;
+    if (!item) return {};
+    return UnitFor(*m, *item, ModeAt(state, c.index));
 }
 
 bool DecodeChannel(const ChannelId& c, const LiveRead& read, const Frame& Pbuf,
                    const LiveModuleState& state, LiveValue* out) {
-    LiveRead want;
-    if (!DataReadOf(c.model, c.kind, &want) || !SameRead(want, read)) return false;
-    if (!ReplyFits(read, Pbuf) || c.index < 0 || c.index >= ChannelCount(c.model, c.kind))
-        return false;
-    const int ch = c.index;
+    const mm::Model* m = mm::FindModel(c.model);
+    const mm::Item* item = m ? ItemOf(*m, c.kind) : nullptr;
+    // Only the item's own read carries the channel.
+    if (!item || !(item->read == ToModel(read))) return false;
+    if (c.index < 0 || c.index >= item->channels) return false;
+    const auto values = mm::Decode(*item, item->read, Bytes(Pbuf));
+    if (!values) return false;
+    const std::uint32_t raw = (*values)[static_cast<std::size_t>(c.index)];
+    int mode = ModeAt(state, c.index);
+    if (item->key == m->valueKey && item->Writable()) {
+        // The analog outputs' modes come in the same reply as their values.
+        const auto modes = mm::ModesOf(*m, item->read, Bytes(Pbuf));
+        mode = modes && static_cast<std::size_t>(c.index) < modes->size()
+                   ? (*modes)[static_cast<std::size_t>(c.index)]
+                   : -1;
+    }
     LiveValue v;
-    v.unit = UnitOf(c, state);
-    switch (c.kind) {
-        case ChannelKind::AnalogIn: {
-            const int m = state.modes[ch];
-            if (m < 0) return false;
-            if (c.model == "KELM-8AD") {
-                const std::size_t o = 3 + 3u * ch;
-                const std::uint32_t count =
-                    static_cast<std::uint32_t>(Pbuf[o] << 16 | Pbuf[o + 1] << 8 | Pbuf[o + 2]);
-                v.value = (static_cast<double>(count) - 65535.0) / 64000.0 * k8AdFullScale[m];
-            } else {
-                const double d = c.model == "KELM-8AS" ? 4000.0 : 64000.0;
-                v.value = Reg(Pbuf, 2u * ch) / d * k8AsFullScale[m];
-            }
-            break;
-        }
-        case ChannelKind::AnalogOut: {
-            // Modes and values come in the same reply.
-            const bool current = Reg(Pbuf, 2u * ch) == 0x0030;
-            v.unit = current ? "mA" : "V";
-            v.value = Reg(Pbuf, 4u + 2u * ch) / 1000.0;  // uA -> mA, mV -> V
-            break;
-        }
-        case ChannelKind::DigitalIn:
-        case ChannelKind::DigitalOut:
-        case ChannelKind::Relay: {
-            const std::uint8_t byte = Pbuf[3 + static_cast<std::size_t>(ch / 8)];
-            v.value = (byte >> (ch % 8)) & 1;
-            break;
-        }
-        case ChannelKind::Counter: {
-            // 8I8T: counts from register 64 (data byte 16); 16I: from 38 (32).
-            const std::size_t first = c.model == "KELM-8I8T" ? 16 : 32;
-            const std::size_t o = first + 4u * ch;
-            v.value = static_cast<double>(static_cast<std::uint32_t>(Reg(Pbuf, o)) << 16 |
-                                          Reg(Pbuf, o + 2));
-            break;
-        }
+    v.unit = UnitFor(*m, *item, mode);
+    if (item->key == m->valueKey && !item->Writable()) {
+        const auto value = mm::AnalogValue(*m, raw, mode);
+        if (!value) return false;
+        v.value = *value;
+    } else if (item->key == m->valueKey) {
+        if (mode < 0) return false;
+        v.value = mm::InShownUnit(raw, mm::UnitOf(*m, *item, mode)).value;
+    } else {
+        v.value = raw;
     }
     *out = v;
     return true;

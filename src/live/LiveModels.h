@@ -1,11 +1,9 @@
 #pragma once
 // What the live view reads from each model and how it turns the replies into
 // values: the channels a module offers, the read requests its panel uses, and
-// the decoding and analog conversions.
-//
-// TO BE REPLACED: this is the live view's own small table until the shared
-// per-model description (src/models) is available; it is the one place that
-// holds register numbers for the live view. Keep it in step with the panels.
+// the decoding and analog conversions. Registers, requests, encodings, modes
+// and conversions all come from the model description (models/ModelMap.h);
+// this file only maps its items onto the trend's kinds of channel.
 #include <cmath>
 #include <cstdint>
 #include <string>

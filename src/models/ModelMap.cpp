@@ -173,8 +173,8 @@ constexpr Model kModels[] = {
     {"KELM-8RY", 13, {}, k8RY, {}, {}, {}},
     {"KELM-8AS", 14, {}, k8AS, k8ASInput, "ai_mode", "ai"},
     {"KELM-8ASP", 15, {}, k8AS, k8ASPInput, "ai_mode", "ai"},
-    {"KELM-8AD", 16, {}, k8AD, kBipolar24, "ai_mode", "ai"},
-    {"KELM-2AO", 17, {}, k2AO, {}, "ao_mode", "ao"},
+    {"KELM-8AD", 16, {}, k8AD, kBipolar24, "ai_mode", "ai", ModeReadBack::AllOrNone},
+    {"KELM-2AO", 17, {}, k2AO, {}, "ao_mode", "ao", ModeReadBack::FirstOrOther},
 };
 
 Table TableOf(std::uint8_t fc) {
@@ -552,7 +552,33 @@ std::optional<std::vector<std::uint32_t>> Decode(const Item& item, const Read& r
     return out;
 }
 
+std::optional<std::vector<int>> ModesOf(const Model& m, const Read& request,
+                                        std::span<const std::uint8_t> pbuf) {
+    const Item* mode = m.modeKey.empty() ? nullptr : FindItem(m, m.modeKey);
+    if (!mode) return std::nullopt;
+    const auto codes = Decode(*mode, request, pbuf);
+    if (!codes) return std::nullopt;
+    std::vector<int> out;
+    out.reserve(codes->size());
+    for (std::uint32_t code : *codes) {
+        int index = mode->ChoiceIndex(code);
+        if (index < 0 && m.modeReadBack == ModeReadBack::FirstOrOther && mode->choices.size() > 1)
+            index = 1;
+        out.push_back(index);
+    }
+    if (m.modeReadBack == ModeReadBack::AllOrNone &&
+        std::any_of(out.begin(), out.end(), [](int i) { return i < 0; }))
+        std::fill(out.begin(), out.end(), -1);
+    return out;
+}
+
 // ---- analog
+
+Shown InShownUnit(double value, std::string_view unit) {
+    if (unit == "uA") return {value / 1000.0, "mA"};
+    if (unit == "mV") return {value / 1000.0, "V"};
+    return {value, unit};
+}
 
 std::string FormatFixed(double v, int decimals) {
     if (!std::isfinite(v)) return std::isnan(v) ? "nan" : (v < 0 ? "-inf" : "inf");

@@ -144,6 +144,13 @@ struct AnalogInput {
     int unscaledDecimals = 0;
 };
 
+// How a module's channel modes read back.
+enum class ModeReadBack : std::uint8_t {
+    PerChannel,    // each register alone: a code that is no mode leaves its channel unknown
+    AllOrNone,     // one code that is no mode makes the whole reply say nothing (KELM-8AD)
+    FirstOrOther,  // the first mode's code, and every other value is the second mode (KELM-2AO)
+};
+
 struct Model {
     std::string_view name;  // "KELM-8I8T"
     std::uint8_t typeCode;  // low byte of holding register 0
@@ -152,6 +159,7 @@ struct Model {
     AnalogInput analog;
     std::string_view modeKey;   // the item whose choice governs values ("ai_mode"), or empty
     std::string_view valueKey;  // the item it governs ("ai")
+    ModeReadBack modeReadBack = ModeReadBack::PerChannel;
 };
 
 // The eight models, type codes 10-17 in order.
@@ -229,7 +237,22 @@ std::optional<Request> WriteRequest(const Item& item, int ch, std::span<const st
 std::optional<std::vector<std::uint32_t>> Decode(const Item& item, const Read& request,
                                                  std::span<const std::uint8_t> pbuf);
 
+// The channel modes a reply reports, as indexes of the mode item's choices
+// (-1: not known), one per channel, read by the model's ModeReadBack; nullopt
+// when the model has no modes or the reply does not answer a read holding
+// them.
+std::optional<std::vector<int>> ModesOf(const Model& m, const Read& request,
+                                        std::span<const std::uint8_t> pbuf);
+
 // ---- analog
+
+// A value in the unit people read: the analog outputs travel in uA and mV and
+// are shown in mA and V; every other unit stays as it is.
+struct Shown {
+    double value = 0;
+    std::string_view unit;
+};
+Shown InShownUnit(double value, std::string_view unit);
 
 // Fixed-point text of v with `decimals` decimals and at least one integer
 // digit, rounded half away from zero on the value's 15 significant digits, a

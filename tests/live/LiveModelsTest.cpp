@@ -160,5 +160,81 @@ TEST(LiveModels, ChannelsReadsAndNames) {
     EXPECT_EQ(ReadsFor("KELM-8I8T", {ChannelKind::DigitalIn}).size(), 1u);
 }
 
+// What each model offers the trend and what it is read with, as the panels
+// read it: the reads of every kind of channel (modes first), the channels,
+// and what adding the module node adds.
+struct ModelRow {
+    const char* model;
+    std::vector<LiveRead> reads;
+    std::size_t channels;
+    std::size_t defaults;
+    ChannelKind firstDefault;
+};
+
+TEST(LiveModels, EveryModelsReadsChannelsAndDefaults) {
+    const std::vector<ChannelKind> all{ChannelKind::AnalogIn,  ChannelKind::AnalogOut,
+                                       ChannelKind::DigitalIn, ChannelKind::DigitalOut,
+                                       ChannelKind::Relay,     ChannelKind::Counter};
+    const ModelRow rows[] = {
+        {"KELM-8I8T",
+         {{2, 0, 8, true, false}, {1, 0, 8, true, false}, {3, 56, 24, false, false}},
+         24,
+         8,
+         ChannelKind::DigitalIn},
+        {"KELM-16I",
+         {{2, 0, 16, true, false}, {3, 22, 48, false, false}},
+         32,
+         16,
+         ChannelKind::DigitalIn},
+        {"KELM-16T", {{1, 0, 16, true, false}}, 16, 16, ChannelKind::DigitalOut},
+        {"KELM-8RY", {{1, 0, 8, true, false}}, 8, 8, ChannelKind::Relay},
+        {"KELM-8AS", {{3, 6, 8, false, true}, {4, 0, 8, true, false}}, 8, 8, ChannelKind::AnalogIn},
+        {"KELM-8ASP",
+         {{3, 6, 8, false, true}, {4, 0, 8, true, false}},
+         8,
+         8,
+         ChannelKind::AnalogIn},
+        {"KELM-8AD",
+         {{3, 6, 8, false, true}, {4, 0, 12, true, false}},
+         8,
+         8,
+         ChannelKind::AnalogIn},
+        {"KELM-2AO", {{3, 6, 4, false, false}}, 2, 2, ChannelKind::AnalogOut},
+    };
+    for (const ModelRow& r : rows) {
+        SCOPED_TRACE(r.model);
+        const auto reads = ReadsFor(r.model, all);
+        ASSERT_EQ(reads.size(), r.reads.size());
+        for (std::size_t i = 0; i < reads.size(); ++i) {
+            EXPECT_EQ(reads[i].functionCode, r.reads[i].functionCode) << i;
+            EXPECT_EQ(reads[i].regAddr, r.reads[i].regAddr) << i;
+            EXPECT_EQ(reads[i].quantity, r.reads[i].quantity) << i;
+            EXPECT_EQ(reads[i].mirror, r.reads[i].mirror) << i;
+            EXPECT_EQ(reads[i].config, r.reads[i].config) << i;
+        }
+        EXPECT_EQ(ChannelsOf(9, r.model).size(), r.channels);
+        const auto defaults = DefaultChannelsOf(9, r.model);
+        ASSERT_EQ(defaults.size(), r.defaults);
+        for (const ChannelId& c : defaults) EXPECT_EQ(c.kind, r.firstDefault);
+        // Every channel is carried by one of the reads, and by no other.
+        const LiveModuleState anyModes =
+            Modes(r.model, {0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30});
+        for (const ChannelId& c : ChannelsOf(9, r.model)) {
+            int carriers = 0;
+            for (const LiveRead& read : reads) {
+                const bool bits = read.functionCode <= 2;
+                const auto count =
+                    static_cast<std::size_t>(bits ? (read.quantity + 7) / 8 : 2 * read.quantity);
+                ByteString data(count, 0x30);
+                LiveValue v;
+                carriers += DecodeChannel(c, read, Reply(read.functionCode, data), anyModes, &v);
+            }
+            EXPECT_EQ(carriers, 1) << ChannelName(c);
+        }
+    }
+    EXPECT_TRUE(ReadsFor("KELM-XX", all).empty());
+    EXPECT_TRUE(ChannelsOf(9, "KELM-XX").empty());
+}
+
 }  // namespace
 }  // namespace kelm

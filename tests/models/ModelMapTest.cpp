@@ -5,7 +5,10 @@
 // the analog conversions.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "modbus/Checks.h"
 #include "modbus/Models.h"
@@ -34,138 +37,49 @@ struct Expected {
 
 constexpr Role C = Role::Config;
 constexpr Role L = Role::Live;
+constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
+constexpr std::uint32_t kMax24 = 0xFFFFFF;
+using enum Table;
+using enum Encoding;
 
 // The register tables of the modules, as the panels use them.
+// clang-format off
 const Expected kMaps[] = {
-    {"KELM-8I8T", "di", T::DiscreteInput, E::Bit, L, 0, 8, 0, 1, {2, 0, 8}, 0, 0, 7},
-    {"KELM-8I8T", "do", T::Coil, E::Bit, L, 0, 8, 0, 1, {1, 0, 8}, 5, 15, 7},
-    {"KELM-8I8T", "do_init", T::Holding, E::WordBits, C, 6, 8, 0, 0xFF, {3, 6, 2}, 6, 0, 6},
-    {"KELM-8I8T", "do_mode", T::Holding, E::WordBits, C, 7, 8, 0, 0xFF, {3, 6, 2}, 6, 0, 7},
-    {"KELM-8I8T", "pulse_on", T::Holding, E::Word, C, 8, 8, 2, 65535, {3, 8, 16}, 6, 0, 15},
-    {"KELM-8I8T", "pulse_off", T::Holding, E::Word, C, 16, 8, 2, 65535, {3, 8, 16}, 6, 0, 23},
-    {"KELM-8I8T",
-     "pulse_run",
-     T::Holding,
-     E::CharSwitch,
-     L,
-     24,
-     8,
-     0x30,
-     0x31,
-     {3, 24, 24},
-     6,
-     0,
-     31},
-    {"KELM-8I8T",
-     "pulse_count",
-     T::Holding,
-     E::DWordHighFirst,
-     L,
-     32,
-     8,
-     0,
-     0xFFFFFFFF,
-     {3, 24, 24},
-     16,
-     0,
-     47},
-    {"KELM-8I8T", "di_filter", T::Holding, E::Word, C, 48, 8, 100, 10000, {3, 48, 8}, 6, 0, 55},
-    {"KELM-8I8T",
-     "di_count_run",
-     T::Holding,
-     E::CharSwitch,
-     L,
-     56,
-     8,
-     0x30,
-     0x31,
-     {3, 56, 24},
-     6,
-     0,
-     63},
-    {"KELM-8I8T",
-     "di_count",
-     T::Holding,
-     E::DWordHighFirst,
-     L,
-     64,
-     8,
-     0,
-     0xFFFFFFFF,
-     {3, 56, 24},
-     0,
-     0,
-     79},
-    {"KELM-16I", "di", T::DiscreteInput, E::Bit, L, 0, 16, 0, 1, {2, 0, 16}, 0, 0, 15},
-    {"KELM-16I", "di_filter", T::Holding, E::Word, C, 6, 16, 100, 10000, {3, 6, 16}, 6, 0, 21},
-    {"KELM-16I",
-     "di_count_run",
-     T::Holding,
-     E::CharSwitch,
-     L,
-     22,
-     16,
-     0x30,
-     0x31,
-     {3, 22, 48},
-     6,
-     0,
-     37},
-    {"KELM-16I",
-     "di_count",
-     T::Holding,
-     E::DWordHighFirst,
-     L,
-     38,
-     16,
-     0,
-     0xFFFFFFFF,
-     {3, 22, 48},
-     0,
-     0,
-     69},
-    {"KELM-16T", "do", T::Coil, E::Bit, L, 0, 16, 0, 1, {1, 0, 16}, 5, 15, 15},
-    {"KELM-16T", "do_init", T::Holding, E::WordBits, C, 6, 16, 0, 0xFFFF, {3, 6, 2}, 6, 0, 6},
-    {"KELM-16T", "do_mode", T::Holding, E::WordBits, C, 7, 16, 0, 0xFFFF, {3, 6, 2}, 6, 0, 7},
-    {"KELM-16T", "pulse_on", T::Holding, E::Word, C, 8, 16, 2, 65535, {3, 8, 32}, 6, 0, 23},
-    {"KELM-16T", "pulse_off", T::Holding, E::Word, C, 24, 16, 2, 65535, {3, 8, 32}, 6, 0, 39},
-    {"KELM-16T",
-     "pulse_run",
-     T::Holding,
-     E::CharSwitch,
-     L,
-     40,
-     16,
-     0x30,
-     0x31,
-     {3, 40, 48},
-     6,
-     0,
-     55},
-    {"KELM-16T",
-     "pulse_count",
-     T::Holding,
-     E::DWordHighFirst,
-     L,
-     56,
-     16,
-     0,
-     0xFFFFFFFF,
-     {3, 40, 48},
-     16,
-     0,
-     87},
-    {"KELM-8RY", "ry", T::Coil, E::Bit, L, 0, 8, 0, 1, {1, 0, 8}, 5, 15, 7},
-    {"KELM-8RY", "ry_init", T::Holding, E::WordBits, C, 6, 8, 0, 0xFF, {3, 6, 1}, 6, 0, 6},
-    {"KELM-2AO", "ao_mode", T::Holding, E::ModeChar, C, 6, 2, 0x30, 0x31, {3, 6, 4}, 0, 16, 7},
-    {"KELM-2AO", "ao", T::Holding, E::Word, L, 8, 2, 0, 20000, {3, 6, 4}, 6, 16, 9},
-    {"KELM-8AD", "ai_mode", T::Holding, E::ModeChar, C, 6, 8, 0x30, 0x37, {3, 6, 8}, 0, 16, 13},
-    {"KELM-8AD", "ai", T::InputRegister, E::Packed24, L, 0, 8, 0, 0xFFFFFF, {4, 0, 12}, 0, 0, 11},
-    {"KELM-8AS", "ai_mode", T::Holding, E::ModeChar, C, 6, 8, 0x30, 0x31, {3, 6, 8}, 0, 16, 13},
-    {"KELM-8AS", "ai", T::InputRegister, E::Word, L, 0, 8, 0, 0xFFFF, {4, 0, 8}, 0, 0, 7},
-    {"KELM-8ASP", "ai_mode", T::Holding, E::ModeChar, C, 6, 8, 0x30, 0x31, {3, 6, 8}, 0, 16, 13},
-    {"KELM-8ASP", "ai", T::InputRegister, E::Word, L, 0, 8, 0, 0xFFFF, {4, 0, 8}, 0, 0, 7},
+    // model, key, table, encoding, role, first, channels, min, max, read, writeOne, writeAll, last
+    {"KELM-8I8T", "di", DiscreteInput, Bit, L, 0, 8, 0, 1, {2, 0, 8}, 0, 0, 7},
+    {"KELM-8I8T", "do", Coil, Bit, L, 0, 8, 0, 1, {1, 0, 8}, 5, 15, 7},
+    {"KELM-8I8T", "do_init", Holding, WordBits, C, 6, 8, 0, 0xFF, {3, 6, 2}, 6, 0, 6},
+    {"KELM-8I8T", "do_mode", Holding, WordBits, C, 7, 8, 0, 0xFF, {3, 6, 2}, 6, 0, 7},
+    {"KELM-8I8T", "pulse_on", Holding, Word, C, 8, 8, 2, 65535, {3, 8, 16}, 6, 0, 15},
+    {"KELM-8I8T", "pulse_off", Holding, Word, C, 16, 8, 2, 65535, {3, 8, 16}, 6, 0, 23},
+    {"KELM-8I8T", "pulse_run", Holding, CharSwitch, L, 24, 8, 0x30, 0x31, {3, 24, 24}, 6, 0, 31},
+    {"KELM-8I8T", "pulse_count", Holding, DWordHighFirst, L, 32, 8, 0, kMax32, {3, 24, 24}, 16, 0, 47},
+    {"KELM-8I8T", "di_filter", Holding, Word, C, 48, 8, 100, 10000, {3, 48, 8}, 6, 0, 55},
+    {"KELM-8I8T", "di_count_run", Holding, CharSwitch, L, 56, 8, 0x30, 0x31, {3, 56, 24}, 6, 0, 63},
+    {"KELM-8I8T", "di_count", Holding, DWordHighFirst, L, 64, 8, 0, kMax32, {3, 56, 24}, 0, 0, 79},
+    {"KELM-16I", "di", DiscreteInput, Bit, L, 0, 16, 0, 1, {2, 0, 16}, 0, 0, 15},
+    {"KELM-16I", "di_filter", Holding, Word, C, 6, 16, 100, 10000, {3, 6, 16}, 6, 0, 21},
+    {"KELM-16I", "di_count_run", Holding, CharSwitch, L, 22, 16, 0x30, 0x31, {3, 22, 48}, 6, 0, 37},
+    {"KELM-16I", "di_count", Holding, DWordHighFirst, L, 38, 16, 0, kMax32, {3, 22, 48}, 0, 0, 69},
+    {"KELM-16T", "do", Coil, Bit, L, 0, 16, 0, 1, {1, 0, 16}, 5, 15, 15},
+    {"KELM-16T", "do_init", Holding, WordBits, C, 6, 16, 0, 0xFFFF, {3, 6, 2}, 6, 0, 6},
+    {"KELM-16T", "do_mode", Holding, WordBits, C, 7, 16, 0, 0xFFFF, {3, 6, 2}, 6, 0, 7},
+    {"KELM-16T", "pulse_on", Holding, Word, C, 8, 16, 2, 65535, {3, 8, 32}, 6, 0, 23},
+    {"KELM-16T", "pulse_off", Holding, Word, C, 24, 16, 2, 65535, {3, 8, 32}, 6, 0, 39},
+    {"KELM-16T", "pulse_run", Holding, CharSwitch, L, 40, 16, 0x30, 0x31, {3, 40, 48}, 6, 0, 55},
+    {"KELM-16T", "pulse_count", Holding, DWordHighFirst, L, 56, 16, 0, kMax32, {3, 40, 48}, 16, 0, 87},
+    {"KELM-8RY", "ry", Coil, Bit, L, 0, 8, 0, 1, {1, 0, 8}, 5, 15, 7},
+    {"KELM-8RY", "ry_init", Holding, WordBits, C, 6, 8, 0, 0xFF, {3, 6, 1}, 6, 0, 6},
+    {"KELM-2AO", "ao_mode", Holding, ModeChar, C, 6, 2, 0x30, 0x31, {3, 6, 4}, 0, 16, 7},
+    {"KELM-2AO", "ao", Holding, Word, L, 8, 2, 0, 20000, {3, 6, 4}, 6, 16, 9},
+    {"KELM-8AD", "ai_mode", Holding, ModeChar, C, 6, 8, 0x30, 0x37, {3, 6, 8}, 0, 16, 13},
+    {"KELM-8AD", "ai", InputRegister, Packed24, L, 0, 8, 0, kMax24, {4, 0, 12}, 0, 0, 11},
+    {"KELM-8AS", "ai_mode", Holding, ModeChar, C, 6, 8, 0x30, 0x31, {3, 6, 8}, 0, 16, 13},
+    {"KELM-8AS", "ai", InputRegister, Word, L, 0, 8, 0, 0xFFFF, {4, 0, 8}, 0, 0, 7},
+    {"KELM-8ASP", "ai_mode", Holding, ModeChar, C, 6, 8, 0x30, 0x31, {3, 6, 8}, 0, 16, 13},
+    {"KELM-8ASP", "ai", InputRegister, Word, L, 0, 8, 0, 0xFFFF, {4, 0, 8}, 0, 0, 7},
 };
+// clang-format on
 
 TEST(ModelMap, EveryItemMatchesTheModulesRegisterTables) {
     std::set<std::pair<std::string, std::string>> listed;
@@ -274,19 +188,28 @@ TEST(ModelMap, ChannelLayoutOfTheTree) {
 }
 
 TEST(ModelMap, ChannelNamesAndChoices) {
-    const Model& m8i8t = *FindModel("KELM-8I8T");
-    const Item& doItem = *FindItem(m8i8t, "do");
-    EXPECT_EQ(ChannelName(doItem, 3), "DO3");
-    EXPECT_EQ(ParseChannel(doItem, "DO3"), 3);
-    EXPECT_EQ(ParseChannel(doItem, "do7"), 7);
-    EXPECT_EQ(ParseChannel(doItem, "5"), 5);
-    EXPECT_EQ(ParseChannel(doItem, "DO8"), std::nullopt);
-    EXPECT_EQ(ParseChannel(doItem, "DI3"), std::nullopt);
-    EXPECT_EQ(ParseChannel(doItem, "DO"), std::nullopt);
-    const Model& m8ad = *FindModel("KELM-8AD");
-    EXPECT_EQ(ParseChannel(*FindItem(m8ad, "ai"), "CH2"), 2);
-    EXPECT_EQ(ParseChannel(*FindItem(m8ad, "ai_mode"), "ai2"), 2);
-    const Item& mode = *FindItem(m8ad, "ai_mode");
+    EXPECT_EQ(ChannelName(*FindItem(*FindModel("KELM-8I8T"), "do"), 3), "DO3");
+    struct Parse {
+        const char* model;
+        const char* key;
+        const char* text;
+        std::optional<int> channel;
+    };
+    const Parse parses[] = {
+        {"KELM-8I8T", "do", "DO3", 3},
+        {"KELM-8I8T", "do", "do7", 7},
+        {"KELM-8I8T", "do", "5", 5},
+        {"KELM-8I8T", "do", "DO8", std::nullopt},
+        {"KELM-8I8T", "do", "DI3", std::nullopt},
+        {"KELM-8I8T", "do", "DO", std::nullopt},
+        {"KELM-8AD", "ai", "CH2", 2},
+        {"KELM-8AD", "ai_mode", "ai2", 2},
+    };
+    for (const Parse& p : parses)
+        EXPECT_EQ(ParseChannel(*FindItem(*FindModel(p.model), p.key), p.text), p.channel)
+            << p.model << " " << p.key << " " << p.text;
+
+    const Item& mode = *FindItem(*FindModel("KELM-8AD"), "ai_mode");
     ASSERT_EQ(mode.choices.size(), 8u);
     const char* labels[] = {"±20mA", "±10V", "±5V", "±2.5V", "±1.2V", "±0.6V", "±0.3V", "±0.15V"};
     for (std::size_t i = 0; i < 8; ++i) {
@@ -297,80 +220,88 @@ TEST(ModelMap, ChannelNamesAndChoices) {
     EXPECT_EQ(mode.ChoiceByName("+-10v"), &mode.choices[1]);
     EXPECT_EQ(mode.ChoiceByName("±10V"), &mode.choices[1]);
     EXPECT_EQ(mode.ChoiceByName("10V"), nullptr);
-    const Item& asMode = *FindItem(*FindModel("KELM-8AS"), "ai_mode");
-    EXPECT_EQ(asMode.choices[0].label, "电流");
-    EXPECT_EQ(asMode.choices[1].label, "电压");
-    const Item& aoMode = *FindItem(*FindModel("KELM-2AO"), "ao_mode");
-    EXPECT_EQ(aoMode.choices[0].label, "4-20mA");
-    EXPECT_EQ(aoMode.choices[0].unit, "uA");
-    EXPECT_EQ(aoMode.choices[0].min, 4000u);
-    EXPECT_EQ(aoMode.choices[1].label, "0-10V");
-    EXPECT_EQ(aoMode.choices[1].max, 10000u);
+
+    // The other models' modes: label, unit, and for the outputs the range.
+    struct Mode {
+        const char* model;
+        const char* key;
+        std::size_t index;
+        const char* label;
+        const char* unit;
+        std::uint32_t min, max;
+    };
+    const Mode modes[] = {
+        {"KELM-8AS", "ai_mode", 0, "电流", "mA", 0, 0},
+        {"KELM-8AS", "ai_mode", 1, "电压", "V", 0, 0},
+        {"KELM-2AO", "ao_mode", 0, "4-20mA", "uA", 4000, 20000},
+        {"KELM-2AO", "ao_mode", 1, "0-10V", "mV", 0, 10000},
+    };
+    for (const Mode& m : modes) {
+        SCOPED_TRACE(std::string(m.model) + " " + m.label);
+        const Choice& c = FindItem(*FindModel(m.model), m.key)->choices[m.index];
+        EXPECT_EQ(c.label, m.label);
+        EXPECT_EQ(c.unit, m.unit);
+        EXPECT_EQ(c.min, m.min);
+        EXPECT_EQ(c.max, m.max);
+    }
 }
 
-// The requests built from the map, framed in RTU, against the frames the
-// panels are known to send.
+// The requests built from the map against the frames the panels are known to
+// send (address 1): in RTU with the CRC, or the body alone.
+constexpr int kItsRead = -2;  // the item's read rather than a write
+constexpr int kEvery = -1;    // a write of every channel
+struct Sent {
+    const char* model;
+    const char* key;
+    int ch;
+    std::vector<std::uint32_t> values;
+    bool rtu;
+    ByteString bytes;
+};
+
+std::vector<std::uint32_t> Bits16(std::initializer_list<int> on) {
+    std::vector<std::uint32_t> v(16, 0);
+    for (int i : on) v[static_cast<std::size_t>(i)] = 1;
+    return v;
+}
+
 TEST(ModelMap, RequestsAreTheFramesThePanelsSend) {
-    auto rtu = [](const Request& r, std::uint8_t addr = 1) {
-        return FrameRtu(RequestBody(addr, r));
+    // clang-format off
+    const Sent rows[] = {
+        {"KELM-8AD", "type", kItsRead, {}, true, {0x01, 0x03, 0x00, 0x00, 0x00, 0x03, 0x05, 0xCB}},
+        {"KELM-8AD", "ai_mode", kItsRead, {}, true,
+         {0x01, 0x03, 0x00, 0x06, 0x00, 0x08, 0xA4, 0x0D}},
+        {"KELM-8AD", "ai", kItsRead, {}, true, {0x01, 0x04, 0x00, 0x00, 0x00, 0x0C, 0xF0, 0x0F}},
+        {"KELM-8AS", "ai", kItsRead, {}, true, {0x01, 0x04, 0x00, 0x00, 0x00, 0x08, 0xF1, 0xCC}},
+        {"KELM-2AO", "ao", kItsRead, {}, true, {0x01, 0x03, 0x00, 0x06, 0x00, 0x04, 0xA4, 0x08}},
+        {"KELM-8AD", "ai_mode", kEvery, {0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37}, true,
+         {0x01, 0x10, 0x00, 0x06, 0x00, 0x08, 0x10, 0x00, 0x30, 0x00, 0x31, 0x00, 0x32,
+          0x00, 0x33, 0x00, 0x34, 0x00, 0x35, 0x00, 0x36, 0x00, 0x37, 0x0E, 0x98}},
+        {"KELM-2AO", "ao_mode", kEvery, {0x30, 0x31}, true,
+         {0x01, 0x10, 0x00, 0x06, 0x00, 0x02, 0x04, 0x00, 0x30, 0x00, 0x31, 0xB2, 0x5E}},
+        {"KELM-2AO", "ao", kEvery, {12000, 5000}, true,
+         {0x01, 0x10, 0x00, 0x08, 0x00, 0x02, 0x04, 0x2E, 0xE0, 0x13, 0x88, 0xF7, 0x81}},
+        {"KELM-2AO", "ao", 0, {12000}, true, {0x01, 0x06, 0x00, 0x08, 0x2E, 0xE0, 0x14, 0x20}},
+        // Bodies of the digital writes.
+        {"KELM-8I8T", "do", 3, {1}, false, {1, 5, 0, 3, 0xFF, 0x00}},
+        {"KELM-8I8T", "do", kEvery, {1, 0, 0, 0, 0, 0, 0, 1}, false, {1, 15, 0, 0, 0, 8, 1, 0x81}},
+        {"KELM-16T", "do", kEvery, Bits16({0, 8, 15}), false, {1, 15, 0, 0, 0, 16, 2, 0x01, 0x81}},
+        {"KELM-8I8T", "pulse_count", 1, {100000}, false,
+         {1, 16, 0, 34, 0, 2, 4, 0x00, 0x01, 0x86, 0xA0}},
+        {"KELM-16T", "pulse_off", 2, {500}, false, {1, 6, 0, 26, 0x01, 0xF4}},
+        {"KELM-16T", "do_mode", kEvery, {0x8200}, false, {1, 6, 0, 7, 0x82, 0x00}},
+        {"KELM-16I", "di_count_run", 15, {0x31}, false, {1, 6, 0, 37, 0x00, 0x31}},
     };
-    const Model& m8ad = *FindModel("KELM-8AD");
-    const Model& m8as = *FindModel("KELM-8AS");
-    const Model& m2ao = *FindModel("KELM-2AO");
-    const Model& m8i8t = *FindModel("KELM-8I8T");
-    const Model& m16t = *FindModel("KELM-16T");
-    EXPECT_EQ(rtu(*ReadRequest(*FindItem(m8ad, "type"))),
-              (ByteString{0x01, 0x03, 0x00, 0x00, 0x00, 0x03, 0x05, 0xCB}));
-    EXPECT_EQ(rtu(*ReadRequest(*FindItem(m8ad, "ai_mode"))),
-              (ByteString{0x01, 0x03, 0x00, 0x06, 0x00, 0x08, 0xA4, 0x0D}));
-    EXPECT_EQ(rtu(*ReadRequest(*FindItem(m8ad, "ai"))),
-              (ByteString{0x01, 0x04, 0x00, 0x00, 0x00, 0x0C, 0xF0, 0x0F}));
-    EXPECT_EQ(rtu(*ReadRequest(*FindItem(m8as, "ai"))),
-              (ByteString{0x01, 0x04, 0x00, 0x00, 0x00, 0x08, 0xF1, 0xCC}));
-    EXPECT_EQ(rtu(*ReadRequest(*FindItem(m2ao, "ao"))),
-              (ByteString{0x01, 0x03, 0x00, 0x06, 0x00, 0x04, 0xA4, 0x08}));
-
-    const std::uint32_t modes[] = {0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37};
-    EXPECT_EQ(
-        rtu(*WriteRequest(*FindItem(m8ad, "ai_mode"), -1, modes)),
-        (ByteString{0x01, 0x10, 0x00, 0x06, 0x00, 0x08, 0x10, 0x00, 0x30, 0x00, 0x31, 0x00, 0x32,
-                    0x00, 0x33, 0x00, 0x34, 0x00, 0x35, 0x00, 0x36, 0x00, 0x37, 0x0E, 0x98}));
-    const std::uint32_t aoModes[] = {0x30, 0x31};
-    EXPECT_EQ(
-        rtu(*WriteRequest(*FindItem(m2ao, "ao_mode"), -1, aoModes)),
-        (ByteString{0x01, 0x10, 0x00, 0x06, 0x00, 0x02, 0x04, 0x00, 0x30, 0x00, 0x31, 0xB2, 0x5E}));
-    const std::uint32_t aoValues[] = {12000, 5000};
-    EXPECT_EQ(
-        rtu(*WriteRequest(*FindItem(m2ao, "ao"), -1, aoValues)),
-        (ByteString{0x01, 0x10, 0x00, 0x08, 0x00, 0x02, 0x04, 0x2E, 0xE0, 0x13, 0x88, 0xF7, 0x81}));
-    const std::uint32_t one12000[] = {12000};
-    EXPECT_EQ(rtu(*WriteRequest(*FindItem(m2ao, "ao"), 0, one12000)),
-              (ByteString{0x01, 0x06, 0x00, 0x08, 0x2E, 0xE0, 0x14, 0x20}));
-
-    // Bodies (address 1) of the digital writes.
-    auto body = [](const Request& r) { return RequestBody(1, r); };
-    const std::uint32_t on[] = {1};
-    EXPECT_EQ(body(*WriteRequest(*FindItem(m8i8t, "do"), 3, on)),
-              (ByteString{1, 5, 0, 3, 0xFF, 0x00}));
-    const std::uint32_t boxes[] = {1, 0, 0, 0, 0, 0, 0, 1};
-    EXPECT_EQ(body(*WriteRequest(*FindItem(m8i8t, "do"), -1, boxes)),
-              (ByteString{1, 15, 0, 0, 0, 8, 1, 0x81}));
-    std::uint32_t boxes16[16] = {};
-    boxes16[0] = boxes16[8] = boxes16[15] = 1;
-    EXPECT_EQ(body(*WriteRequest(*FindItem(m16t, "do"), -1, boxes16)),
-              (ByteString{1, 15, 0, 0, 0, 16, 2, 0x01, 0x81}));
-    const std::uint32_t count[] = {100000};
-    EXPECT_EQ(body(*WriteRequest(*FindItem(m8i8t, "pulse_count"), 1, count)),
-              (ByteString{1, 16, 0, 34, 0, 2, 4, 0x00, 0x01, 0x86, 0xA0}));
-    const std::uint32_t t500[] = {500};
-    EXPECT_EQ(body(*WriteRequest(*FindItem(m16t, "pulse_off"), 2, t500)),
-              (ByteString{1, 6, 0, 26, 0x01, 0xF4}));
-    const std::uint32_t word[] = {0x8200};
-    EXPECT_EQ(body(*WriteRequest(*FindItem(m16t, "do_mode"), -1, word)),
-              (ByteString{1, 6, 0, 7, 0x82, 0x00}));
-    const std::uint32_t start[] = {0x31};
-    EXPECT_EQ(body(*WriteRequest(*FindItem(*FindModel("KELM-16I"), "di_count_run"), 15, start)),
-              (ByteString{1, 6, 0, 37, 0x00, 0x31}));
+    // clang-format on
+    for (const Sent& r : rows) {
+        SCOPED_TRACE(std::string(r.model) + " " + r.key + " " + std::to_string(r.ch));
+        const Item& item = *FindItem(*FindModel(r.model), r.key);
+        const auto request =
+            r.ch == kItsRead ? ReadRequest(item) : WriteRequest(item, r.ch, r.values);
+        ASSERT_TRUE(request);
+        const ByteString body = RequestBody(1, *request);
+        EXPECT_EQ(r.rtu ? FrameRtu(body) : body, r.bytes);
+    }
 }
 
 TEST(ModelMap, WritesAreCheckedAgainstTheMap) {
@@ -470,24 +401,40 @@ TEST(ModelMap, DecodeReadsOnlyWhatArrived) {
 }
 
 TEST(ModelMap, WhatATrendPollsAndItsUnits) {
-    auto keys = [](const char* model) {
-        std::vector<std::string> out;
-        for (const Item* i : PollItems(*FindModel(model))) out.emplace_back(i->key);
-        return out;
+    struct Polled {
+        const char* model;
+        std::vector<std::string> keys;
     };
-    EXPECT_EQ(keys("KELM-8I8T"), (std::vector<std::string>{"di", "di_count"}));
-    EXPECT_EQ(keys("KELM-16I"), (std::vector<std::string>{"di", "di_count"}));
-    EXPECT_EQ(keys("KELM-16T"), std::vector<std::string>{});
-    EXPECT_EQ(keys("KELM-8AD"), std::vector<std::string>{"ai"});
-    EXPECT_EQ(keys("KELM-8ASP"), std::vector<std::string>{"ai"});
-    const Model& m8ad = *FindModel("KELM-8AD");
-    EXPECT_EQ(UnitOf(m8ad, *FindItem(m8ad, "ai"), 0), "mA");
-    EXPECT_EQ(UnitOf(m8ad, *FindItem(m8ad, "ai"), 3), "V");
-    EXPECT_EQ(UnitOf(m8ad, *FindItem(m8ad, "ai"), -1), "");
-    const Model& m2ao = *FindModel("KELM-2AO");
-    EXPECT_EQ(UnitOf(m2ao, *FindItem(m2ao, "ao"), 1), "mV");
-    const Model& m16i = *FindModel("KELM-16I");
-    EXPECT_EQ(UnitOf(m16i, *FindItem(m16i, "di_filter"), -1), "x0.1ms");
+    const Polled polled[] = {
+        {"KELM-8I8T", {"di", "di_count"}},
+        {"KELM-16I", {"di", "di_count"}},
+        {"KELM-16T", {}},
+        {"KELM-8AD", {"ai"}},
+        {"KELM-8ASP", {"ai"}},
+    };
+    for (const Polled& p : polled) {
+        std::vector<std::string> keys;
+        for (const Item* i : PollItems(*FindModel(p.model))) keys.emplace_back(i->key);
+        EXPECT_EQ(keys, p.keys) << p.model;
+    }
+    struct Unit {
+        const char* model;
+        const char* key;
+        int mode;
+        const char* unit;
+    };
+    const Unit units[] = {
+        {"KELM-8AD", "ai", 0, "mA"},
+        {"KELM-8AD", "ai", 3, "V"},
+        {"KELM-8AD", "ai", -1, ""},
+        {"KELM-2AO", "ao", 1, "mV"},
+        {"KELM-16I", "di_filter", -1, "x0.1ms"},
+    };
+    for (const Unit& u : units) {
+        const Model& m = *FindModel(u.model);
+        EXPECT_EQ(UnitOf(m, *FindItem(m, u.key), u.mode), u.unit)
+            << u.model << " " << u.key << " " << u.mode;
+    }
 }
 
 TEST(ModelMap, AnalogConversions) {
