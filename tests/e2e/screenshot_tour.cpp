@@ -10,6 +10,9 @@
 //                       simulated modules (the KELM-8I8T in each control mode)
 //   08-trend.png        the trend view polling analog and digital channels of
 //                       several demo modules
+//   lang-<zh|en>-*.png  the main window (host port panel), a module panel, the
+//                       monitor and the trend view in Chinese and in English,
+//                       switched from the toolbar's language list
 // Usage: kelm-screenshot-tour <output dir> <COM number>
 #include <QApplication>
 #include <QCheckBox>
@@ -36,6 +39,7 @@
 #include "app/TFMmain.h"
 #include "app/TFMtrend.h"
 #include "app/TFmabout.h"
+#include "gui/Language.h"
 #include "host/Pnl_comset.h"
 #include "host/TFMserching.h"
 #include "modbus/ModbusMaster.h"
@@ -350,6 +354,46 @@ void shootDigitalPanels(TFMmain& w, QTreeWidgetItem* port) {
 
 }  // namespace
 
+// The same windows in both languages, open windows retranslated in place
+// (switched directly rather than through the toolbar's list, which would
+// remember the choice in the user's settings).
+void shootLanguages(TFMmain& w, QTreeWidgetItem* port) {
+    QTreeWidgetItem* module = nullptr;
+    for (int i = 0; i < port->childCount(); ++i)
+        if (port->child(i)->text(0).startsWith("KELM-8AD(")) module = port->child(i);
+    if (!module && port->childCount() > 0) module = port->child(0);
+    w.ToolButton_Monitor->click();
+    w.ToolButton_Trend->click();
+    QWidget* monitor = w.findChild<QWidget*>("FMmonitor");
+    TFMtrend* trend = w.Trend();
+    for (const char* code : {"zh", "en"}) {
+        SetUiLanguage(*ParseUiLanguage(QString::fromLatin1(code)));
+        settle(300);
+        const QString prefix = QStringLiteral("lang-%1-").arg(QLatin1String(code));
+        w.raise();
+        w.TreeView1->setCurrentItem(port);
+        shoot(prefix + "main.png", {&w});
+        if (module) {
+            w.TreeView1->setCurrentItem(module);
+            shoot(prefix + "module.png", {&w});
+        }
+        if (monitor) {
+            monitor->show();
+            monitor->raise();
+            shoot(prefix + "monitor.png", {monitor});
+            monitor->hide();
+        }
+        if (trend) {
+            trend->show();
+            trend->raise();
+            shoot(prefix + "trend.png", {trend});
+            trend->hide();
+        }
+    }
+    // Back to the language the tour started in.
+    SetUiLanguage(UiLanguage::Chinese);
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ConfigureApplication(app);
@@ -503,6 +547,8 @@ int main(int argc, char** argv) {
             trend->close();
         }
     }
+
+    shootLanguages(w, port);
 
     w.close();
     FMmain = nullptr;
