@@ -209,9 +209,9 @@ EN = {
     ("kelm::TFMtrend", "\n%1：%2"): "\n%1: %2",
     ("kelm::TFmabout", "关于软件"): "About",
     ("kelm::TFmabout", " 本软件用于我公司KELM系列远程IO模块的参数配置及调试，"):
-    " This program configures and tests our KELM remote I/O modules.",
+    " Configures and tests our KELM remote I/O modules;",
     ("kelm::TFmabout", "模块的接线、寄存器定义等详细说明请参阅模块用户手册，"):
-    "For wiring and registers, see the module's user manual.",
+    "for wiring and registers, see the modules' manuals.",
     ("kelm::TFmabout", "勿用于非法用途，感谢您的使用！"): "Do not use it unlawfully. Thank you!",
     ("kelm::TFmabout", "版本：%1"): "Version: %1",
     ("kelm::TFmabout", "KELM 自动化"): "KELM Automation",

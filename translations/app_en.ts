@@ -770,11 +770,11 @@ Showing %1 frames (the latest %2 at most are kept)</translation>
     </message>
     <message>
         <source> 本软件用于我公司KELM系列远程IO模块的参数配置及调试，</source>
-        <translation> This program configures and tests our KELM remote I/O modules.</translation>
+        <translation> Configures and tests our KELM remote I/O modules;</translation>
     </message>
     <message>
         <source>模块的接线、寄存器定义等详细说明请参阅模块用户手册，</source>
-        <translation>For wiring and registers, see the module&apos;s user manual.</translation>
+        <translation>for wiring and registers, see the modules&apos; manuals.</translation>
     </message>
     <message>
         <source>勿用于非法用途，感谢您的使用！</source>
