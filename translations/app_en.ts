@@ -424,7 +424,7 @@ Notes:
     </message>
     <message>
         <source>接收</source>
-        <translation>Received</translation>
+        <translation>Recv</translation>
     </message>
     <message>
         <source>时间(ms)</source>
@@ -617,7 +617,7 @@ Showing %1 frames (the latest %2 at most are kept)</translation>
     <name>kelm::TFMtrend</name>
     <message>
         <source>尽快</source>
-        <translation>Fastest</translation>
+        <translation>ASAP</translation>
     </message>
     <message>
         <source>0.2 秒</source>
