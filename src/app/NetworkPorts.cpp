@@ -1,5 +1,6 @@
 #include "app/NetworkPorts.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -11,6 +12,10 @@ namespace {
 
 const QString kGroup = QStringLiteral("NetworkPorts");
 const QString kKey = QStringLiteral("port");
+
+QString Tr(const char* text) {
+    return QCoreApplication::translate("kelm::NetworkPorts", text);
+}
 
 }  // namespace
 
@@ -53,24 +58,28 @@ std::optional<net::NetAddress> NetworkPortFromFields(int kindIndex, const QStrin
         return std::nullopt;
     };
     if (kindIndex < 0 || kindIndex >= kNetworkKindCount)
-        return fail(QStringLiteral("请选择端口类型。"));
+        return fail(Tr(QT_TRANSLATE_NOOP("kelm::NetworkPorts", "请选择端口类型。")));
     QString host = hostText.trimmed();
     const QString port = portText.trimmed();
-    if (host.isEmpty()) return fail(QStringLiteral("请输入主机名或IP地址。"));
+    if (host.isEmpty())
+        return fail(Tr(QT_TRANSLATE_NOOP("kelm::NetworkPorts", "请输入主机名或IP地址。")));
     bool ok = false;
     const uint number = port.toUInt(&ok);
     // Digits only: toUInt would take "+12" or " 12".
     const bool digits = !port.isEmpty() &&
                         std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); });
     if (!digits || !ok || number < 1 || number > 65535)
-        return fail(QStringLiteral("端口号必须是1到65535之间的数字。"));
+        return fail(
+            Tr(QT_TRANSLATE_NOOP("kelm::NetworkPorts", "端口号必须是1到65535之间的数字。")));
     if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
         host = QStringLiteral("[%1]").arg(host);
     const std::string name = std::string(net::SchemeName(NetworkKindAt(kindIndex))) + "://" +
                              host.toStdString() + ":" + port.toStdString();
     std::string why;
     auto address = net::ParseNetAddress(name, &why);
-    if (!address) return fail(QStringLiteral("主机地址无效：%1").arg(QString::fromStdString(why)));
+    if (!address)
+        return fail(Tr(QT_TRANSLATE_NOOP("kelm::NetworkPorts", "主机地址无效：%1"))
+                        .arg(QString::fromStdString(why)));
     return address;
 }
 
@@ -120,7 +129,9 @@ std::vector<NetworkPortEntry> NetworkPortSettings::Load() {
 bool NetworkPortSettings::Save(const std::vector<NetworkPortEntry>& ports, QString* error) {
     const QString path = FilePath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        if (error) *error = QStringLiteral("无法创建目录 %1").arg(QFileInfo(path).absolutePath());
+        if (error)
+            *error = Tr(QT_TRANSLATE_NOOP("kelm::NetworkPorts", "无法创建目录 %1"))
+                         .arg(QFileInfo(path).absolutePath());
         return false;
     }
     QSettings s(path, QSettings::IniFormat);
@@ -133,7 +144,7 @@ bool NetworkPortSettings::Save(const std::vector<NetworkPortEntry>& ports, QStri
     s.endArray();
     s.sync();
     if (s.status() != QSettings::NoError) {
-        if (error) *error = QStringLiteral("无法写入 %1").arg(path);
+        if (error) *error = Tr(QT_TRANSLATE_NOOP("kelm::NetworkPorts", "无法写入 %1")).arg(path);
         return false;
     }
     return true;

@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QScreen>
 #include <QTimer>
+#include <cstdio>
 #include <memory>
 
 #include "app/AppSetup.h"
 #include "app/TFMmain.h"
 #include "app/TFmabout.h"
+#include "app/UiLanguageChoice.h"
 #include "host/TFMserching.h"
 #include "modbus/ModbusMaster.h"
 
@@ -16,6 +18,14 @@ namespace kelm {
 int RunApplication(int argc, char** argv, const std::function<void(TFMmain&)>& onShown) {
     QApplication app(argc, argv);
     ConfigureApplication(app);
+
+    // The language first, so that every window is built in it.
+    const UiLanguageStart lang = StartupUiLanguage(QCoreApplication::arguments());
+    if (!lang.warning.isEmpty())
+        std::fprintf(stderr, "kelm-utility: %s\n", qUtf8Printable(lang.warning));
+    if (!SetUiLanguage(lang.language))
+        std::fprintf(stderr, "kelm-utility: no translation for \"%s\" is built in\n",
+                     qUtf8Printable(UiLanguageCode(lang.language)));
 
     // The main window is created first and so is the application's main
     // window; its caption is what the taskbar shows.

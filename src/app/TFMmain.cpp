@@ -1,6 +1,8 @@
 #include "app/TFMmain.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -21,6 +23,8 @@
 #include "app/TFMnetport.h"
 #include "app/TFMtrend.h"
 #include "app/TFmabout.h"
+#include "app/UiLanguageChoice.h"
+#include "gui/Language.h"
 #include "gui/Pictures.h"
 #include "host/Pnl_comset.h"
 #include "host/ScanContext.h"
@@ -60,6 +64,12 @@ std::optional<NodeModule> parseModuleNode(const QString& text) {
     const int close = text.indexOf(QLatin1Char(')'));
     return NodeModule{parsed->name, parsed->address, text.mid(open + 1, close - open - 1)};
 }
+
+// The status texts that come from the Qt-free master, for the translation.
+[[maybe_unused]] constexpr const char* kStatusSources[] = {
+    QT_TRANSLATE_NOOP("kelm::Status", "正在扫描终端数据......"),
+    QT_TRANSLATE_NOOP("kelm::Status", "当前终端通讯响应正常!"),
+};
 
 void setNodeImage(QTreeWidgetItem* item, int index) {
     if (!item) return;
@@ -180,14 +190,27 @@ void TFMmain::BuildUi() {
         ToolBar1->addWidget(b);
         return b;
     };
-    ToolButton_Scan = makeButton("ToolButton_Scan", QStringLiteral("扫描终端"), kImgScan);
-    ToolButton_About = makeButton("ToolButton_About", QStringLiteral("关于"), kImgAbout);
-    ToolButton_Close = makeButton("ToolButton_Close", QStringLiteral("退出"), kImgExit);
+    ToolButton_Scan = makeButton("ToolButton_Scan", tr("扫描终端"), kImgScan);
+    ToolButton_About = makeButton("ToolButton_About", tr("关于"), kImgAbout);
+    ToolButton_Close = makeButton("ToolButton_Close", tr("退出"), kImgExit);
     ToolBar1->addSeparator();
-    ToolButton_Monitor = makeButton("ToolButton_Monitor", QStringLiteral("通讯监视"), -1);
+    ToolButton_Monitor = makeButton("ToolButton_Monitor", tr("通讯监视"), -1);
     ToolButton_Monitor->setIcon(MonitorIcon());
-    ToolButton_Trend = makeButton("ToolButton_Trend", QStringLiteral("趋势图"), -1);
+    ToolButton_Trend = makeButton("ToolButton_Trend", tr("趋势图"), -1);
     ToolButton_Trend->setIcon(TrendIcon());
+    // The language choice at the far end; each language is named in itself.
+    auto* spacer = new QWidget(ToolBar1);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    ToolBar1->addWidget(spacer);
+    Cmb_language = new QComboBox(ToolBar1);
+    Cmb_language->setObjectName(QStringLiteral("Cmb_language"));
+    Cmb_language->addItem(QStringLiteral("中文"), UiLanguageCode(UiLanguage::Chinese));
+    Cmb_language->addItem(QStringLiteral("English"), UiLanguageCode(UiLanguage::English));
+    Cmb_language->setCurrentIndex(UiIsEnglish() ? 1 : 0);
+    Cmb_language->setFocusPolicy(Qt::NoFocus);
+    Cmb_language->setToolTip(tr("界面语言"));
+    ToolBar1->addWidget(Cmb_language);
+    connect(Cmb_language, &QComboBox::activated, this, [this](int i) { Cmb_languageChange(i); });
     ToolButton_Scan->setEnabled(false);
     connect(ToolButton_Scan, &QToolButton::clicked, this, [this] { ToolButton_ScanClick(); });
     connect(ToolButton_About, &QToolButton::clicked, this, [this] { ToolButton_AboutClick(); });
@@ -321,8 +344,9 @@ QWidget* TFMmain::BuildStartPage() {
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(40, 40, 40, 40);
     layout->setSpacing(10);
-    auto* title = new QLabel(QStringLiteral("支持型号："), page);
+    auto* title = new QLabel(tr("支持型号："), page);
     title->setObjectName(QStringLiteral("Label_models"));
+    Label_models_ = title;
     layout->addWidget(title);
     const char* models[] = {"KELM-8I8T", "KELM-16I",  "KELM-16T", "KELM-8RY",
                             "KELM-8AS",  "KELM-8ASP", "KELM-8AD", "KELM-2AO"};
@@ -482,8 +506,8 @@ bool TFMmain::SaveNetworkPorts() {
     QString error;
     if (NetworkPortSettings::Save(netPorts_, &error)) return true;
     // The change holds for this run; the user learns it will not be kept.
-    boxes_->Show(QStringLiteral("警告"), QStringLiteral("网络端口设置无法保存：%1").arg(error),
-                 MsgIcon::Warning, MsgButtons::Ok);
+    boxes_->Show(tr("警告"), tr("网络端口设置无法保存：%1").arg(error), MsgIcon::Warning,
+                 MsgButtons::Ok);
     return false;
 }
 
@@ -513,8 +537,7 @@ QTreeWidgetItem* TFMmain::AddNetworkPortNode(const NetworkPortEntry& port) {
 bool TFMmain::AddNetworkPort(const net::NetAddress& address) {
     for (const NetworkPortEntry& e : netPorts_) {
         if (e.address == address) {
-            boxes_->Show(QStringLiteral("警告"),
-                         QStringLiteral("该网络端口已存在：%1").arg(e.Text()), MsgIcon::Warning,
+            boxes_->Show(tr("警告"), tr("该网络端口已存在：%1").arg(e.Text()), MsgIcon::Warning,
                          MsgButtons::Ok);
             return false;
         }
@@ -523,8 +546,8 @@ bool TFMmain::AddNetworkPort(const net::NetAddress& address) {
     entry.address = address;
     entry.number = NextNetworkPortNumber(netPorts_);
     if (entry.number == 0) {
-        boxes_->Show(QStringLiteral("警告"), QStringLiteral("网络端口太多，无法再添加。"),
-                     MsgIcon::Warning, MsgButtons::Ok);
+        boxes_->Show(tr("警告"), tr("网络端口太多，无法再添加。"), MsgIcon::Warning,
+                     MsgButtons::Ok);
         return false;
     }
     netPorts_.push_back(entry);
@@ -590,7 +613,8 @@ QMenu* TFMmain::TreeMenuFor(QTreeWidgetItem* node) {
     if (TreeNodeLevel(node) == 0) {
         auto* menu = new QMenu(this);
         menu->setObjectName(QStringLiteral("Menu_tree_root"));
-        menu->addAction(kAddNetworkPortCaption, this, [this] { AddNetworkPortClick(); });
+        menu->addAction(TrText("kelm::TFMmain", kAddNetworkPortCaption), this,
+                        [this] { AddNetworkPortClick(); });
         return menu;
     }
     if (NetworkPortOf(node)) {
@@ -599,7 +623,7 @@ QMenu* TFMmain::TreeMenuFor(QTreeWidgetItem* node) {
         // The node may be gone by the time the action runs (never while the
         // menu is up, but be safe): look it up again by its number.
         const uint number = node->data(0, kNetPortNumberRole).toUInt();
-        menu->addAction(kRemoveNetworkPortCaption, this, [this, number] {
+        menu->addAction(TrText("kelm::TFMmain", kRemoveNetworkPortCaption), this, [this, number] {
             QTreeWidgetItem* root = TreeView1->topLevelItem(0);
             for (int i = 0; root && i < root->childCount(); ++i) {
                 QTreeWidgetItem* n = root->child(i);
@@ -710,7 +734,7 @@ void TFMmain::TreeView1ContextMenu(const QPoint& pos) {
     const int level = TreeNodeLevel(node);
     if (node == nullptr || (level != 2 && level != 3)) return;
     QMenu menu(this);
-    QAction* add = menu.addAction(QStringLiteral("加入趋势图"));
+    QAction* add = menu.addAction(tr("加入趋势图"));
     if (menu.exec(TreeView1->viewport()->mapToGlobal(pos)) == add) AddNodeToTrend(node);
 }
 
@@ -741,7 +765,43 @@ QString TFMmain::StatusText(int panel) const {
 }
 
 void TFMmain::SetStatusText(int panel, const std::string& utf8) {
-    StatusBar1->SetPanelText(panel, QString::fromStdString(utf8));
+    if (panel < 0 || panel >= TStatusBar::kPanelCount) return;
+    if (statusSource_.size() < TStatusBar::kPanelCount)
+        statusSource_.resize(TStatusBar::kPanelCount);
+    statusSource_[static_cast<std::size_t>(panel)] = QString::fromStdString(utf8);
+    StatusBar1->SetPanelText(panel, TrText("kelm::Status", QString::fromStdString(utf8)));
+}
+
+void TFMmain::Cmb_languageChange(int index) {
+    const auto lang = ParseUiLanguage(Cmb_language->itemData(index).toString());
+    if (!lang) return;
+    if (!SetUiLanguage(*lang)) {
+        Cmb_language->setCurrentIndex(UiIsEnglish() ? 1 : 0);
+        return;
+    }
+    QString error;
+    if (!RememberUiLanguage(*lang, &error))
+        boxes_->Show(tr("警告"), tr("语言设置无法保存：%1").arg(error), MsgIcon::Warning,
+                     MsgButtons::Ok);
+}
+
+void TFMmain::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) RetranslateUi();
+    QMainWindow::changeEvent(event);
+}
+
+void TFMmain::RetranslateUi() {
+    if (!ToolButton_Scan) return;
+    ToolButton_Scan->setText(tr("扫描终端"));
+    ToolButton_About->setText(tr("关于"));
+    ToolButton_Close->setText(tr("退出"));
+    ToolButton_Monitor->setText(tr("通讯监视"));
+    ToolButton_Trend->setText(tr("趋势图"));
+    Cmb_language->setToolTip(tr("界面语言"));
+    Cmb_language->setCurrentIndex(UiIsEnglish() ? 1 : 0);
+    if (Label_models_) Label_models_->setText(tr("支持型号："));
+    for (std::size_t i = 0; i < statusSource_.size(); ++i)
+        StatusBar1->SetPanelText(static_cast<int>(i), TrText("kelm::Status", statusSource_[i]));
 }
 
 void TFMmain::SendString(const ByteString& S) {

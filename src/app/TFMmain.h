@@ -15,6 +15,7 @@
 #include "modules/ConfigTransfer.h"
 #include "modules/ModulePanels.h"
 
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -40,8 +41,10 @@ class TksComm;
 struct ScanContext;
 
 inline const QString kMainCaption = QStringLiteral("KELM-Utility(V1.00)");
-inline const QString kAddNetworkPortCaption = QStringLiteral("添加网络端口...");
-inline const QString kRemoveNetworkPortCaption = QStringLiteral("删除网络端口");
+inline const QString kAddNetworkPortCaption =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::TFMmain", "添加网络端口..."));
+inline const QString kRemoveNetworkPortCaption =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::TFMmain", "删除网络端口"));
 // A network port node keeps the component's number for it under this role
 // (serial port nodes have none).
 inline constexpr int kNetPortNumberRole = Qt::UserRole + 2;
@@ -106,6 +109,9 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     ConfigHooks& ConfigFileHooks() { return configHooks_; }
     TStatusBar* StatusBar() const { return StatusBar1; }
     QString StatusText(int panel) const;
+    // The language chosen in the toolbar: switches every open window at
+    // once and is remembered for the next start.
+    void Cmb_languageChange(int index);
     // The link check's step timer and the end-of-frame timer.
     QTimer* Timer_check_slavecom() { return Timer_check_slavecom_.timer(); }
     QTimer* Timer_com_rec() { return Timer_com_rec_.timer(); }
@@ -125,6 +131,8 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     QToolButton* ToolButton_Close = nullptr;
     QToolButton* ToolButton_Monitor = nullptr;
     QToolButton* ToolButton_Trend = nullptr;
+    // The language of the window ("中文", "English"), at the toolbar's end.
+    QComboBox* Cmb_language = nullptr;
     QTreeWidget* TreeView1 = nullptr;
     TStatusBar* StatusBar1 = nullptr;
     QStackedWidget* PanelStack = nullptr;
@@ -135,6 +143,9 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     QGroupBox* Gro_Xi_mode = nullptr;
     QGroupBox* Gro_Yo_mode = nullptr;
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
     // IStatusText, IFrameSink, IHostProtocol for the master.
     void SetStatusText(int panel, const std::string& utf8) override;
@@ -144,6 +155,8 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
 
     void BuildUi();
     QWidget* BuildStartPage();
+    // Every text of the window itself, in the current language.
+    void RetranslateUi();
     void SetPortNodeImage(int index, bool open);
     // Numbers the user's network ports for the component.
     void PublishNetworkPorts();
@@ -173,6 +186,10 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     TFMtrend* FMtrend_ = nullptr;
     TFMnetport* FMnetport_ = nullptr;
     std::vector<NetworkPortEntry> netPorts_;
+    QLabel* Label_models_ = nullptr;
+    // The status texts as the master and the host panel set them; shown
+    // translated, and again after a change of language.
+    std::vector<QString> statusSource_;
 };
 
 // The program-wide main window instance (set by the start-up).

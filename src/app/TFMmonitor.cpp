@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QEvent>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,7 +26,6 @@ namespace kelm {
 namespace {
 
 constexpr int kRefreshMs = 200;
-const QString kTitle = QStringLiteral("通讯监视");
 
 QString Hex2(unsigned v) {
     return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
@@ -46,7 +46,7 @@ int HexValue(std::uint8_t c) {
 }
 
 QString Unit(const MonitorFrame& f) {
-    return f.protocol == kProtocolAscii ? QStringLiteral("字符") : QStringLiteral("字节");
+    return f.protocol == kProtocolAscii ? TFMmonitor::tr("字符") : TFMmonitor::tr("字节");
 }
 
 // What the check expected against what came, for a frame that failed it.
@@ -55,7 +55,7 @@ QString CrcDetail(const MonitorFrame& f) {
     if (n < 3 || n != f.length) return {};
     const unsigned got = static_cast<unsigned>(f.bytes[n - 1] << 8 | f.bytes[n - 2]);
     const unsigned want = Calculate_CRC16_Modbus(f.bytes.data(), static_cast<std::uint16_t>(n - 2));
-    return QStringLiteral("（收到 %1，应为 %2）").arg(Hex4(got), Hex4(want));
+    return TFMmonitor::tr("（收到 %1，应为 %2）").arg(Hex4(got), Hex4(want));
 }
 
 QString LrcDetail(const MonitorFrame& f) {
@@ -71,7 +71,7 @@ QString LrcDetail(const MonitorFrame& f) {
     if (decoded.empty()) return {};
     const unsigned want =
         Calculate_LRC_Modbus(decoded.data(), static_cast<std::uint16_t>(decoded.size() - 1));
-    return QStringLiteral("（收到 %1，应为 %2）").arg(Hex2(decoded.back()), Hex2(want));
+    return TFMmonitor::tr("（收到 %1，应为 %2）").arg(Hex2(decoded.back()), Hex2(want));
 }
 
 // The first character of an ASCII frame that is not a hex digit, 1-based.
@@ -85,13 +85,13 @@ int FirstNonHex(const MonitorFrame& f) {
 QString RowText(const MonitorFrame& f) {
     switch (f.row) {
         case MonitorFrame::RowState::Matched: {
-            QString t = QStringLiteral("，表行 ") + QString::fromStdString(f.rowKey);
+            QString t = TFMmonitor::tr("，表行 ") + QString::fromStdString(f.rowKey);
             if (!f.rowWhat.empty())
-                t += QStringLiteral("（%1）").arg(QString::fromStdString(f.rowWhat));
+                t += TFMmonitor::tr("（%1）").arg(QString::fromStdString(f.rowWhat));
             return t;
         }
         case MonitorFrame::RowState::NoRow:
-            return QStringLiteral("，无匹配表行（功能码%1，寄存器%2，字节数%3）")
+            return TFMmonitor::tr("，无匹配表行（功能码%1，寄存器%2，字节数%3）")
                 .arg(Fc(f.rowCommand))
                 .arg(f.rowRegAddr)
                 .arg(f.rowByteCount);
@@ -102,8 +102,8 @@ QString RowText(const MonitorFrame& f) {
 }
 
 QString RequestRefText(const RequestRef& r) {
-    if (!r.any) return QStringLiteral("（尚无请求）");
-    return QStringLiteral("地址%1 功能码%2 寄存器%3")
+    if (!r.any) return TFMmonitor::tr("（尚无请求）");
+    return TFMmonitor::tr("地址%1 功能码%2 寄存器%3")
         .arg(r.address)
         .arg(Fc(r.functionCode))
         .arg(r.regAddr);
@@ -132,7 +132,7 @@ QString ReasonsText(const MonitorCounts& c) {
             parts << QStringLiteral("%1 %2")
                          .arg(DropReasonName(r))
                          .arg(c.dropped[static_cast<std::size_t>(r)]);
-    return parts.join(QStringLiteral("，"));
+    return parts.join(TFMmonitor::tr("，"));
 }
 
 ByteString Kept(std::span<const std::uint8_t> bytes) {
@@ -167,7 +167,7 @@ QString FrameHexText(const MonitorFrame& f) {
         if (i > 0) t += QLatin1Char(' ');
         t += Hex2(f.bytes[i]);
     }
-    if (f.length > f.bytes.size()) t += QStringLiteral(" …（共%1字节）").arg(f.length);
+    if (f.length > f.bytes.size()) t += TFMmonitor::tr(" …（共%1字节）").arg(f.length);
     return t;
 }
 
@@ -193,54 +193,54 @@ QString FrameWordsText(const MonitorFrame& f) {
 }
 
 QString FrameVerdictText(const MonitorFrame& f) {
-    if (f.sent) return f.offLine ? QStringLiteral("串口未打开，未发出") : QString();
+    if (f.sent) return f.offLine ? TFMmonitor::tr("串口未打开，未发出") : QString();
     const QString handler = QString::fromStdString(f.handler);
-    const QString drop = QStringLiteral("丢弃：");
+    const QString drop = TFMmonitor::tr("丢弃：");
     switch (f.verdict) {
         case ReceiveVerdict::ToScan:
-            return QStringLiteral("送扫描处理 ") + handler + RowText(f);
+            return TFMmonitor::tr("送扫描处理 ") + handler + RowText(f);
         case ReceiveVerdict::ToCheckCom:
-            return QStringLiteral("送链路检测 ") + handler + RowText(f);
+            return TFMmonitor::tr("送链路检测 ") + handler + RowText(f);
         case ReceiveVerdict::ToModel:
-            return QStringLiteral("送 ") + handler + RowText(f);
+            return TFMmonitor::tr("送 ") + handler + RowText(f);
         case ReceiveVerdict::TooShort:
-            return drop + QStringLiteral("太短（%1%2，至少5）").arg(f.length).arg(Unit(f));
+            return drop + TFMmonitor::tr("太短（%1%2，至少5）").arg(f.length).arg(Unit(f));
         case ReceiveVerdict::TooLong:
-            return drop + QStringLiteral("太长（%1%2，至多256）").arg(f.length).arg(Unit(f));
+            return drop + TFMmonitor::tr("太长（%1%2，至多256）").arg(f.length).arg(Unit(f));
         case ReceiveVerdict::CrcMismatch:
-            return drop + QStringLiteral("CRC校验错误") + CrcDetail(f);
+            return drop + TFMmonitor::tr("CRC校验错误") + CrcDetail(f);
         case ReceiveVerdict::LrcMismatch:
-            return drop + QStringLiteral("LRC校验错误") + LrcDetail(f);
+            return drop + TFMmonitor::tr("LRC校验错误") + LrcDetail(f);
         case ReceiveVerdict::OddLength:
-            return drop + QStringLiteral("ASCII字符数为奇数（冒号与回车换行之间%1个）")
+            return drop + TFMmonitor::tr("ASCII字符数为奇数（冒号与回车换行之间%1个）")
                               .arg(f.length >= 3 ? f.length - 3 : 0);
         case ReceiveVerdict::NotHex: {
             const int at = FirstNonHex(f);
-            return drop + (at > 0 ? QStringLiteral("含非十六进制字符（第%1个字符）").arg(at)
-                                  : QStringLiteral("含非十六进制字符"));
+            return drop + (at > 0 ? TFMmonitor::tr("含非十六进制字符（第%1个字符）").arg(at)
+                                  : TFMmonitor::tr("含非十六进制字符"));
         }
         case ReceiveVerdict::NoProtocol:
-            return drop + QStringLiteral("未选择协议，无法校验");
+            return drop + TFMmonitor::tr("未选择协议，无法校验");
         case ReceiveVerdict::BroadcastNotCheck:
-            return drop + QStringLiteral("地址0的应答，但不是链路检测的应答");
+            return drop + TFMmonitor::tr("地址0的应答，但不是链路检测的应答");
         case ReceiveVerdict::OtherAddress:
             if (f.selectedAddress == 0)
-                return drop + QStringLiteral("来自地址%1，尚未选择模块").arg(f.replyAddress);
-            return drop + QStringLiteral("来自地址%1，不是所选模块（地址%2）")
+                return drop + TFMmonitor::tr("来自地址%1，尚未选择模块").arg(f.replyAddress);
+            return drop + TFMmonitor::tr("来自地址%1，不是所选模块（地址%2）")
                               .arg(f.replyAddress)
                               .arg(f.selectedAddress);
         case ReceiveVerdict::NoHandler:
-            if (!f.handler.empty()) return drop + handler + QStringLiteral(" 没有登记处理程序");
+            if (!f.handler.empty()) return drop + handler + TFMmonitor::tr(" 没有登记处理程序");
             if (f.selectedModel.empty())
-                return drop + QStringLiteral("尚未选择模块型号，没有应答处理程序");
-            return drop + QStringLiteral("型号“%1”没有应答处理程序")
+                return drop + TFMmonitor::tr("尚未选择模块型号，没有应答处理程序");
+            return drop + TFMmonitor::tr("型号“%1”没有应答处理程序")
                               .arg(QString::fromStdString(f.selectedModel));
         case ReceiveVerdict::WhileHandling:
-            return drop + QStringLiteral("在处理上一应答期间到达");
+            return drop + TFMmonitor::tr("在处理上一应答期间到达");
         case ReceiveVerdict::ToPoll:
-            return QStringLiteral("送趋势图轮询") + RowText(f);
+            return TFMmonitor::tr("送趋势图轮询") + RowText(f);
         case ReceiveVerdict::LatePoll:
-            return drop + QStringLiteral("趋势图轮询超时后迟到的应答");
+            return drop + TFMmonitor::tr("趋势图轮询超时后迟到的应答");
     }
     return {};
 }
@@ -250,37 +250,37 @@ QString FrameRequestText(const MonitorFrame& f) {
     // A reply read against a newer request shows itself here.
     if (!f.sent && f.passedCheck && f.request.any &&
         (f.replyCommand & 0x7F) != f.request.functionCode)
-        t += QStringLiteral("（应答功能码%1与之不同）").arg(Fc(f.replyCommand));
+        t += TFMmonitor::tr("（应答功能码%1与之不同）").arg(Fc(f.replyCommand));
     return t;
 }
 
 QString DropReasonName(int reason) {
-    if (reason == kDropNoRow) return QStringLiteral("无匹配表行");
+    if (reason == kDropNoRow) return TFMmonitor::tr("无匹配表行");
     switch (static_cast<ReceiveVerdict>(reason)) {
         case ReceiveVerdict::TooShort:
-            return QStringLiteral("太短");
+            return TFMmonitor::tr("太短");
         case ReceiveVerdict::TooLong:
-            return QStringLiteral("太长");
+            return TFMmonitor::tr("太长");
         case ReceiveVerdict::CrcMismatch:
-            return QStringLiteral("CRC错误");
+            return TFMmonitor::tr("CRC错误");
         case ReceiveVerdict::LrcMismatch:
-            return QStringLiteral("LRC错误");
+            return TFMmonitor::tr("LRC错误");
         case ReceiveVerdict::OddLength:
-            return QStringLiteral("奇数长度");
+            return TFMmonitor::tr("奇数长度");
         case ReceiveVerdict::NotHex:
-            return QStringLiteral("非十六进制");
+            return TFMmonitor::tr("非十六进制");
         case ReceiveVerdict::NoProtocol:
-            return QStringLiteral("未选协议");
+            return TFMmonitor::tr("未选协议");
         case ReceiveVerdict::BroadcastNotCheck:
-            return QStringLiteral("非链路检测的广播应答");
+            return TFMmonitor::tr("非链路检测的广播应答");
         case ReceiveVerdict::OtherAddress:
-            return QStringLiteral("非所选地址");
+            return TFMmonitor::tr("非所选地址");
         case ReceiveVerdict::NoHandler:
-            return QStringLiteral("无处理程序");
+            return TFMmonitor::tr("无处理程序");
         case ReceiveVerdict::WhileHandling:
-            return QStringLiteral("处理中到达");
+            return TFMmonitor::tr("处理中到达");
         case ReceiveVerdict::LatePoll:
-            return QStringLiteral("轮询迟到应答");
+            return TFMmonitor::tr("轮询迟到应答");
         case ReceiveVerdict::ToPoll:
         case ReceiveVerdict::ToScan:
         case ReceiveVerdict::ToCheckCom:
@@ -312,7 +312,7 @@ QVariant MonitorModel::data(const QModelIndex& index, int role) const {
             case kColTime:
                 return QString::number(f.timeMs);
             case kColDirection:
-                return f.sent ? QStringLiteral("发送") : QStringLiteral("接收");
+                return f.sent ? TFMmonitor::tr("发送") : TFMmonitor::tr("接收");
             case kColLength:
                 return QString::number(f.length);
             case kColBytes:
@@ -343,21 +343,21 @@ QVariant MonitorModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
     switch (section) {
         case kColTime:
-            return QStringLiteral("时间(ms)");
+            return TFMmonitor::tr("时间(ms)");
         case kColDirection:
-            return QStringLiteral("方向");
+            return TFMmonitor::tr("方向");
         case kColLength:
-            return QStringLiteral("长度");
+            return TFMmonitor::tr("长度");
         case kColBytes:
-            return QStringLiteral("字节（十六进制）");
+            return TFMmonitor::tr("字节（十六进制）");
         case kColText:
-            return QStringLiteral("ASCII文本");
+            return TFMmonitor::tr("ASCII文本");
         case kColWords:
-            return QStringLiteral("说明");
+            return TFMmonitor::tr("说明");
         case kColVerdict:
-            return QStringLiteral("结论");
+            return TFMmonitor::tr("结论");
         case kColRequest:
-            return QStringLiteral("所依据的请求");
+            return TFMmonitor::tr("所依据的请求");
         default:
             return {};
     }
@@ -393,6 +393,12 @@ void MonitorModel::Changed(const MonitorFrame& frame) {
     }
 }
 
+void MonitorModel::Retranslate() {
+    // Every text is made when it is asked for; the views just ask again.
+    emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+    if (!frames_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
+}
+
 void MonitorModel::Clear() {
     beginResetModel();
     frames_.clear();
@@ -412,17 +418,16 @@ TFMmonitor::TFMmonitor(ModbusMaster& master, IMessageBoxes& boxes, std::function
                        QWidget* parent)
     : QWidget(parent, Qt::Window), master_(master), boxes_(boxes), portOpen_(std::move(portOpen)) {
     setObjectName(QStringLiteral("FMmonitor"));
-    setWindowTitle(kTitle);
     resize(1100, 620);
 
     auto* layout = new QVBoxLayout(this);
     auto* buttons = new QHBoxLayout;
-    Btn_pause = new QPushButton(QStringLiteral("暂停"), this);
+    Btn_pause = new QPushButton(this);
     Btn_pause->setObjectName(QStringLiteral("Btn_pause"));
     Btn_pause->setCheckable(true);
-    Btn_clear = new QPushButton(QStringLiteral("清除"), this);
+    Btn_clear = new QPushButton(this);
     Btn_clear->setObjectName(QStringLiteral("Btn_clear"));
-    Btn_save = new QPushButton(QStringLiteral("保存..."), this);
+    Btn_save = new QPushButton(this);
     Btn_save->setObjectName(QStringLiteral("Btn_save"));
     buttons->addWidget(Btn_pause);
     buttons->addWidget(Btn_clear);
@@ -430,7 +435,8 @@ TFMmonitor::TFMmonitor(ModbusMaster& master, IMessageBoxes& boxes, std::function
     buttons->addStretch(1);
     layout->addLayout(buttons);
 
-    auto* counts = new QGroupBox(QStringLiteral("计数"), this);
+    auto* counts = new QGroupBox(this);
+    Gro_counters_ = counts;
     counts->setObjectName(QStringLiteral("Gro_counters"));
     auto* countsLayout = new QVBoxLayout(counts);
     Label_counters = new QLabel(counts);
@@ -440,9 +446,6 @@ TFMmonitor::TFMmonitor(ModbusMaster& master, IMessageBoxes& boxes, std::function
     countsLayout->addWidget(Label_counters);
     Grid_addresses = new QTableWidget(0, 5, counts);
     Grid_addresses->setObjectName(QStringLiteral("Grid_addresses"));
-    Grid_addresses->setHorizontalHeaderLabels({QStringLiteral("从站地址"), QStringLiteral("发送"),
-                                               QStringLiteral("接受"), QStringLiteral("丢弃"),
-                                               QStringLiteral("丢弃原因")});
     Grid_addresses->verticalHeader()->setVisible(false);
     Grid_addresses->verticalHeader()->setDefaultSectionSize(22);
     Grid_addresses->horizontalHeader()->setStretchLastSection(true);
@@ -494,8 +497,25 @@ TFMmonitor::TFMmonitor(ModbusMaster& master, IMessageBoxes& boxes, std::function
     connect(Btn_save, &QPushButton::clicked, this, [this] { Btn_saveClick(); });
 
     clock_.start();
-    RefreshCounters();
+    RetranslateUi();
     master_.SetFrameObserver(this);
+}
+
+void TFMmonitor::RetranslateUi() {
+    setWindowTitle(tr("通讯监视"));
+    Btn_pause->setText(paused_ ? tr("继续") : tr("暂停"));
+    Btn_clear->setText(tr("清除"));
+    Btn_save->setText(tr("保存..."));
+    Gro_counters_->setTitle(tr("计数"));
+    Grid_addresses->setHorizontalHeaderLabels(
+        {tr("从站地址"), tr("发送"), tr("接受"), tr("丢弃"), tr("丢弃原因")});
+    model_->Retranslate();
+    RefreshCounters();
+}
+
+void TFMmonitor::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) RetranslateUi();
+    QWidget::changeEvent(event);
 }
 
 TFMmonitor::~TFMmonitor() {
@@ -586,23 +606,23 @@ void TFMmonitor::ScheduleRefresh() {
 
 void TFMmonitor::RefreshCounters() {
     const MonitorCounts& t = counters_.total;
-    QString text = QStringLiteral("发送 %1 帧　接受 %2 帧　丢弃 %3 帧")
+    QString text = TFMmonitor::tr("发送 %1 帧　接受 %2 帧　丢弃 %3 帧")
                        .arg(t.sent)
                        .arg(t.accepted)
                        .arg(t.Dropped());
     const QString reasons = ReasonsText(t);
-    if (!reasons.isEmpty()) text += QStringLiteral("：") + reasons;
-    text += QStringLiteral("\n显示 %1 帧（最多保留最近 %2 帧）")
+    if (!reasons.isEmpty()) text += TFMmonitor::tr("：") + reasons;
+    text += TFMmonitor::tr("\n显示 %1 帧（最多保留最近 %2 帧）")
                 .arg(model_->rowCount())
                 .arg(model_->Capacity());
-    if (paused_) text += QStringLiteral("　已暂停，未记录 %1 帧").arg(skipped_);
+    if (paused_) text += TFMmonitor::tr("　已暂停，未记录 %1 帧").arg(skipped_);
     Label_counters->setText(text);
 
     Grid_addresses->setRowCount(static_cast<int>(counters_.perAddress.size()));
     int row = 0;
     for (const auto& [address, c] : counters_.perAddress) {
-        const QString cells[] = {address < 0    ? QStringLiteral("未知")
-                                 : address == 0 ? QStringLiteral("0（广播）")
+        const QString cells[] = {address < 0    ? TFMmonitor::tr("未知")
+                                 : address == 0 ? TFMmonitor::tr("0（广播）")
                                                 : QString::number(address),
                                  QString::number(c.sent), QString::number(c.accepted),
                                  QString::number(c.Dropped()), ReasonsText(c)};
@@ -620,7 +640,7 @@ void TFMmonitor::RefreshCounters() {
 
 void TFMmonitor::Btn_pauseClick() {
     paused_ = Btn_pause->isChecked();
-    Btn_pause->setText(paused_ ? QStringLiteral("继续") : QStringLiteral("暂停"));
+    Btn_pause->setText(paused_ ? TFMmonitor::tr("继续") : TFMmonitor::tr("暂停"));
     if (paused_) skipped_ = 0;
     RefreshCounters();
 }
@@ -635,12 +655,12 @@ void TFMmonitor::Btn_clearClick() {
 
 void TFMmonitor::Btn_saveClick() {
     const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("保存通讯记录"), QStringLiteral("kelm-monitor.txt"),
-        QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
+        this, TFMmonitor::tr("保存通讯记录"), QStringLiteral("kelm-monitor.txt"),
+        TFMmonitor::tr("文本文件 (*.txt);;所有文件 (*)"));
     if (path.isEmpty()) return;
     QString error;
     if (!SaveRows(path, &error))
-        boxes_.Warning(QStringLiteral("警告"), QStringLiteral("保存失败：%1\n%2").arg(path, error));
+        boxes_.Warning(TFMmonitor::tr("警告"), TFMmonitor::tr("保存失败：%1\n%2").arg(path, error));
 }
 
 bool TFMmonitor::SaveRows(const QString& path, QString* error) const {

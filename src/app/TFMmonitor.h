@@ -20,6 +20,7 @@
 #include "modbus/Bytes.h"
 #include "modbus/FrameObserver.h"
 
+class QGroupBox;
 class QLabel;
 class QPushButton;
 class QTableView;
@@ -131,6 +132,8 @@ class MonitorModel : public QAbstractTableModel {
     MonitorFrame* FindReceived(std::uint64_t seq);
     void Changed(const MonitorFrame& frame);
     void Clear();
+    // After a change of language: the views ask for every text again.
+    void Retranslate();
 
     const MonitorFrame& At(int row) const { return frames_[static_cast<std::size_t>(row)]; }
     int Capacity() const { return capacity_; }
@@ -182,7 +185,11 @@ class TFMmonitor : public QWidget, private IFrameObserver {
     QTableWidget* Grid_addresses = nullptr;
     QTableView* Grid_frames = nullptr;
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
+    void RetranslateUi();
     void OnFrameSent(const SentFrameInfo& info) override;
     void OnFrameReceived(const ReceivedFrameInfo& info) override;
     void OnReplyRow(const ReplyRowInfo& info) override;
@@ -196,6 +203,7 @@ class TFMmonitor : public QWidget, private IFrameObserver {
     std::function<bool()> portOpen_;
     std::function<std::vector<int>()> channelModes_;
     MonitorModel* model_ = nullptr;
+    QGroupBox* Gro_counters_ = nullptr;
     MonitorCounters counters_;
     QElapsedTimer clock_;
     QTimer* refreshTimer_ = nullptr;

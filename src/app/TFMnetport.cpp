@@ -1,8 +1,10 @@
 #include "app/TFMnetport.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,7 +18,6 @@ TFMnetport::TFMnetport(IMessageBoxes& boxes, std::function<bool(const net::NetAd
                        QWidget* parent)
     : QDialog(parent), boxes_(boxes), taken_(std::move(taken)) {
     setObjectName(QStringLiteral("FMnetport"));
-    setWindowTitle(QStringLiteral("添加网络端口"));
     setModal(true);
 
     Cmb_net_kind = new QComboBox(this);
@@ -33,14 +34,17 @@ TFMnetport::TFMnetport(IMessageBoxes& boxes, std::function<bool(const net::NetAd
     Edit_net_port->setMaxLength(5);
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("类型："), Cmb_net_kind);
-    form->addRow(QStringLiteral("主机："), Edit_net_host);
-    form->addRow(QStringLiteral("端口："), Edit_net_port);
+    Label_kind_ = new QLabel(this);
+    Label_host_ = new QLabel(this);
+    Label_port_ = new QLabel(this);
+    form->addRow(Label_kind_, Cmb_net_kind);
+    form->addRow(Label_host_, Edit_net_host);
+    form->addRow(Label_port_, Edit_net_port);
 
-    Btn_ok = new QPushButton(QStringLiteral("确定"), this);
+    Btn_ok = new QPushButton(this);
     Btn_ok->setObjectName(QStringLiteral("Btn_ok"));
     Btn_ok->setDefault(true);
-    Btn_cancel = new QPushButton(QStringLiteral("取消"), this);
+    Btn_cancel = new QPushButton(this);
     Btn_cancel->setObjectName(QStringLiteral("Btn_cancel"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -53,6 +57,21 @@ TFMnetport::TFMnetport(IMessageBoxes& boxes, std::function<bool(const net::NetAd
 
     connect(Btn_ok, &QPushButton::clicked, this, [this] { Btn_okClick(); });
     connect(Btn_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    RetranslateUi();
+}
+
+void TFMnetport::RetranslateUi() {
+    setWindowTitle(tr("添加网络端口"));
+    Label_kind_->setText(tr("类型："));
+    Label_host_->setText(tr("主机："));
+    Label_port_->setText(tr("端口："));
+    Btn_ok->setText(tr("确定"));
+    Btn_cancel->setText(tr("取消"));
+}
+
+void TFMnetport::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) RetranslateUi();
+    QDialog::changeEvent(event);
 }
 
 void TFMnetport::Btn_okClick() {
@@ -60,12 +79,11 @@ void TFMnetport::Btn_okClick() {
     auto address = NetworkPortFromFields(Cmb_net_kind->currentIndex(), Edit_net_host->text(),
                                          Edit_net_port->text(), &error);
     if (!address) {
-        boxes_.Show(QStringLiteral("警告"), error, MsgIcon::Warning, MsgButtons::Ok);
+        boxes_.Show(tr("警告"), error, MsgIcon::Warning, MsgButtons::Ok);
         return;
     }
     if (taken_ && taken_(*address)) {
-        boxes_.Show(QStringLiteral("警告"),
-                    QStringLiteral("该网络端口已存在：%1").arg(NetworkPortText(*address)),
+        boxes_.Show(tr("警告"), tr("该网络端口已存在：%1").arg(NetworkPortText(*address)),
                     MsgIcon::Warning, MsgButtons::Ok);
         return;
     }

@@ -10,6 +10,7 @@
 #include "serial/net/NetAddress.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -35,7 +36,15 @@ class TFMnetport : public QDialog {
     QPushButton* Btn_ok = nullptr;
     QPushButton* Btn_cancel = nullptr;
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
+    void RetranslateUi();
+
+    QLabel* Label_kind_ = nullptr;
+    QLabel* Label_host_ = nullptr;
+    QLabel* Label_port_ = nullptr;
     IMessageBoxes& boxes_;
     std::function<bool(const net::NetAddress&)> taken_;
     std::optional<net::NetAddress> address_;

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QEvent>
 #include <QFileDialog>
 #include <QGraphicsLineItem>
 #include <QHBoxLayout>
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gui/Language.h"
 #include "gui/MessageBoxes.h"
 #include "modbus/ModbusMaster.h"
 
@@ -29,8 +31,6 @@ namespace kelm {
 
 namespace {
 
-const QString kTitle = QStringLiteral("趋势图");
-const QString kWarning = QStringLiteral("警告");
 // Redrawn at most this often while following; a round marks a redraw due.
 constexpr int kRedrawMs = 200;
 // Shortest window the zoom goes to.
@@ -43,16 +43,48 @@ struct IntervalChoice {
     int ms;
 };
 const IntervalChoice kIntervals[] = {
-    {"尽快", 0},    {"0.2 秒", 200}, {"0.5 秒", 500},  {"1 秒", 1000},
-    {"2 秒", 2000}, {"5 秒", 5000},  {"10 秒", 10000}, {"1 分钟", 60000},
+    {QT_TRANSLATE_NOOP("kelm::TFMtrend", "尽快"), 0},
+    {QT_TRANSLATE_NOOP("kelm::TFMtrend", "0.2 秒"), 200},
+    {QT_TRANSLATE_NOOP("kelm::TFMtrend", "0.5 秒"), 500},
+    {QT_TRANSLATE_NOOP("kelm::TFMtrend", "1 秒"), 1000},
+    {QT_TRANSLATE_NOOP("kelm::TFMtrend", "2 秒"), 2000},
+    {QT_TRANSLATE_NOOP("kelm::TFMtrend", "5 秒"), 5000},
+    {QT_TRANSLATE_NOOP("kelm::TFMtrend", "10 秒"), 10000},
+    {QT_TRANSLATE_NOOP("kelm::TFMtrend", "1 分钟"), 60000},
+};
+
+// The unit labels the live view's Qt-free engine gives, for the translation.
+[[maybe_unused]] constexpr const char* kUnitSources[] = {
+    QT_TRANSLATE_NOOP("kelm::TFMtrend", "开/关"),
+    QT_TRANSLATE_NOOP("kelm::TFMtrend", "次"),
 };
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// The CSV log's column names stay as the engine writes them, whatever the
+// window's language: a file read by other programs keeps its header.
 QString ColumnText(const ChannelId& c, const std::string& unit) {
     return Q(ChannelName(c)) + (unit.empty() ? QString() : QStringLiteral(" [%1]").arg(Q(unit)));
+}
+
+QString ShownUnit(const std::string& unit) {
+    return TrText("kelm::TFMtrend", Q(unit));
+}
+
+// A channel's name in the window's language: a counter's name is built
+// whole ("KELM-8I8T(1) DI2计数" -> "KELM-8I8T(1) DI2 count").
+QString ShownName(const ChannelId& c) {
+    const QString name = Q(ChannelName(c));
+    const QString counter = QStringLiteral("计数");
+    if (UiIsEnglish() && name.endsWith(counter))
+        return TFMtrend::tr("%1计数").arg(name.chopped(counter.size()));
+    return name;
+}
+
+QString ShownColumnText(const ChannelId& c, const std::string& unit) {
+    return ShownName(c) + (unit.empty() ? QString() : QStringLiteral(" [%1]").arg(ShownUnit(unit)));
 }
 
 }  // namespace
@@ -139,7 +171,6 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
       lineTimer_(QStringLiteral("Timer_trend_line")),
       waitTimer_(QStringLiteral("Timer_trend_wait")) {
     setObjectName(QStringLiteral("FMtrend"));
-    setWindowTitle(kTitle);
     resize(1100, 640);
     clock_.start();
     wallAtStart_ = QDateTime::currentMSecsSinceEpoch();
@@ -155,19 +186,19 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
         b->setObjectName(QString::fromLatin1(name));
         return b;
     };
-    Btn_start = button("Btn_start", QStringLiteral("开始"));
-    Btn_stop = button("Btn_stop", QStringLiteral("停止"));
+    Btn_start = button("Btn_start", QString());
+    Btn_stop = button("Btn_stop", QString());
     Btn_stop->setEnabled(false);
-    auto* intervalLabel = new QLabel(QStringLiteral("间隔："), this);
+    auto* intervalLabel = new QLabel(this);
+    Label_interval_ = intervalLabel;
     Cmb_interval = new QComboBox(this);
     Cmb_interval->setObjectName(QStringLiteral("Cmb_interval"));
-    for (const IntervalChoice& c : kIntervals)
-        Cmb_interval->addItem(QString::fromUtf8(c.text), c.ms);
-    Btn_pause = button("Btn_pause", QStringLiteral("暂停显示"));
+    for (const IntervalChoice& c : kIntervals) Cmb_interval->addItem(QString(), c.ms);
+    Btn_pause = button("Btn_pause", QString());
     Btn_pause->setCheckable(true);
-    Btn_follow = button("Btn_follow", QStringLiteral("跟随最新"));
-    Btn_log = button("Btn_log", QStringLiteral("记录到文件..."));
-    Btn_logStop = button("Btn_logStop", QStringLiteral("停止记录"));
+    Btn_follow = button("Btn_follow", QString());
+    Btn_log = button("Btn_log", QString());
+    Btn_logStop = button("Btn_logStop", QString());
     Btn_logStop->setEnabled(false);
     for (QWidget* w :
          std::initializer_list<QWidget*>{Btn_start, Btn_stop, intervalLabel, Cmb_interval,
@@ -180,7 +211,8 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
     auto* left = new QWidget(split);
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(0, 0, 0, 0);
-    leftLayout->addWidget(new QLabel(QStringLiteral("通道："), left));
+    Label_channels_ = new QLabel(left);
+    leftLayout->addWidget(Label_channels_);
     Lst_channels = new QListWidget(left);
     Lst_channels->setObjectName(QStringLiteral("Lst_channels"));
     leftLayout->addWidget(Lst_channels, 1);
@@ -188,9 +220,9 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
     Cmb_add->setObjectName(QStringLiteral("Cmb_add"));
     leftLayout->addWidget(Cmb_add);
     auto* addRow = new QHBoxLayout;
-    Btn_add = new QPushButton(QStringLiteral("加入"), left);
+    Btn_add = new QPushButton(left);
     Btn_add->setObjectName(QStringLiteral("Btn_add"));
-    Btn_remove = new QPushButton(QStringLiteral("移除"), left);
+    Btn_remove = new QPushButton(left);
     Btn_remove->setObjectName(QStringLiteral("Btn_remove"));
     addRow->addWidget(Btn_add);
     addRow->addWidget(Btn_remove);
@@ -207,7 +239,6 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
     chart_->setMargins(QMargins(4, 4, 4, 4));
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
-    timeAxis_->setTitleText(QStringLiteral("时间"));
     timeAxis_->setTickCount(6);
     // The chart leaves out for good an axis added with an empty range (the
     // default: both ends at the epoch), title and labels included, whatever
@@ -239,6 +270,7 @@ TFMtrend::TFMtrend(ModbusMaster& master, IMessageBoxes& boxes, std::function<boo
     Label_status = new QLabel(this);
     Label_status->setObjectName(QStringLiteral("Label_status"));
     layout->addWidget(Label_status);
+    RetranslateFixedTexts();
 
     redrawTimer_ = new QTimer(this);
     redrawTimer_->setInterval(kRedrawMs);
@@ -306,15 +338,51 @@ void TFMtrend::closeEvent(QCloseEvent* e) {
     QWidget::closeEvent(e);
 }
 
+void TFMtrend::RetranslateFixedTexts() {
+    setWindowTitle(tr("趋势图"));
+    Btn_start->setText(tr("开始"));
+    Btn_stop->setText(tr("停止"));
+    Label_interval_->setText(tr("间隔："));
+    for (int i = 0; i < Cmb_interval->count() && i < static_cast<int>(std::size(kIntervals)); ++i)
+        Cmb_interval->setItemText(i, tr(kIntervals[i].text));
+    Btn_pause->setText(tr("暂停显示"));
+    Btn_follow->setText(tr("跟随最新"));
+    Btn_log->setText(tr("记录到文件..."));
+    Btn_logStop->setText(tr("停止记录"));
+    Label_channels_->setText(tr("通道："));
+    Btn_add->setText(tr("加入"));
+    Btn_remove->setText(tr("移除"));
+    timeAxis_->setTitleText(tr("时间"));
+}
+
+void TFMtrend::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        RetranslateFixedTexts();
+        // The channels' names, units and axes, and the lines built from them.
+        for (std::size_t i = 0; i < channels_.size(); ++i)
+            if (QListWidgetItem* item = Lst_channels->item(static_cast<int>(i)))
+                item->setText(ShownName(channels_[i]));
+        for (auto& [unit, axis] : axes_)
+            axis->setTitleText(unit.empty() ? tr("（单位未知）") : ShownUnit(unit));
+        for (std::size_t i = 0; i < series_.size() && i < channels_.size(); ++i)
+            series_[i]->setName(ShownColumnText(channels_[i], units_[i]));
+        const int current = Cmb_add->currentIndex();
+        FillAddList();
+        if (current < Cmb_add->count()) Cmb_add->setCurrentIndex(current);
+        UpdateStatus();
+        if (cursorT_ >= 0) SetCursorTime(cursorT_);
+    }
+    QWidget::changeEvent(event);
+}
+
 void TFMtrend::FillAddList() {
     Cmb_add->clear();
     if (!modules_) return;
     for (const TrendModule& m : modules_())
         for (const ChannelId& c : ChannelsOf(m.address, m.model))
-            Cmb_add->addItem(
-                Q(ChannelName(c)),
-                QStringList{QString::number(c.address), Q(c.model),
-                            QString::number(static_cast<int>(c.kind)), QString::number(c.index)});
+            Cmb_add->addItem(ShownName(c), QStringList{QString::number(c.address), Q(c.model),
+                                                       QString::number(static_cast<int>(c.kind)),
+                                                       QString::number(c.index)});
 }
 
 void TFMtrend::AddChannels(const std::vector<ChannelId>& channels) {
@@ -325,12 +393,12 @@ void TFMtrend::AddChannels(const std::vector<ChannelId>& channels) {
         units_.push_back(UnitOf(c, LiveModuleState{}));
         store_.AddChannel();
         auto* s = new QLineSeries;
-        s->setName(Q(ChannelName(c)));
+        s->setName(ShownName(c));
         chart_->addSeries(s);
         s->attachAxis(timeAxis_);
         series_.push_back(s);
         seriesUnit_.emplace_back();
-        Lst_channels->addItem(Q(ChannelName(c)));
+        Lst_channels->addItem(ShownName(c));
         added = true;
     }
     if (!added) return;
@@ -362,7 +430,7 @@ QValueAxis* TFMtrend::AxisFor(const std::string& unit) {
     auto it = axes_.find(unit);
     if (it != axes_.end()) return it->second;
     auto* axis = new QValueAxis;
-    axis->setTitleText(unit.empty() ? QStringLiteral("（单位未知）") : Q(unit));
+    axis->setTitleText(unit.empty() ? tr("（单位未知）") : ShownUnit(unit));
     // Units alternate between the left and the right side.
     chart_->addAxis(axis, axes_.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
     axes_[unit] = axis;
@@ -404,7 +472,7 @@ void TFMtrend::SyncSeries() {
         it = axes_.erase(it);
     }
     for (std::size_t i = 0; i < series_.size(); ++i)
-        series_[i]->setName(ColumnText(channels_[i], units_[i]));
+        series_[i]->setName(ShownColumnText(channels_[i], units_[i]));
 }
 
 void TFMtrend::AddRound(const LiveRound& round) {
@@ -438,10 +506,10 @@ void TFMtrend::ShowLogError(const QString& why) {
     log_.Close();
     Btn_logStop->setEnabled(false);
     lastMessage_ =
-        QStringLiteral("无法写入记录文件“%1”：%2。记录已停止，趋势图继续运行。").arg(path, why);
+        TFMtrend::tr("无法写入记录文件“%1”：%2。记录已停止，趋势图继续运行。").arg(path, why);
     UpdateStatus();
     // Not from inside the reply's handling: the box runs its own loop.
-    QTimer::singleShot(0, this, [this, text = lastMessage_] { boxes_.Warning(kWarning, text); });
+    QTimer::singleShot(0, this, [this, text = lastMessage_] { boxes_.Warning(tr("警告"), text); });
 }
 
 void TFMtrend::UpdateReplyTimeout() {
@@ -493,8 +561,8 @@ void TFMtrend::Btn_logClick() {
     const QString name =
         QStringLiteral("trend-%1.csv")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("记录到文件"), name,
-                                                      QStringLiteral("CSV 文件 (*.csv)"), nullptr,
+    const QString path = QFileDialog::getSaveFileName(this, TFMtrend::tr("记录到文件"), name,
+                                                      TFMtrend::tr("CSV 文件 (*.csv)"), nullptr,
                                                       QFileDialog::DontConfirmOverwrite);
     if (!path.isEmpty()) StartLog(path);
 }
@@ -506,10 +574,10 @@ void TFMtrend::Btn_logStopClick() {
 bool TFMtrend::StartLog(const QString& path) {
     std::string err;
     if (!log_.Open(path.toStdString(), &err)) {
-        lastMessage_ = QStringLiteral("无法打开记录文件“%1”：%2。").arg(path, Q(err));
+        lastMessage_ = TFMtrend::tr("无法打开记录文件“%1”：%2。").arg(path, Q(err));
         Btn_logStop->setEnabled(false);
         UpdateStatus();
-        boxes_.Warning(kWarning, lastMessage_);
+        boxes_.Warning(tr("警告"), lastMessage_);
         return false;
     }
     lastMessage_.clear();
@@ -525,15 +593,15 @@ void TFMtrend::StopLog() {
 }
 
 void TFMtrend::UpdateStatus() {
-    QString t = poller_->Running() ? QStringLiteral("轮询中") : QStringLiteral("已停止");
-    t += QStringLiteral("，%1 个通道，%2 轮，%3 次无应答")
+    QString t = poller_->Running() ? TFMtrend::tr("轮询中") : TFMtrend::tr("已停止");
+    t += TFMtrend::tr("，%1 个通道，%2 轮，%3 次无应答")
              .arg(channels_.size())
              .arg(poller_->Rounds())
              .arg(poller_->Failures());
-    if (paused_) t += QStringLiteral("，显示已暂停");
+    if (paused_) t += TFMtrend::tr("，显示已暂停");
     if (log_.IsOpen())
-        t += QStringLiteral("，记录到 %1（%2 行）").arg(Q(log_.Path())).arg(log_.RowsWritten());
-    if (!lastMessage_.isEmpty()) t += QStringLiteral("。") + lastMessage_;
+        t += TFMtrend::tr("，记录到 %1（%2 行）").arg(Q(log_.Path())).arg(log_.RowsWritten());
+    if (!lastMessage_.isEmpty()) t += TFMtrend::tr("。") + lastMessage_;
     Label_status->setText(t);
 }
 
@@ -574,9 +642,9 @@ void TFMtrend::SetCursorTime(std::int64_t t) {
     QString text = QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm:ss.zzz"));
     for (std::size_t i = 0; i < channels_.size(); ++i) {
         const auto p = store_.ValueAt(static_cast<int>(i), t);
-        text += QStringLiteral("\n%1：%2")
-                    .arg(Q(ChannelName(channels_[i])),
-                         p ? QString::number(p->v, 'g', 7) + QLatin1Char(' ') + Q(units_[i])
+        text += TFMtrend::tr("\n%1：%2")
+                    .arg(ShownName(channels_[i]),
+                         p ? QString::number(p->v, 'g', 7) + QLatin1Char(' ') + ShownUnit(units_[i])
                            : QStringLiteral("—"));
     }
     Label_cursor->setText(text);

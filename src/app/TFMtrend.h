@@ -170,8 +170,10 @@ class TFMtrend : public QWidget {
   protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void RetranslateFixedTexts();
     void FillAddList();
     void UpdateReplyTimeout();
     void SyncSeries();
@@ -180,6 +182,8 @@ class TFMtrend : public QWidget {
     void ShowLogError(const QString& why);
     std::int64_t NowMs() const;
 
+    QLabel* Label_interval_ = nullptr;
+    QLabel* Label_channels_ = nullptr;
     ModbusMaster& master_;
     IMessageBoxes& boxes_;
     std::function<bool()> portOpen_;

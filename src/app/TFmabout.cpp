@@ -40,7 +40,6 @@ void TFmabout::SetUrlOpener(UrlOpener fn) {
 
 TFmabout::TFmabout(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Fmabout"));
-    setWindowTitle(QStringLiteral("关于软件"));
     // fixed border with only a close box
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -52,19 +51,13 @@ TFmabout::TFmabout(QWidget* parent) : QDialog(parent) {
     Image1->setGeometry(0, 0, 496, 80);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Label1 = textLabel(this, "Label1",
-                       QStringLiteral(" 本软件用于我公司KELM系列远程IO模块的参数配置及调试，"), 5,
-                       98, 14);
-    Label2 = textLabel(this, "Label2",
-                       QStringLiteral("模块的接线、寄存器定义等详细说明请参阅模块用户手册，"), 5,
-                       118, 14);
-    Label3 =
-        textLabel(this, "Label3", QStringLiteral("勿用于非法用途，感谢您的使用！"), 5, 140, 14);
+    Label1 = textLabel(this, "Label1", QString(), 5, 98, 14);
+    Label2 = textLabel(this, "Label2", QString(), 5, 118, 14);
+    Label3 = textLabel(this, "Label3", QString(), 5, 140, 14);
 
     // The release the package installed, from the one project version.
-    auto* version = textLabel(this, "LabelVersion",
-                              QStringLiteral("版本：") + QLatin1String(kVersion), 5, 180, 14);
-    version->resize(384, 20);  // fixed: no text metrics for the never-shown start-up box
+    LabelVersion_ = textLabel(this, "LabelVersion", QString(), 5, 180, 14);
+    LabelVersion_->resize(384, 20);  // fixed: no text metrics for the never-shown start-up box
 
     auto* Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
@@ -72,10 +65,27 @@ TFmabout::TFmabout(QWidget* parent) : QDialog(parent) {
     Bevel1->setFrameShadow(QFrame::Raised);
     Bevel1->setGeometry(0, 220, 400, 5);
 
-    Label4 = textLabel(this, "Label4", QStringLiteral("KELM 自动化"), 55, 240, 14);
+    Label4 = textLabel(this, "Label4", QString(), 55, 240, 14);
     Label5 = textLabel(this, "Label5", WebAddress(), 220, 238, 16);
     Label5->installEventFilter(this);
     Label5MouseLeave();
+    RetranslateUi();
+}
+
+void TFmabout::RetranslateUi() {
+    setWindowTitle(tr("关于软件"));
+    Label1->setText(tr(" 本软件用于我公司KELM系列远程IO模块的参数配置及调试，"));
+    Label2->setText(tr("模块的接线、寄存器定义等详细说明请参阅模块用户手册，"));
+    Label3->setText(tr("勿用于非法用途，感谢您的使用！"));
+    LabelVersion_->setText(tr("版本：%1").arg(QLatin1String(kVersion)));
+    Label4->setText(tr("KELM 自动化"));
+    if (!Image1->pixmap().isNull())
+        for (QLabel* l : {Label1, Label2, Label3, Label4}) l->adjustSize();
+}
+
+void TFmabout::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) RetranslateUi();
+    QDialog::changeEvent(event);
 }
 
 void TFmabout::showEvent(QShowEvent* event) {

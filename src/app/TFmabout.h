@@ -28,9 +28,13 @@ class TFmabout : public QDialog {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void RetranslateUi();
+
     QLabel* Image1 = nullptr;
+    QLabel* LabelVersion_ = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;

@@ -2,14 +2,15 @@
 // The one way the GUI talks to the user through modal boxes. The application
 // implements it with topmost QMessageBoxes; tests use a recording double
 // (tests/support/RecordingMessageBoxes.h) and check boxes by title and text.
+#include <QCoreApplication>
 #include <QString>
 
 namespace kelm {
 
-// The title of every notice, confirmation and refusal box: "提示".
-inline const QString& NoticeTitle() {
-    static const QString title = QStringLiteral("提示");
-    return title;
+// The title of every notice, confirmation and refusal box: "提示" (in the
+// window's language).
+inline QString NoticeTitle() {
+    return QCoreApplication::translate("kelm::MessageBoxes", "提示");
 }
 
 enum class MsgIcon { None, Information, Warning, Question, Critical };

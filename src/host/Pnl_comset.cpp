@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "gui/Language.h"
 #include "gui/MessageBoxes.h"
 #include "modbus/Checks.h"
 #include "modbus/CommFormats.h"
@@ -26,6 +28,18 @@ namespace {
 const QStringList kBaudItems = {"1200",  "2400",  "4800",  "9600",
                                 "19200", "38400", "57600", "115200"};
 constexpr int kBaudDefault = 3;
+
+QString T(const QString& text) {
+    return TrText("kelm::Pnl_comset", text);
+}
+
+// The captions of the settings' rows.
+constexpr const char* kRowCaptions[] = {QT_TRANSLATE_NOOP("kelm::Pnl_comset", "串口号："),
+                                        QT_TRANSLATE_NOOP("kelm::Pnl_comset", "协  议："),
+                                        QT_TRANSLATE_NOOP("kelm::Pnl_comset", "波特率："),
+                                        QT_TRANSLATE_NOOP("kelm::Pnl_comset", "数据位："),
+                                        QT_TRANSLATE_NOOP("kelm::Pnl_comset", "停止位："),
+                                        QT_TRANSLATE_NOOP("kelm::Pnl_comset", "校验位：")};
 
 QComboBox* makeCombo(QWidget* parent, const char* name, const QStringList& items, int index) {
     auto* c = new QComboBox(parent);
@@ -58,13 +72,14 @@ QString LinkCheckFormatLine(int formatCode, int protocolLetter) {
     if (protocolLetter != kProtocolLetterRtu && protocolLetter != kProtocolLetterAscii) return {};
     const std::string label = CommFormatLabel(formatCode, protocolLetter == kProtocolLetterAscii);
     if (label.empty()) return {};
-    return QStringLiteral("串口配置：") + QString::fromStdString(label);
+    return QCoreApplication::translate("kelm::Pnl_comset", "串口配置：%1")
+        .arg(QString::fromStdString(label));
 }
 
 Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Pnl_comset"));
 
-    Gro_comset = new QGroupBox(QStringLiteral("串口参数"), this);
+    Gro_comset = new QGroupBox(this);
     Gro_comset->setObjectName(QStringLiteral("Gro_comset"));
     auto* grid = new QGridLayout(Gro_comset);
     grid->setContentsMargins(16, 20, 16, 16);
@@ -82,22 +97,20 @@ Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent
     Cmb_comstopbit->setEnabled(false);
     Cmb_comcheckbit = makeCombo(Gro_comset, "Cmb_comcheckbit", {"None", "Even"}, 0);
 
-    const struct {
-        const char* caption;
-        QWidget* control;
-    } rows[] = {{"串口号：", Edit_COM_Num},   {"协  议：", Cmb_comXY},
-                {"波特率：", Cmb_combaud},    {"数据位：", Cmb_comdatabit},
-                {"停止位：", Cmb_comstopbit}, {"校验位：", Cmb_comcheckbit}};
+    QWidget* const controls[] = {Edit_COM_Num,   Cmb_comXY,      Cmb_combaud,
+                                 Cmb_comdatabit, Cmb_comstopbit, Cmb_comcheckbit};
     int row = 0;
-    for (const auto& r : rows) {
-        grid->addWidget(new QLabel(QString::fromUtf8(r.caption), Gro_comset), row, 0);
-        r.control->setMinimumWidth(130);
-        grid->addWidget(r.control, row, 1);
+    for (QWidget* control : controls) {
+        auto* label = new QLabel(Gro_comset);
+        rowLabels_.push_back(label);
+        grid->addWidget(label, row, 0);
+        control->setMinimumWidth(130);
+        grid->addWidget(control, row, 1);
         ++row;
     }
-    Sbtn_com_open = new QPushButton(hosttext::kOpen, Gro_comset);
+    Sbtn_com_open = new QPushButton(Gro_comset);
     Sbtn_com_open->setObjectName(QStringLiteral("Sbtn_com_open"));
-    btn_advanced = new QPushButton(hosttext::kAdvancedShow, Gro_comset);
+    btn_advanced = new QPushButton(Gro_comset);
     btn_advanced->setObjectName(QStringLiteral("btn_advanced"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Sbtn_com_open);
@@ -111,7 +124,7 @@ Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent
     Label_net_note->hide();
     grid->addWidget(Label_net_note, row, 0, 1, 2);
 
-    Gro_com_advanced_info = new QGroupBox(QStringLiteral("终端串口信息"), this);
+    Gro_com_advanced_info = new QGroupBox(this);
     Gro_com_advanced_info->setObjectName(QStringLiteral("Gro_com_advanced_info"));
     auto* adv = new QVBoxLayout(Gro_com_advanced_info);
     Memo_slavecominf = new QPlainTextEdit(Gro_com_advanced_info);
@@ -119,12 +132,7 @@ Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent
     Memo_slavecominf->setReadOnly(true);
     Memo_slavecominf->setMinimumSize(560, 260);
     Memo_slavecominf->setLineWrapMode(QPlainTextEdit::NoWrap);
-    MemoSet({QString(), QStringLiteral("说明："),
-             QStringLiteral("1、模块默认地址为1，通讯参数为RTU/9600bps/8bit/2stop/None；"),
-             QStringLiteral("2、如果忘记通讯参数配置，请先选择RTU协议，单击“查询串口信息”按"),
-             QStringLiteral("钮自动查询，若失败后切换ASCII协议再重复操作；"),
-             QStringLiteral("3、使用该功能时通讯口下只能有一个模块；"), QString()});
-    Btn_readcominfo = new QPushButton(QStringLiteral("查询串口信息"), Gro_com_advanced_info);
+    Btn_readcominfo = new QPushButton(Gro_com_advanced_info);
     Btn_readcominfo->setObjectName(QStringLiteral("Btn_readcominfo"));
     adv->addWidget(Memo_slavecominf);
     adv->addWidget(Btn_readcominfo, 0, Qt::AlignRight);
@@ -154,6 +162,72 @@ Pnl_comset::Pnl_comset(const HostContext& ctx, QWidget* parent) : QWidget(parent
     ctx_.Timer_check_slavecom.SetEnabled(false);
     ctx_.Timer_check_slavecom.SetInterval(1000);
     ctx_.Timer_check_slavecom.SetOnTimer([this] { Timer_check_slavecomTimer(); });
+    RetranslateUi();
+}
+
+void Pnl_comset::RetranslateUi() {
+    Gro_comset->setTitle(tr("串口参数"));
+    for (std::size_t i = 0; i < rowLabels_.size(); ++i)
+        rowLabels_[i]->setText(QCoreApplication::translate("kelm::Pnl_comset", kRowCaptions[i]));
+    Sbtn_com_open->setText(T(portOpen_ ? hosttext::kClose : hosttext::kOpen));
+    btn_advanced->setText(T(advancedShown_ ? hosttext::kAdvancedHide : hosttext::kAdvancedShow));
+    Gro_com_advanced_info->setTitle(tr("终端串口信息"));
+    Btn_readcominfo->setText(tr("查询串口信息"));
+    ShowNetNote();
+    ShowMemo(memoKind_, memoAddress_, memoFormat_, memoLetter_);
+}
+
+void Pnl_comset::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) RetranslateUi();
+    QWidget::changeEvent(event);
+}
+
+void Pnl_comset::ShowMemo(MemoKind kind, int address, int format, int letter) {
+    memoKind_ = kind;
+    memoAddress_ = address;
+    memoFormat_ = format;
+    memoLetter_ = letter;
+    switch (kind) {
+        case MemoKind::Intro:
+            // One text, so that a translation can break its lines where it needs to.
+            Memo_slavecominf->setPlainText(
+                tr("\n说明：\n"
+                   "1、模块默认地址为1，通讯参数为RTU/9600bps/8bit/2stop/None；\n"
+                   "2、如果忘记通讯参数配置，请先选择RTU协议，单击“查询串口信息”按\n"
+                   "钮自动查询，若失败后切换ASCII协议再重复操作；\n"
+                   "3、使用该功能时通讯口下只能有一个模块；\n"));
+            break;
+        case MemoKind::Querying:
+            MemoSet({T(hosttext::kQuerying)});
+            break;
+        case MemoKind::ClosedUnexpectedly:
+            MemoSet({T(hosttext::kClosedUnexpectedly)});
+            break;
+        case MemoKind::NoAnswer:
+            MemoSet({T(hosttext::kNoAnswer)});
+            break;
+        case MemoKind::Found:
+            MemoSet({tr("地址：%1").arg(address), LinkCheckFormatLine(format, letter)});
+            break;
+    }
+}
+
+void Pnl_comset::ShowNetNote() {
+    if (!netPort_) {
+        Label_net_note->clear();
+        return;
+    }
+    switch (netPort_->address.kind) {
+        case net::NetKind::Tcp:
+            Label_net_note->setText(T(hosttext::kNetNoteTcp));
+            break;
+        case net::NetKind::Rfc2217:
+            Label_net_note->setText(T(hosttext::kNetNoteRfc2217));
+            break;
+        case net::NetKind::ModbusTcp:
+            Label_net_note->setText(T(hosttext::kNetNoteModbusTcp));
+            break;
+    }
 }
 
 Pnl_comset::~Pnl_comset() {
@@ -175,22 +249,8 @@ void Pnl_comset::SetComNumText(const QString& text) {
 
 void Pnl_comset::SetNetworkPort(std::optional<HostNetworkPort> port) {
     netPort_ = std::move(port);
-    if (netPort_) {
-        Edit_COM_Num->setText(netPort_->portName);
-        switch (netPort_->address.kind) {
-            case net::NetKind::Tcp:
-                Label_net_note->setText(hosttext::kNetNoteTcp);
-                break;
-            case net::NetKind::Rfc2217:
-                Label_net_note->setText(hosttext::kNetNoteRfc2217);
-                break;
-            case net::NetKind::ModbusTcp:
-                Label_net_note->setText(hosttext::kNetNoteModbusTcp);
-                break;
-        }
-    } else {
-        Label_net_note->clear();
-    }
+    if (netPort_) Edit_COM_Num->setText(netPort_->portName);
+    ShowNetNote();
     Label_net_note->setVisible(netPort_.has_value());
     // The lists of an open port stay locked until it is closed.
     if (!PortOpenByUser()) UpdateListStates(false);
@@ -215,7 +275,7 @@ bool Pnl_comset::OpenPortIsNetwork() const {
 }
 
 bool Pnl_comset::PortOpenByUser() const {
-    return Sbtn_com_open->text() == hosttext::kClose;
+    return portOpen_;
 }
 
 void Pnl_comset::Cmb_comXYChange() {
@@ -250,7 +310,7 @@ void Pnl_comset::Sbtn_com_openClick() {
     // rather than open a port on which every request goes unanswered.
     if (netPort_ && netPort_->address.kind == net::NetKind::ModbusTcp &&
         Cmb_comXY->currentIndex() == 1) {
-        ctx_.boxes.Show(hosttext::kWarningTitle, hosttext::kNetAsciiRefused, MsgIcon::Warning,
+        ctx_.boxes.Show(T(hosttext::kWarningTitle), T(hosttext::kNetAsciiRefused), MsgIcon::Warning,
                         MsgButtons::Ok);
         return;
     }
@@ -271,7 +331,7 @@ void Pnl_comset::Sbtn_com_openClick() {
         ctx_.ksComm1.Update();
         ctx_.ksComm1.SetActive(true);
     } catch (const std::exception& e) {
-        QString text = hosttext::kOpenFailed;
+        QString text = T(hosttext::kOpenFailed);
         // A network port has a reason worth showing (refused, timed out,
         // unknown host); a serial port keeps the one message it always had.
         if (netPort_) {
@@ -279,14 +339,15 @@ void Pnl_comset::Sbtn_com_openClick() {
             why.replace(QLatin1Char('\r'), QLatin1Char('\n'));
             text += QStringLiteral("\n\n") + why;
         }
-        ctx_.boxes.Show(hosttext::kWarningTitle, text, MsgIcon::Warning, MsgButtons::Ok);
+        ctx_.boxes.Show(T(hosttext::kWarningTitle), text, MsgIcon::Warning, MsgButtons::Ok);
         return;
     } catch (...) {
-        ctx_.boxes.Show(hosttext::kWarningTitle, hosttext::kOpenFailed, MsgIcon::Warning,
+        ctx_.boxes.Show(T(hosttext::kWarningTitle), T(hosttext::kOpenFailed), MsgIcon::Warning,
                         MsgButtons::Ok);
         return;
     }
-    Sbtn_com_open->setText(hosttext::kClose);
+    portOpen_ = true;
+    Sbtn_com_open->setText(T(hosttext::kClose));
     UpdateListStates(true);
     if (ctx_.SetScanEnabled) ctx_.SetScanEnabled(true);
     if (ctx_.RepaintPortIcon) ctx_.RepaintPortIcon();
@@ -309,7 +370,8 @@ void Pnl_comset::Com_close() {
                         MsgButtons::Ok);
         return;
     }
-    Sbtn_com_open->setText(hosttext::kOpen);
+    portOpen_ = false;
+    Sbtn_com_open->setText(T(hosttext::kOpen));
     UpdateListStates(false);
     if (ctx_.SetScanEnabled) ctx_.SetScanEnabled(false);
     if (ctx_.RepaintPortIcon) ctx_.RepaintPortIcon();
@@ -319,13 +381,9 @@ void Pnl_comset::Com_close() {
 }
 
 void Pnl_comset::btn_advancedClick() {
-    if (btn_advanced->text() == hosttext::kAdvancedShow) {
-        Gro_com_advanced_info->show();
-        btn_advanced->setText(hosttext::kAdvancedHide);
-    } else if (btn_advanced->text() == hosttext::kAdvancedHide) {
-        Gro_com_advanced_info->hide();
-        btn_advanced->setText(hosttext::kAdvancedShow);
-    }
+    advancedShown_ = !advancedShown_;
+    Gro_com_advanced_info->setVisible(advancedShown_);
+    btn_advanced->setText(T(advancedShown_ ? hosttext::kAdvancedHide : hosttext::kAdvancedShow));
 }
 
 void Pnl_comset::WMDeviceChange() {
@@ -347,7 +405,7 @@ void Pnl_comset::WMDeviceChange() {
         }
     }
     askingPortLoss_ = true;
-    const bool quit = ctx_.boxes.Show(hosttext::kWarningTitle, hosttext::kPortLost,
+    const bool quit = ctx_.boxes.Show(T(hosttext::kWarningTitle), T(hosttext::kPortLost),
                                       MsgIcon::Warning, MsgButtons::OkCancel);
     askingPortLoss_ = false;
     if (quit) {
@@ -381,13 +439,13 @@ void Pnl_comset::MemoSet(const QStringList& lines) {
 
 void Pnl_comset::Btn_readcominfoClick() {
     if (!ctx_.ksComm1.Active()) {
-        ctx_.boxes.Show(NoticeTitle(), hosttext::kNotOpen, MsgIcon::Warning, MsgButtons::Ok);
+        ctx_.boxes.Show(NoticeTitle(), T(hosttext::kNotOpen), MsgIcon::Warning, MsgButtons::Ok);
         return;
     }
     auto& st = ctx_.master.State();
     st.Modbus_Reg_Addr = 3;
     st.Send_Str = LinkCheckRequest(Cmb_comXY->currentIndex());
-    MemoSet({hosttext::kQuerying});
+    ShowMemo(MemoKind::Querying);
     // The first request goes out on the first tick, a second from now; a
     // second click restarts the loop from step 0.
     ctx_.Timer_check_slavecom.SetEnabled(false);
@@ -399,7 +457,7 @@ void Pnl_comset::Timer_check_slavecomTimer() {
     auto& st = ctx_.master.State();
     if (!ctx_.ksComm1.Active()) {
         ctx_.Timer_check_slavecom.SetEnabled(false);
-        MemoSet({hosttext::kClosedUnexpectedly});
+        ShowMemo(MemoKind::ClosedUnexpectedly);
         return;
     }
     if (st.comauto_index < 0 || st.comauto_index >= kLinkCheckSteps) {
@@ -425,7 +483,7 @@ void Pnl_comset::Timer_check_slavecomTimer() {
     } catch (...) {
         // The line could not be set up: the port is as good as gone.
         ctx_.Timer_check_slavecom.SetEnabled(false);
-        MemoSet({hosttext::kClosedUnexpectedly});
+        ShowMemo(MemoKind::ClosedUnexpectedly);
         return;
     }
     ctx_.master.KELM_Uart_Send_String(st.Send_Str);
@@ -433,7 +491,7 @@ void Pnl_comset::Timer_check_slavecomTimer() {
     st.comauto_index += 1;
     if (st.comauto_index >= kLinkCheckSteps) {
         ctx_.Timer_check_slavecom.SetEnabled(false);
-        MemoSet({hosttext::kNoAnswer});
+        ShowMemo(MemoKind::NoAnswer);
     }
 }
 
@@ -442,7 +500,7 @@ void Pnl_comset::Disposal_Modbus03_checkcom(const Frame& Pbuf) {
     const int address = Pbuf.word(5);
     const int letter = Pbuf.word(7);
     if (format > 15 || address == 0 || address > 247 || (letter != 82 && letter != 65)) return;
-    MemoSet({QStringLiteral("地址：%1").arg(address), LinkCheckFormatLine(format, letter)});
+    ShowMemo(MemoKind::Found, address, format, letter);
 }
 
 }  // namespace kelm

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "host/HostContext.h"
 #include "modbus/Bytes.h"
@@ -24,29 +25,38 @@ namespace kelm {
 
 class TksDeviceBox;
 
-// Captions and messages of the panel.
+// Captions and messages of the panel, as written; shown through
+// TrText("kelm::Pnl_comset", ...).
 namespace hosttext {
-inline const QString kOpen = QStringLiteral("打开串口");
-inline const QString kClose = QStringLiteral("关闭串口");
-inline const QString kAdvancedShow = QStringLiteral("高级>>");
-inline const QString kAdvancedHide = QStringLiteral("高级<<");
-inline const QString kWarningTitle = QStringLiteral("警告");
-inline const QString kOpenFailed = QStringLiteral("串口不存在或被占用！");
-inline const QString kPortLost = QStringLiteral("主机串口丢失，需要手动重启，是否关闭程序？");
-inline const QString kNotOpen = QStringLiteral("串口没有打开！");
-inline const QString kQuerying = QStringLiteral("正在查询通讯参数...");
-inline const QString kClosedUnexpectedly = QStringLiteral("串口意外关闭！");
-inline const QString kNoAnswer =
-    QStringLiteral("通讯错误，需要更换主机串口协议或检查通讯连接线路！");
+inline const QString kOpen = QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "打开串口"));
+inline const QString kClose = QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "关闭串口"));
+inline const QString kAdvancedShow =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "高级>>"));
+inline const QString kAdvancedHide =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "高级<<"));
+inline const QString kWarningTitle = QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "警告"));
+inline const QString kOpenFailed =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "串口不存在或被占用！"));
+inline const QString kPortLost = QStringLiteral(
+    QT_TRANSLATE_NOOP("kelm::Pnl_comset", "主机串口丢失，需要手动重启，是否关闭程序？"));
+inline const QString kNotOpen =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "串口没有打开！"));
+inline const QString kQuerying =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "正在查询通讯参数..."));
+inline const QString kClosedUnexpectedly =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::Pnl_comset", "串口意外关闭！"));
+inline const QString kNoAnswer = QStringLiteral(
+    QT_TRANSLATE_NOOP("kelm::Pnl_comset", "通讯错误，需要更换主机串口协议或检查通讯连接线路！"));
 // Network ports.
-inline const QString kNetNoteTcp =
-    QStringLiteral("网络端口（TCP 透传）：波特率和校验位在设备服务器上设置，此处不起作用。");
-inline const QString kNetNoteRfc2217 =
-    QStringLiteral("网络端口（RFC 2217）：串口参数通过网络发送到设备服务器。");
-inline const QString kNetNoteModbusTcp = QStringLiteral(
-    "网络端口（Modbus TCP 网关）：串口参数在网关上设置，此处不起作用；只支持 RTU 协议。");
-inline const QString kNetAsciiRefused =
-    QStringLiteral("Modbus TCP 网关只转发 RTU 帧，不能使用 ASCII 协议。请选择 RTU 协议。");
+inline const QString kNetNoteTcp = QStringLiteral(QT_TRANSLATE_NOOP(
+    "kelm::Pnl_comset", "网络端口（TCP 透传）：波特率和校验位在设备服务器上设置，此处不起作用。"));
+inline const QString kNetNoteRfc2217 = QStringLiteral(QT_TRANSLATE_NOOP(
+    "kelm::Pnl_comset", "网络端口（RFC 2217）：串口参数通过网络发送到设备服务器。"));
+inline const QString kNetNoteModbusTcp = QStringLiteral(QT_TRANSLATE_NOOP(
+    "kelm::Pnl_comset",
+    "网络端口（Modbus TCP 网关）：串口参数在网关上设置，此处不起作用；只支持 RTU 协议。"));
+inline const QString kNetAsciiRefused = QStringLiteral(QT_TRANSLATE_NOOP(
+    "kelm::Pnl_comset", "Modbus TCP 网关只转发 RTU 帧，不能使用 ASCII 协议。请选择 RTU 协议。"));
 }  // namespace hosttext
 
 // The network port a port node stands for.
@@ -137,7 +147,14 @@ class Pnl_comset : public QWidget, public IHostProtocol {
     // Which settings apply to a network port; hidden for serial ports.
     QLabel* Label_net_note = nullptr;
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
+    // What the memo shows; kept so that it is shown again in another language.
+    enum class MemoKind { Intro, Querying, ClosedUnexpectedly, NoAnswer, Found };
+    void ShowMemo(MemoKind kind, int address = 0, int format = 0, int letter = 0);
+    void RetranslateUi();
     // Enables the user's lists for the closed or open state and the kind of
     // the selected port.
     void UpdateListStates(bool open);
@@ -149,10 +166,20 @@ class Pnl_comset : public QWidget, public IHostProtocol {
     void ApplyLineSettings();
     void MemoSet(const QStringList& lines);
     void SetPortText(const QString& text);
+    void ShowNetNote();
 
     HostContext ctx_;
     TksDeviceBox* ksDeviceBox1_ = nullptr;
     bool askingPortLoss_ = false;
+    // The open/close button's and the advanced button's states, which their
+    // captions show.
+    bool portOpen_ = false;
+    bool advancedShown_ = false;
+    std::vector<QLabel*> rowLabels_;
+    MemoKind memoKind_ = MemoKind::Intro;
+    int memoAddress_ = 0;
+    int memoFormat_ = 0;
+    int memoLetter_ = 0;
     std::optional<HostNetworkPort> netPort_;
 };
 

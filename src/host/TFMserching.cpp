@@ -1,6 +1,7 @@
 #include "host/TFMserching.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -14,15 +15,19 @@
 #include <array>
 #include <memory>
 
+#include "gui/Language.h"
 #include "gui/MessageBoxes.h"
 #include "host/ScanDevice.h"
 #include "modbus/ModbusMaster.h"
 
 namespace kelm {
 
-const QString TFMserching::kCaption = QStringLiteral("扫描在线终端");
-const QString TFMserching::kIntervalWarning = QStringLiteral("扫描间隔区间500-5000ms！");
-const QString TFMserching::kFinished = QStringLiteral("终端扫描完毕！");
+const QString TFMserching::kCaption =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::TFMserching", "扫描在线终端"));
+const QString TFMserching::kIntervalWarning =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::TFMserching", "扫描间隔区间500-5000ms！"));
+const QString TFMserching::kFinished =
+    QStringLiteral(QT_TRANSLATE_NOOP("kelm::TFMserching", "终端扫描完毕！"));
 
 namespace {
 
@@ -72,7 +77,6 @@ TFMserching::TFMserching(const ScanContext& ctx, QWidget* parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       ctx_(ctx) {
     setObjectName(QStringLiteral("FMserching"));
-    setWindowTitle(kCaption);
     setFixedSize(kClientWidth, kClientHeight);
 
     auto label = [this](const char* name, const char* text, int x, int y) {
@@ -82,7 +86,7 @@ TFMserching::TFMserching(const ScanContext& ctx, QWidget* parent)
         l->adjustSize();
         return l;
     };
-    label("Label3", "扫描间隔：", 20, 32);
+    label3_ = label("Label3", "", 20, 32);
     editScanTime_ = new QLineEdit(this);
     editScanTime_->setObjectName(QStringLiteral("Edit_scan_time"));
     editScanTime_->setGeometry(110, 28, 100, 24);
@@ -91,12 +95,12 @@ TFMserching::TFMserching(const ScanContext& ctx, QWidget* parent)
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
     label("Label4", "ms", 215, 32);
 
-    label("Label1", "开始地址：", 20, 72);
+    label1_ = label("Label1", "", 20, 72);
     cmbAddrStart_ = new QComboBox(this);
     cmbAddrStart_->setObjectName(QStringLiteral("Cmb_addr_start"));
     cmbAddrStart_->setGeometry(110, 68, 100, 24);
 
-    label("Label2", "扫描地址：", 20, 112);
+    label2_ = label("Label2", "", 20, 112);
     editAddrScan_ = new QLineEdit(QStringLiteral("0"), this);
     editAddrScan_->setObjectName(QStringLiteral("Edit_addr_scan"));
     editAddrScan_->setReadOnly(true);
@@ -107,10 +111,10 @@ TFMserching::TFMserching(const ScanContext& ctx, QWidget* parent)
     progressBar_->setRange(kScanFirstAddress, kScanLastAddress);
     progressBar_->setGeometry(20, 150, 354, 20);
 
-    btnStart_ = new QPushButton(QStringLiteral("开始"), this);
+    btnStart_ = new QPushButton(this);
     btnStart_->setObjectName(QStringLiteral("Btn_start"));
     btnStart_->setGeometry(80, 185, 90, 30);
-    btnStop_ = new QPushButton(QStringLiteral("停止"), this);
+    btnStop_ = new QPushButton(this);
     btnStop_->setObjectName(QStringLiteral("Btn_stop"));
     btnStop_->setGeometry(224, 185, 90, 30);
     btnStart_->setAutoDefault(false);
@@ -134,6 +138,24 @@ TFMserching::TFMserching(const ScanContext& ctx, QWidget* parent)
     connect(btnStop_, &QPushButton::clicked, this, [this] { Btn_stopClick(); });
     connect(timerScan_, &QTimer::timeout, this, [this] { Timer_scanTimer(); });
     connect(timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    RetranslateUi();
+}
+
+void TFMserching::RetranslateUi() {
+    setWindowTitle(TrText("kelm::TFMserching", kCaption));
+    for (auto [l, text] :
+         {std::pair{label3_, tr("扫描间隔：")}, std::pair{label1_, tr("开始地址：")},
+          std::pair{label2_, tr("扫描地址：")}}) {
+        l->setText(text);
+        l->adjustSize();
+    }
+    btnStart_->setText(tr("开始"));
+    btnStop_->setText(tr("停止"));
+}
+
+void TFMserching::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) RetranslateUi();
+    QDialog::changeEvent(event);
 }
 
 TFMserching::~TFMserching() {
@@ -176,7 +198,8 @@ void TFMserching::Btn_startClick() {
         return;
     }
     if (interval < kIntervalMin || interval > kIntervalMax) {
-        ctx_.boxes.Show(NoticeTitle(), kIntervalWarning, MsgIcon::Warning, MsgButtons::Ok);
+        ctx_.boxes.Show(NoticeTitle(), TrText("kelm::TFMserching", kIntervalWarning),
+                        MsgIcon::Warning, MsgButtons::Ok);
         return;
     }
     timerScan_->setInterval(interval);
@@ -208,7 +231,8 @@ void TFMserching::Timer_scanTimer() {
         timerScan_->stop();
         timer1_->stop();
         // Modal: the reply of the last address is still handled while it is open.
-        ctx_.boxes.Show(NoticeTitle(), kFinished, MsgIcon::Information, MsgButtons::Ok);
+        ctx_.boxes.Show(NoticeTitle(), TrText("kelm::TFMserching", kFinished), MsgIcon::Information,
+                        MsgButtons::Ok);
     }
 }
 

@@ -45,9 +45,11 @@ class TFMserching : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void done(int result) override;
 
   private:
+    void RetranslateUi();
     ScanContext ctx_;
     QLineEdit* editScanTime_ = nullptr;
     QComboBox* cmbAddrStart_ = nullptr;
@@ -56,6 +58,9 @@ class TFMserching : public QDialog {
     QPushButton* btnStart_ = nullptr;
     QPushButton* btnStop_ = nullptr;
     QLabel* image1_ = nullptr;
+    QLabel* label1_ = nullptr;
+    QLabel* label2_ = nullptr;
+    QLabel* label3_ = nullptr;
     QTimer* timerScan_ = nullptr;
     QTimer* timer1_ = nullptr;
 

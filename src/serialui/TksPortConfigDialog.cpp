@@ -1,8 +1,11 @@
 #include "serialui/TksPortConfigDialog.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFormLayout>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -19,17 +22,33 @@ struct Flow {
     const char* text;
     uint32_t mask;
 };
-const Flow kFlows[] = {{"Xon / Xoff", dcbFlagProtocolXOnXOff},
-                       {"硬件", dcbFlagProtocolHardware},
-                       {"无", dcbFlagProtocolNone}};
+const Flow kFlows[] = {
+    {"Xon / Xoff", dcbFlagProtocolXOnXOff},
+    {QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "硬件"), dcbFlagProtocolHardware},
+    {QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "无"), dcbFlagProtocolNone}};
+
+const char* const kParities[] = {QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "无"),
+                                 QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "奇"),
+                                 QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "偶"),
+                                 QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "标记"),
+                                 QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "空格")};
+
+const char* const kCaptions[] = {QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "每秒位数(B):"),
+                                 QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "数据位(D):"),
+                                 QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "奇偶校验(P):"),
+                                 QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "停止位(S):"),
+                                 QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "数据流控制(F):")};
+
+QString Tr(const char* text) {
+    return QCoreApplication::translate("kelm::TksPortConfigDialog", text);
+}
 
 }  // namespace
 
 TksPortConfigDialog::TksPortConfigDialog(const std::string& portName, const TCommConfig& cfg,
                                          QWidget* parent)
-    : QDialog(parent), cfg_(cfg) {
+    : QDialog(parent), portName_(portName), cfg_(cfg) {
     setObjectName("TksPortConfigDialog");
-    setWindowTitle(QString::fromStdString(portName) + " 属性");
     setModal(true);
 
     CmbBaud_ = new QComboBox(this);
@@ -49,7 +68,7 @@ TksPortConfigDialog::TksPortConfigDialog(const std::string& portName, const TCom
 
     CmbParity_ = new QComboBox(this);
     CmbParity_->setObjectName("CmbParity");
-    for (const char* p : {"无", "奇", "偶", "标记", "空格"}) CmbParity_->addItem(p);
+    for (std::size_t i = 0; i < std::size(kParities); ++i) CmbParity_->addItem(QString());
     CmbParity_->setCurrentIndex(cfg.dcb.Parity <= 4 ? cfg.dcb.Parity : 0);
 
     CmbStopBits_ = new QComboBox(this);
@@ -59,7 +78,7 @@ TksPortConfigDialog::TksPortConfigDialog(const std::string& portName, const TCom
 
     CmbFlow_ = new QComboBox(this);
     CmbFlow_->setObjectName("CmbFlow");
-    for (const auto& f : kFlows) CmbFlow_->addItem(QString::fromUtf8(f.text));
+    for (std::size_t i = 0; i < std::size(kFlows); ++i) CmbFlow_->addItem(QString());
     const uint32_t flags = cfg.dcb.Flags;
     if ((flags & dcbFlagProtocolXOnXOff) == dcbFlagProtocolXOnXOff) {
         CmbFlow_->setCurrentIndex(0);
@@ -70,19 +89,38 @@ TksPortConfigDialog::TksPortConfigDialog(const std::string& portName, const TCom
     }
 
     auto* form = new QFormLayout;
-    form->addRow("每秒位数(B):", CmbBaud_);
-    form->addRow("数据位(D):", CmbDataBits_);
-    form->addRow("奇偶校验(P):", CmbParity_);
-    form->addRow("停止位(S):", CmbStopBits_);
-    form->addRow("数据流控制(F):", CmbFlow_);
+    QComboBox* const rows[] = {CmbBaud_, CmbDataBits_, CmbParity_, CmbStopBits_, CmbFlow_};
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        labels_[i] = new QLabel(this);
+        form->addRow(labels_[i], rows[i]);
+    }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText("确定");
-    buttons->button(QDialogButtonBox::Cancel)->setText("取消");
+    buttons_ = buttons;
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
+    RetranslateUi();
+}
+
+void TksPortConfigDialog::RetranslateUi() {
+    setWindowTitle(Tr(QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "%1 属性"))
+                       .arg(QString::fromStdString(portName_)));
+    for (std::size_t i = 0; i < std::size(kCaptions); ++i) labels_[i]->setText(Tr(kCaptions[i]));
+    for (std::size_t i = 0; i < std::size(kParities); ++i)
+        CmbParity_->setItemText(static_cast<int>(i), Tr(kParities[i]));
+    for (std::size_t i = 0; i < std::size(kFlows); ++i)
+        CmbFlow_->setItemText(static_cast<int>(i), Tr(kFlows[i].text));
+    buttons_->button(QDialogButtonBox::Ok)
+        ->setText(Tr(QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "确定")));
+    buttons_->button(QDialogButtonBox::Cancel)
+        ->setText(Tr(QT_TRANSLATE_NOOP("kelm::TksPortConfigDialog", "取消")));
+}
+
+void TksPortConfigDialog::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) RetranslateUi();
+    QDialog::changeEvent(event);
 }
 
 TCommConfig TksPortConfigDialog::Result() const {

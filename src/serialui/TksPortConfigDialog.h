@@ -11,6 +11,8 @@
 #include "serial/ksComm.h"
 
 class QComboBox;
+class QDialogButtonBox;
+class QLabel;
 
 namespace kelm {
 
@@ -29,7 +31,15 @@ class TksPortConfigDialog : public QDialog {
     QComboBox* CmbStopBits() const { return CmbStopBits_; }
     QComboBox* CmbFlow() const { return CmbFlow_; }
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
+    void RetranslateUi();
+
+    std::string portName_;
+    QLabel* labels_[5] = {};
+    QDialogButtonBox* buttons_ = nullptr;
     TCommConfig cfg_;
     QComboBox* CmbBaud_;
     QComboBox* CmbDataBits_;

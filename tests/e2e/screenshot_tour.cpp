@@ -12,6 +12,9 @@
 //                       several demo modules
 //   10-config-diff.png  "载入配置...": a file against the KELM-8I8T, the differences
 //   11-config-result.png  and each setting's outcome after the write
+//   lang-<zh|en>-*.png  the main window (host port panel), a module panel, the
+//                       monitor and the trend view in Chinese and in English,
+//                       switched from the toolbar's language list
 // Usage: kelm-screenshot-tour <output dir> <COM number>
 #include <QApplication>
 #include <QCheckBox>
@@ -41,6 +44,7 @@
 #include "app/TFMtrend.h"
 #include "app/TFmabout.h"
 #include "config/ConfigFile.h"
+#include "gui/Language.h"
 #include "host/Pnl_comset.h"
 #include "host/TFMserching.h"
 #include "modbus/ModbusMaster.h"
@@ -437,6 +441,46 @@ void shootConfigDialogs(TFMmain& w, QTreeWidgetItem* port) {
 
 }  // namespace
 
+// The same windows in both languages, open windows retranslated in place
+// (switched directly rather than through the toolbar's list, which would
+// remember the choice in the user's settings).
+void shootLanguages(TFMmain& w, QTreeWidgetItem* port) {
+    QTreeWidgetItem* module = nullptr;
+    for (int i = 0; i < port->childCount(); ++i)
+        if (port->child(i)->text(0).startsWith("KELM-8AD(")) module = port->child(i);
+    if (!module && port->childCount() > 0) module = port->child(0);
+    w.ToolButton_Monitor->click();
+    w.ToolButton_Trend->click();
+    QWidget* monitor = w.findChild<QWidget*>("FMmonitor");
+    TFMtrend* trend = w.Trend();
+    for (const char* code : {"zh", "en"}) {
+        SetUiLanguage(*ParseUiLanguage(QString::fromLatin1(code)));
+        settle(300);
+        const QString prefix = QStringLiteral("lang-%1-").arg(QLatin1String(code));
+        w.raise();
+        w.TreeView1->setCurrentItem(port);
+        shoot(prefix + "main.png", {&w});
+        if (module) {
+            w.TreeView1->setCurrentItem(module);
+            shoot(prefix + "module.png", {&w});
+        }
+        if (monitor) {
+            monitor->show();
+            monitor->raise();
+            shoot(prefix + "monitor.png", {monitor});
+            monitor->hide();
+        }
+        if (trend) {
+            trend->show();
+            trend->raise();
+            shoot(prefix + "trend.png", {trend});
+            trend->hide();
+        }
+    }
+    // Back to the language the tour started in.
+    SetUiLanguage(UiLanguage::Chinese);
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ConfigureApplication(app);
@@ -592,6 +636,7 @@ int main(int argc, char** argv) {
     }
 
     shootConfigDialogs(w, port);
+    shootLanguages(w, port);
 
     w.close();
     FMmain = nullptr;

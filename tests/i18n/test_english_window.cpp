@@ -1,0 +1,361 @@
+// The window in English: every text of the main window, the host port panel,
+// the scan dialog, the About box, the monitor, the trend view, the network
+// port dialog and the port properties dialog, and the message boxes that
+// their actions bring up, without a Chinese character; switching at run time
+// retranslates open windows and switching back restores the Chinese texts
+// byte for byte; where the language comes from at start.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <cstring>
+
+#include "QtAppEnvironment.h"
+#include "TextWalk.h"
+#include "app/NetworkPorts.h"
+#include "app/TFMmain.h"
+#include "app/TFMmonitor.h"
+#include "app/TFMnetport.h"
+#include "app/TFMtrend.h"
+#include "app/TFmabout.h"
+#include "app/UiLanguageChoice.h"
+#include "gui/Language.h"
+#include "host/Pnl_comset.h"
+#include "host/ScanContext.h"
+#include "host/TFMserching.h"
+#include "modbus/Checks.h"
+#include "modbus/ModbusMaster.h"
+#include "modules/ModuleRig.h"
+#include "serial/VirtualPortDir.h"
+#include "serial/posix/Pty.h"
+#include "serialui/TksPortConfigDialog.h"
+#include "support/RecordingMessageBoxes.h"
+
+namespace kelm::test {
+namespace {
+
+// A settings directory and a port directory of the test's own, and Chinese
+// again after each case.
+class English : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(configDir_.isValid());
+        ASSERT_TRUE(portsDir_.isValid());
+        qputenv("XDG_CONFIG_HOME", configDir_.path().toLocal8Bit());
+        qputenv("KELM_PORTS_DIR", portsDir_.path().toLocal8Bit());
+        qunsetenv("KELM_LANG");
+    }
+    void TearDown() override {
+        window_.reset();
+        SetUiLanguage(UiLanguage::Chinese);
+        qunsetenv("XDG_CONFIG_HOME");
+        qunsetenv("KELM_PORTS_DIR");
+        qunsetenv("KELM_LANG");
+    }
+    TFMmain& MakeWindow() {
+        window_ = std::make_unique<TFMmain>(&boxes_, false);
+        window_->show();
+        return *window_;
+    }
+    // The module and channel panels are checked by the panels' own sweep.
+    std::set<const QWidget*> Panels() const {
+        std::set<const QWidget*> s;
+        for (const ModulePanel* p : window_->Modules().All()) s.insert(p);
+        s.insert(window_->Pnl_Xi_type);
+        s.insert(window_->Pnl_Yo_type);
+        return s;
+    }
+    static void Settle() {
+        // Translators post LanguageChange; let every window take it.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+    std::string BoxesWithChinese() const {
+        std::string bad;
+        for (const RecordedBox& b : boxes_.boxes)
+            if (HasChinese(b.title) || HasChinese(b.text))
+                bad += b.title.toStdString() + " / " + b.text.toStdString() + "\n";
+        return bad;
+    }
+
+    QTemporaryDir configDir_;
+    QTemporaryDir portsDir_;
+    RecordingMessageBoxes boxes_;
+    std::unique_ptr<TFMmain> window_;
+};
+
+TEST_F(English, TheMainWindowAndItsDialogsShowNoChinese) {
+    ASSERT_TRUE(SetUiLanguage(UiLanguage::English));
+    TFMmain& w = MakeWindow();
+    // The host port panel with its advanced box open, and a network port's note.
+    w.PanelStack->setCurrentWidget(w.PnlComset());
+    w.PnlComset()->btn_advancedClick();
+    w.PnlComset()->SetNetworkPort(HostNetworkPort{4097,
+                                                  *net::ParseNetAddress("mbtcp://127.0.0.1:502"),
+                                                  QStringLiteral("mbtcp://127.0.0.1:502")});
+    w.ToolButton_MonitorClick();
+    w.ToolButton_TrendClick();
+    ASSERT_NE(w.Monitor(), nullptr);
+    ASSERT_NE(w.Trend(), nullptr);
+    TFMserching scan(w.MakeScanContext(), &w);
+    TFmabout about(&w);
+    TFMnetport netport(boxes_, {}, &w);
+    TCommConfig cfg{};
+    cfg.dcb.BaudRate = 9600;
+    cfg.dcb.ByteSize = 8;
+    TksPortConfigDialog props("COM7", cfg, &w);
+    Settle();
+
+    std::string bad = ChineseIn(CollectTexts(&w, Panels()));
+    for (QWidget* d :
+         std::initializer_list<QWidget*>{w.Monitor(), w.Trend(), &scan, &about, &netport, &props})
+        bad += ChineseIn(CollectTexts(d));
+    // The tree's menus.
+    std::unique_ptr<QMenu> menu(w.TreeMenuFor(w.TreeView1->topLevelItem(0)));
+    ASSERT_NE(menu, nullptr);
+    bad += ChineseIn(CollectTexts(menu.get()));
+    // The one Chinese text that stays: the language list names Chinese in Chinese.
+    EXPECT_EQ(bad, "QComboBox 'Cmb_language' item: 中文\n");
+
+    EXPECT_EQ(w.ToolButton_Scan->text(), "Scan bus");
+    EXPECT_EQ(w.PnlComset()->Sbtn_com_open->text(), "Open port");
+    EXPECT_EQ(about.windowTitle(), "About");
+    EXPECT_EQ(props.windowTitle(), "COM7 Properties");
+}
+
+TEST_F(English, MessageBoxesOfTheWindowsActionsAreEnglish) {
+    ASSERT_TRUE(SetUiLanguage(UiLanguage::English));
+    TFMmain& w = MakeWindow();
+    Pnl_comset& host = *w.PnlComset();
+    // A port that is not there; the link check with the port closed.
+    host.SetComNumText(QStringLiteral("65000"));
+    host.Sbtn_com_openClick();
+    host.Btn_readcominfoClick();
+    // A Modbus TCP gateway with the ASCII protocol.
+    host.SetNetworkPort(HostNetworkPort{4097, *net::ParseNetAddress("mbtcp://127.0.0.1:502"),
+                                        QStringLiteral("mbtcp://127.0.0.1:502")});
+    host.Cmb_comXY->setCurrentIndex(1);
+    host.Sbtn_com_openClick();
+    // The network port dialog: nothing entered, then a bad port number, then
+    // one that is listed already.
+    TFMnetport dialog(
+        boxes_, [](const net::NetAddress&) { return true; }, &w);
+    dialog.Btn_okClick();
+    dialog.Edit_net_host->setText(QStringLiteral("10.0.0.5"));
+    dialog.Edit_net_port->setText(QStringLiteral("99999"));
+    dialog.Btn_okClick();
+    dialog.Edit_net_port->setText(QStringLiteral("4001"));
+    dialog.Btn_okClick();
+    // The same address twice from the window.
+    const auto address = *net::ParseNetAddress("tcp://10.0.0.5:4001");
+    ASSERT_TRUE(w.AddNetworkPort(address));
+    EXPECT_FALSE(w.AddNetworkPort(address));
+    // The scan dialog with an interval out of range.
+    TFMserching scan(w.MakeScanContext(), &w);
+    scan.findChild<QLineEdit*>(QStringLiteral("Edit_scan_time"))->setText(QStringLiteral("10"));
+    scan.Btn_startClick();
+    // The monitor's save to a place that cannot be written.
+    w.ToolButton_MonitorClick();
+    QString error;
+    EXPECT_FALSE(w.Monitor()->SaveRows(configDir_.path() + "/no/such/dir/x.txt", &error));
+
+    ASSERT_GE(boxes_.boxes.size(), 8u);
+    EXPECT_EQ(BoxesWithChinese(), "");
+    EXPECT_EQ(boxes_.boxes[0].title, "Warning");
+    EXPECT_EQ(boxes_.boxes[0].text, "The port does not exist or is in use!");
+    EXPECT_EQ(boxes_.boxes[1].title, "Notice");
+    EXPECT_EQ(boxes_.boxes[1].text, "The port is not open!");
+}
+
+// The link check's answer in the memo is built whole in each language.
+TEST_F(English, TheLinkChecksAnswerIsBuiltWhole) {
+    const struct {
+        UiLanguage lang;
+        const char* memo;
+    } cases[] = {
+        {UiLanguage::Chinese, "地址：17\n串口配置：19200/8/2/None"},
+        {UiLanguage::English, "Address: 17\nSerial format: 19200/8/2/None"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(SetUiLanguage(c.lang));
+        TFMmain& w = MakeWindow();
+        // Registers 3 to 5: format 4 (19200, none, 2 stop), address 17, 'R'.
+        const ByteString pbuf = {0x00, 0x03, 0x06, 0x00, 0x04, 0x00, 0x11, 0x00, 0x52};
+        w.PnlComset()->Disposal_Modbus03_checkcom(Frame(pbuf));
+        EXPECT_EQ(w.PnlComset()->Memo_slavecominf->toPlainText(), QString::fromUtf8(c.memo));
+        window_.reset();
+    }
+}
+
+TEST_F(English, SwitchingRetranslatesOpenWindowsAndBackIsByteForByte) {
+    TFMmain& w = MakeWindow();
+    w.ToolButton_MonitorClick();
+    w.ToolButton_TrendClick();
+    w.PnlComset()->btn_advancedClick();
+    const ByteString body = {0x00, 0x03, 0x06, 0x00, 0x04, 0x00, 0x11, 0x00, 0x52};
+    w.PnlComset()->Disposal_Modbus03_checkcom(Frame(body));
+    const std::vector<ShownText> before = CollectTexts(&w, Panels());
+    const std::vector<ShownText> monitorBefore = CollectTexts(w.Monitor());
+    const std::vector<ShownText> trendBefore = CollectTexts(w.Trend());
+    EXPECT_EQ(w.ToolButton_Scan->text(), "扫描终端");
+
+    // As the user picks it in the toolbar.
+    w.Cmb_language->setCurrentIndex(1);
+    emit w.Cmb_language->activated(1);
+    Settle();
+    EXPECT_EQ(CurrentUiLanguage(), UiLanguage::English);
+    EXPECT_EQ(w.ToolButton_Scan->text(), "Scan bus");
+    EXPECT_EQ(w.PnlComset()->btn_advanced->text(), "Advanced <<");
+    EXPECT_EQ(w.PnlComset()->Memo_slavecominf->toPlainText(),
+              "Address: 17\nSerial format: 19200/8/2/None");
+    EXPECT_EQ(w.Monitor()->windowTitle(), "Communication monitor");
+    EXPECT_EQ(w.Trend()->windowTitle(), "Trend");
+    std::string bad = ChineseIn(CollectTexts(&w, Panels()));
+    bad += ChineseIn(CollectTexts(w.Monitor()));
+    bad += ChineseIn(CollectTexts(w.Trend()));
+    EXPECT_EQ(bad, "QComboBox 'Cmb_language' item: 中文\n");
+    // Remembered for the next start.
+    EXPECT_EQ(RememberedUiLanguage(), UiLanguage::English);
+
+    w.Cmb_language->setCurrentIndex(0);
+    emit w.Cmb_language->activated(0);
+    Settle();
+    EXPECT_EQ(CurrentUiLanguage(), UiLanguage::Chinese);
+    EXPECT_EQ(RememberedUiLanguage(), UiLanguage::Chinese);
+    auto same = [](const std::vector<ShownText>& a, const std::vector<ShownText>& b) {
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i)
+            EXPECT_EQ(a[i].text.toStdString(), b[i].text.toStdString()) << a[i].where;
+    };
+    same(CollectTexts(&w, Panels()), before);
+    same(CollectTexts(w.Monitor()), monitorBefore);
+    same(CollectTexts(w.Trend()), trendBefore);
+}
+
+// The monitor's verdicts for the frames it explains, in English.
+TEST_F(English, MonitorVerdictsInEnglish) {
+    ASSERT_TRUE(SetUiLanguage(UiLanguage::English));
+    ModuleRig rig;
+    TFMmonitor monitor{rig.master, rig.boxes};
+    rig.Select("KELM-8AD", 1);
+    auto hex = [](const char* s) {
+        ByteString out;
+        for (const char* p = s; *p;) {
+            if (*p == ' ') {
+                ++p;
+                continue;
+            }
+            out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+            p += 2;
+        }
+        return out;
+    };
+    auto text = [](const char* s) { return ByteString(s, s + std::strlen(s)); };
+    rig.master.Modbus_Send_oneWord(3, 0, 3);
+    const struct {
+        int proto;
+        ByteString wire;
+        QString verdict;
+    } rows[] = {
+        {kProtocolRtu, FrameRtu(hex("01 03 06 00 10 00 A1 00 B3")),
+         "to KELM_8AD_Event, row FC 03 @0 x6 (versions)"},
+        {kProtocolRtu, hex("01 03 00"), "Dropped: too short (3 bytes, at least 5)"},
+        {kProtocolRtu, FrameRtu(hex("07 03 06 00 10 00 A1 00 B3")),
+         "Dropped: from address 7, not the selected module (address 1)"},
+        {kProtocolRtu, FrameRtu(hex("01 03 04 00 10 00 A1")),
+         "to KELM_8AD_Event, no matching row (function 03, register 0, byte count 4)"},
+        {kProtocolAscii, text(":0103060\r\n"),
+         "Dropped: odd number of ASCII characters (7 between the colon and CR LF)"},
+        {kProtocolAscii, text(":01050000FF00FA\r\n"), "Dropped: LRC error (got FA, expected FB)"},
+    };
+    for (const auto& r : rows) {
+        rig.protocol.index = r.proto;
+        rig.St().Modbus_Reg_Addr = 0;
+        rig.ReceiveRaw(r.wire);
+        const MonitorModel& m = monitor.Frames();
+        EXPECT_EQ(m.data(m.index(m.rowCount() - 1, MonitorModel::kColVerdict), Qt::DisplayRole)
+                      .toString(),
+                  r.verdict);
+    }
+    monitor.RefreshCounters();
+    // Every column but the frame's words (the modules' own texts).
+    std::string bad;
+    const MonitorModel& m = monitor.Frames();
+    for (int row = 0; row < m.rowCount(); ++row)
+        for (int col = 0; col < MonitorModel::kColumnCount; ++col)
+            if (col != MonitorModel::kColWords &&
+                HasChinese(m.data(m.index(row, col), Qt::DisplayRole).toString()))
+                bad += m.data(m.index(row, col), Qt::DisplayRole).toString().toStdString() + "\n";
+    for (int col = 0; col < MonitorModel::kColumnCount; ++col)
+        if (HasChinese(m.headerData(col, Qt::Horizontal, Qt::DisplayRole).toString()))
+            bad += "header " + std::to_string(col) + "\n";
+    bad += ChineseIn(CollectTexts(monitor.Label_counters));
+    bad += ChineseIn(CollectTexts(monitor.Grid_addresses));
+    EXPECT_EQ(bad, "");
+}
+
+// Where the language comes from at start: --lang, then KELM_LANG, then the
+// remembered choice, then Chinese; never the system's locale.
+TEST_F(English, StartupLanguageSources) {
+    const struct {
+        QStringList args;
+        const char* env;         // KELM_LANG, or nullptr
+        const char* remembered;  // or nullptr
+        UiLanguage want;
+        bool warns;
+    } cases[] = {
+        {{}, nullptr, nullptr, UiLanguage::Chinese, false},
+        {{"--lang", "en"}, nullptr, nullptr, UiLanguage::English, false},
+        {{"--lang=en_GB"}, nullptr, nullptr, UiLanguage::English, false},
+        {{"--lang", "zh"}, "en", "en", UiLanguage::Chinese, false},
+        {{}, "en", nullptr, UiLanguage::English, false},
+        {{}, "zh_CN", "en", UiLanguage::Chinese, false},
+        {{}, nullptr, "en", UiLanguage::English, false},
+        {{"--lang", "fr"}, "en", nullptr, UiLanguage::English, true},
+        {{"--lang"}, nullptr, "en", UiLanguage::English, true},
+        {{}, "klingon", nullptr, UiLanguage::Chinese, true},
+    };
+    qputenv("LANG", "en_US.UTF-8");
+    for (const auto& c : cases) {
+        QFile::remove(NetworkPortSettings::FilePath());
+        if (c.env)
+            qputenv("KELM_LANG", c.env);
+        else
+            qunsetenv("KELM_LANG");
+        if (c.remembered) {
+            QString error;
+            ASSERT_TRUE(RememberUiLanguage(*ParseUiLanguage(c.remembered), &error))
+                << error.toStdString();
+        }
+        const UiLanguageStart s = StartupUiLanguage(QStringList{"kelm-utility"} + c.args);
+        EXPECT_EQ(s.language, c.want) << c.args.join(' ').toStdString();
+        EXPECT_EQ(!s.warning.isEmpty(), c.warns) << s.warning.toStdString();
+    }
+}
+
+// The language choice shares the settings file with the network ports;
+// neither clobbers the other.
+TEST_F(English, TheChoiceKeepsTheNetworkPorts) {
+    NetworkPortEntry e;
+    e.address = *net::ParseNetAddress("tcp://10.0.0.9:4001");
+    e.number = 4097;
+    QString error;
+    ASSERT_TRUE(NetworkPortSettings::Save({e}, &error));
+    ASSERT_TRUE(RememberUiLanguage(UiLanguage::English, &error));
+    ASSERT_TRUE(NetworkPortSettings::Save({e}, &error));
+    EXPECT_EQ(RememberedUiLanguage(), UiLanguage::English);
+    const auto ports = NetworkPortSettings::Load();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].address, e.address);
+}
+
+}  // namespace
+}  // namespace kelm::test
