@@ -151,6 +151,20 @@ class Runner:
         sys.stdout.flush()
 
 
+def check_windows(runner, name, cmd, status, fragment):
+    """A case of kelm.exe alone (a Windows name has no Linux twin)."""
+    runner.cases += 1
+    st, out, err = runner.windows(cmd)
+    if st != status or fragment not in out + err:
+        runner.failures.append(name)
+        print("FAIL %s: kelm.exe ended with %s (expected %d), %r expected\n  command: %s\n"
+              "    stdout %r\n    stderr %r" % (name, st, status, fragment, " ".join(cmd), out,
+                                                err))
+    else:
+        print("ok   %s" % name)
+    sys.stdout.flush()
+
+
 SLOW_OK = "1000"  # a busy machine may be slow to answer: generous time-outs
 
 
@@ -209,6 +223,9 @@ def serial_part(runner, sim_program, prefix, ports_dir, sims, links):
     ]
     for name, cmd, status, fragment in cases:
         runner.check(name, cmd, status, fragment)
+    # A device path that leads nowhere: the system's words for it.
+    check_windows(runner, "missing device", ["info", "--port", "\\\\.\\COM9", "-a", "3"], 3,
+                  b"cannot open \\\\.\\COM9: the port is missing (")
 
 
 def net_part(runner, sim_program, sims):
