@@ -247,7 +247,11 @@ class Signal {
     Signal() {
         if (!Started()) return;
         s_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        if (s_ == INVALID_SOCKET) return;
+        if (s_ == INVALID_SOCKET) {
+            error_ = LastError();
+            return;
+        }
+        ::SetHandleInformation(reinterpret_cast<HANDLE>(s_), HANDLE_FLAG_INHERIT, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -255,6 +259,7 @@ class Signal {
         if (::bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
             ::getsockname(s_, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
             ::connect(s_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || !SetNonBlocking(s_)) {
+            error_ = LastError();
             ::closesocket(s_);
             s_ = INVALID_SOCKET;
         }
@@ -266,6 +271,8 @@ class Signal {
     Signal& operator=(const Signal&) = delete;
 
     bool Valid() const { return s_ != INVALID_SOCKET; }
+    // Why it could not be made (ENETDOWN when winsock did not start).
+    int Error() const { return error_ != 0 ? error_ : ENETDOWN; }
     SOCKET Get() const { return s_; }
     // A full queue is readable already: a failed send loses nothing.
     void Raise() {
@@ -280,6 +287,7 @@ class Signal {
 
   private:
     SOCKET s_ = INVALID_SOCKET;
+    int error_ = 0;
 };
 
 // select()'s time-out from milliseconds; nullptr (no limit) for -1.
@@ -302,8 +310,8 @@ class WinSocket final : public ISocket {
     int Connect(const std::string& host, uint16_t port, int timeoutMs,
                 std::string* reason) override {
         Close();
-        if (!Started() || !wake_.Valid() || !cancel_.Valid()) {
-            const int e = Started() ? LastError() : ENETDOWN;
+        if (!wake_.Valid() || !cancel_.Valid()) {
+            const int e = wake_.Valid() ? cancel_.Error() : wake_.Error();
             if (reason) *reason = "the network is not available (" + SystemText(e) + ")";
             return e;
         }
