@@ -33,5 +33,9 @@ trap cleanup EXIT
 WINEPREFIX="$KELM_WINEPREFIX" wineboot -i >/dev/null 2>&1 || true
 WINEPREFIX="$KELM_WINEPREFIX" wineserver -w 2>/dev/null || true
 
+report=build/windows/tests/windows/kelm_under_wine.txt
+rm -f "$report"
 ctest --preset windows "$@"
+# kelm.exe's end-to-end timings (when that test ran).
+[ ! -f "$report" ] || cat "$report"
 echo "windows_step_s=$(( $(date +%s) - start ))"

@@ -39,6 +39,7 @@ def parse_args():
     p.add_argument("--shim", required=True, help="the modem-line shim preloaded into wine")
     p.add_argument("--comreg", required=True, help="kelm-wine-comreg.exe")
     p.add_argument("--only", choices=["serial", "net"], help="run one part only")
+    p.add_argument("--report", help="also write the timing lines to this file")
     return p.parse_args()
 
 
@@ -308,10 +309,13 @@ def main():
     def mean(xs):
         return sum(xs) / len(xs) if xs else 0.0
 
-    print("kelm_wine_e2e_s=%.1f" % (time.monotonic() - started))
-    print("kelm_exe_runs=%d" % len(runner.exe_times))
-    print("kelm_exe_mean_s=%.2f" % mean(runner.exe_times))
-    print("kelm_mean_s=%.2f" % mean(runner.linux_times))
+    timings = ("kelm_wine_e2e_s=%.1f\nkelm_exe_runs=%d\nkelm_exe_mean_s=%.2f\nkelm_mean_s=%.2f\n" %
+               (time.monotonic() - started, len(runner.exe_times), mean(runner.exe_times),
+                mean(runner.linux_times)))
+    print(timings, end="")
+    if args.report:
+        with open(args.report, "w") as f:
+            f.write(timings)
     if runner.failures:
         print("%d of %d cases failed: %s" % (len(runner.failures), runner.cases,
                                              ", ".join(runner.failures)))
