@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "serial/net/HostLookup.h"
 #include "serial/net/Socket.h"
 #include "serial/win32/ErrnoText.h"
 
@@ -498,6 +499,40 @@ class WinSocket final : public ISocket {
 };
 
 }  // namespace
+
+HostLookupResult SystemHostLookup(const std::string& host, uint16_t port) {
+    HostLookupResult r;
+    if (!Started()) {
+        r.error = ENETDOWN;
+        r.reason = "the network is not available";
+        return r;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    const int g = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (g != 0) {
+        r.error = EADDRNOTAVAIL;
+        r.reason = "unknown host \"" + host + "\"";
+        if (g != WSAHOST_NOT_FOUND && g != WSANO_DATA)
+            r.reason += " (" + SystemText(ErrnoOf(g)) + ")";
+        return r;
+    }
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+        char text[NI_MAXHOST];
+        if (::getnameinfo(ai->ai_addr, static_cast<socklen_t>(ai->ai_addrlen), text, sizeof text,
+                          nullptr, 0, NI_NUMERICHOST) != 0)
+            continue;
+        if (std::find(r.addresses.begin(), r.addresses.end(), text) == r.addresses.end())
+            r.addresses.emplace_back(text);
+    }
+    ::freeaddrinfo(list);
+    return r;
+}
 
 std::unique_ptr<ISocket> CreateSocket() {
     return std::make_unique<WinSocket>();
