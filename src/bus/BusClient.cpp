@@ -9,6 +9,12 @@
 #include "serial/ksComm.h"
 #include "serial/ksTypes.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "serial/win32/ErrnoText.h"
+#endif
+
 namespace kelm::bus {
 
 // The component, opened by the name it is given rather than by a number of
@@ -43,7 +49,8 @@ std::optional<LineSettings> LineOfFormatCode(int code, WireProtocol protocol) {
 }
 
 std::string DescribeOpenFailure(const std::string& portName, const OpenResult& result) {
-    const std::string sys = std::strerror(result.error);
+    const std::string sys =
+        result.errorText.empty() ? std::string(std::strerror(result.error)) : result.errorText;
     // A network port's device says why in words of its own (a malformed
     // address, an unknown host, a refused connection, a time-out); the
     // codes it returns would read as a tty's faults.
@@ -57,8 +64,13 @@ std::string DescribeOpenFailure(const std::string& portName, const OpenResult& r
         case OpenFailure::None:
             return {};
         case OpenFailure::Busy:
+#ifdef _WIN32
+            return "cannot open " + portName + ": the port is busy (" + sys +
+                   "): another program has it open; close it";
+#else
             return "cannot open " + portName + ": the port is busy (" + sys +
                    "): another program has it open; close it (fuser " + portName + " names it)";
+#endif
         case OpenFailure::Permission: {
             const PortAccess access = CheckPortAccess(portName);
             const std::string group = access.group.empty() ? "dialout" : access.group;
@@ -76,6 +88,70 @@ std::string DescribeOpenFailure(const std::string& portName, const OpenResult& r
     }
     return "cannot open " + portName + ": " + sys;
 }
+
+namespace {
+
+#ifdef _WIN32
+// A COM port fails with the system's error codes, a network port with errno
+// values (in Linux's words, so that both systems print the same).
+OpenFailure FailureOf(const std::string& portName, int error, std::string* text,
+                      const std::string& deviceText) {
+    if (portName.find("://") != std::string::npos) {
+        *text = win32::ErrnoText(error);
+        switch (error) {
+            case EBUSY:
+                return OpenFailure::Busy;
+            case EINVAL:
+                return OpenFailure::NotSerial;
+            default:
+                return OpenFailure::Other;
+        }
+    }
+    *text = deviceText;
+    switch (error) {
+        case ERROR_ACCESS_DENIED:  // what a port another program has open answers
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            return OpenFailure::Busy;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_UNIT:
+        case ERROR_DEV_NOT_EXIST:
+            return OpenFailure::Missing;
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_NOT_SUPPORTED:
+            return OpenFailure::NotSerial;
+        default:
+            return OpenFailure::Other;
+    }
+}
+#else
+// errno values, with strerror's words (the text stays empty).
+OpenFailure FailureOf(const std::string&, int error, std::string*, const std::string&) {
+    switch (error) {
+        case EBUSY:
+        case EWOULDBLOCK:
+            return OpenFailure::Busy;
+        case EACCES:
+        case EPERM:
+            return OpenFailure::Permission;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+            return OpenFailure::Missing;
+        case ENOTTY:
+        case EINVAL:
+        case EISDIR:
+            return OpenFailure::NotSerial;
+        default:
+            return OpenFailure::Other;
+    }
+}
+#endif
+
+}  // namespace
 
 BusClient::BusClient() : executor_(std::make_unique<LoopExecutor>()) {}
 
@@ -111,30 +187,8 @@ OpenResult BusClient::Open(const std::string& portName, const LineSettings& line
     if (!port_->Active()) {
         result.error = port_->LastOpenError();
         result.systemText = port_->LastErrorString();
-        switch (result.error) {
-            case EBUSY:
-            case EWOULDBLOCK:
-                result.failure = OpenFailure::Busy;
-                break;
-            case EACCES:
-            case EPERM:
-                result.failure = OpenFailure::Permission;
-                break;
-            case ENOENT:
-            case ENODEV:
-            case ENXIO:
-            case ENOTDIR:
-                result.failure = OpenFailure::Missing;
-                break;
-            case ENOTTY:
-            case EINVAL:
-            case EISDIR:
-                result.failure = OpenFailure::NotSerial;
-                break;
-            default:
-                result.failure = OpenFailure::Other;
-                break;
-        }
+        result.failure = FailureOf(portName, result.error, &result.errorText,
+                                   port_->Device().ErrorText(result.error));
         port_->SetOnAfterReceive(nullptr);
         port_->SetOnClose(nullptr);
         port_.reset();

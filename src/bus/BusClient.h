@@ -47,8 +47,9 @@ enum class OpenFailure : std::uint8_t { None, Busy, Permission, Missing, NotSeri
 
 struct OpenResult {
     OpenFailure failure = OpenFailure::None;
-    int error = 0;           // errno of the failed open
+    int error = 0;  // errno of the failed open (a system error code for a COM port on Windows)
     std::string systemText;  // the component's open-failure message
+    std::string errorText;   // the system's words for error (empty: strerror's)
     bool ok() const { return failure == OpenFailure::None; }
 };
 

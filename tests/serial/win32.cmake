@@ -27,3 +27,10 @@ add_test(NAME test_win32_serial
           $<TARGET_FILE:test_win32_serial>)
 # It stops the wine server when it ends: nothing else may run beside it.
 set_tests_properties(test_win32_serial PROPERTIES LABELS serial TIMEOUT 300 RUN_SERIAL TRUE)
+
+# The network ports' winsock backend, against listening sockets of its own.
+add_executable(test_win32_socket ${CMAKE_CURRENT_LIST_DIR}/test_win32_socket.cpp)
+target_link_libraries(test_win32_socket PRIVATE kelm_serial GTest::gtest GTest::gtest_main ws2_32)
+# (Under the cross build's emulator, wine-run.sh; natively as it is.)
+add_test(NAME test_win32_socket COMMAND test_win32_socket)
+set_tests_properties(test_win32_socket PROPERTIES LABELS net TIMEOUT 300)

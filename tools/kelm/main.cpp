@@ -9,8 +9,20 @@
 
 #include "Common.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 int main(int argc, char** argv) {
     using namespace kelm::cli;
+#ifdef _WIN32
+    // Line ends stay LF: what the program prints (text, JSON, CSV, the
+    // configuration files) is then the same bytes on every system, and
+    // scripts that compare or parse it need no second case.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     CLI::App app{"kelm: configure and test KELM remote I/O modules on an RS-485 line", "kelm"};
     app.set_version_flag("--version", std::string("kelm ") + KELM_VERSION);
     app.require_subcommand(1);

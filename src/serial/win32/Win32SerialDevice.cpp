@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "serial/net/NetPortRouter.h"
 #include "serial/win32/WinText.h"
 
 namespace kelm {
 
 std::unique_ptr<ISerialDevice> CreateSerialDevice() {
-    return std::make_unique<win32::Win32SerialDevice>();
+    // The COM ports, with the network ports (tcp://, rfc2217://, mbtcp://) beside them.
+    return net::WithNetworkPorts(std::make_unique<win32::Win32SerialDevice>());
 }
 
 namespace win32 {
