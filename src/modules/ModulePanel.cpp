@@ -1,10 +1,12 @@
 #include "modules/ModulePanel.h"
 
+#include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include "modbus/ModbusMaster.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -68,6 +70,15 @@ const ReplyRow* ModulePanel::Event(std::uint16_t Command, const Frame& Pbuf) {
     if (watched) report(row);
     if (row && row->action) row->action(Pbuf);
     return row;
+}
+
+void ModulePanel::retranslate() {
+    RetranslatePanelTexts(this);
+}
+
+void ModulePanel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) retranslate();
+    QWidget::changeEvent(event);
 }
 
 MasterState& ModulePanel::State() const {
