@@ -57,6 +57,11 @@ void Retranslate(QWidget* w) {
         const QList<QByteArray> sources = items.value<QList<QByteArray>>();
         for (int i = 0; i < list->count() && i < sources.size(); ++i)
             list->setItemText(i, PanelTr(sources[i].constData()));
+        // A list sized to its items when first shown keeps that size; setting
+        // the policy anew has it measure the new items.
+        const QComboBox::SizeAdjustPolicy policy = list->sizeAdjustPolicy();
+        list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        list->setSizeAdjustPolicy(policy);
     }
 }
 
