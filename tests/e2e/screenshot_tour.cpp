@@ -359,6 +359,8 @@ void shootDigitalPanels(TFMmain& w, QTreeWidgetItem* port) {
 // the status bar speaks.
 //   en-module-8i8t.png     KELM-8I8T: versions read, new-parameter box open,
 //                          the output mode word read back
+//   en-module-16t.png      KELM-16T: the initial states read back
+//   en-module-8ry.png      KELM-8RY: relay states read
 //   en-module-8as.png      KELM-8AS: current and voltage channels and their data
 //   en-module-2ao.png      KELM-2AO: modes and values read back
 //   en-input-channel.png   KELM-16I DI0: filter time and count read
@@ -408,6 +410,21 @@ void shootPanelsInEnglish(TFMmain& w, QTreeWidgetItem* port) {
         mode.DoModeRead()->click();
         settle(600);
         shoot("en-module-8i8t.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-16T"));
+        node && select(node)) {
+        DoControlMode& mode = panels.Pnl_16T->ControlMode();
+        mode.ModeList()->setCurrentIndex(DoControlMode::kInitialStates);
+        emit mode.ModeList()->activated(DoControlMode::kInitialStates);
+        mode.InfoModeRead()->click();
+        settle(600);
+        shoot("en-module-16t.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-8RY"));
+        node && select(node)) {
+        panels.Pnl_8RY->Btn_Rel_status_read->click();
+        settle(600);
+        shoot("en-module-8ry.png", {&w});
     }
     if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-8AS"));
         node && select(node)) {
