@@ -26,9 +26,9 @@ constexpr char kArgsProperty[] = "kelmPanelTextArgs";
 constexpr char kToolTipProperty[] = "kelmPanelToolTip";
 constexpr char kItemsProperty[] = "kelmPanelItems";
 
-// The labels of the models' choices that the panels list and that are not
-// the same in every language; the model description itself stays free of the
-// toolkit.
+// Every Chinese label the model description gives a choice, so that a text
+// a panel takes from it (a mode list's items) has its translation; the
+// description itself stays free of the toolkit.
 [[maybe_unused]] constexpr const char* kModelLabels[] = {
     QT_TRANSLATE_NOOP("kelm::Panels", "电流"),       QT_TRANSLATE_NOOP("kelm::Panels", "电压"),
     QT_TRANSLATE_NOOP("kelm::Panels", "开关量输出"), QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出"),
