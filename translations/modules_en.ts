@@ -387,5 +387,13 @@
         <source>控制状态查询</source>
         <translation>Read control state</translation>
     </message>
+    <message>
+        <source>保存配置...</source>
+        <translation>Save configuration...</translation>
+    </message>
+    <message>
+        <source>载入配置...</source>
+        <translation>Load configuration...</translation>
+    </message>
 </context>
 </TS>

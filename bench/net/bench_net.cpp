@@ -1,12 +1,18 @@
 // bench-net: median round trip of an identity read (function 3, registers
-// 0-2) through TksComm against kelm-sim in process with the reply delay set
-// to 0, on a pseudo-terminal, on tcp:// and on mbtcp://. The simulated
-// module still waits for the line to fall silent (10 ms at least) before it
-// answers, the same on all three lines; the differences are the transport's.
+// 0-2) against kelm-sim in process with the reply delay set to 0, on a
+// pseudo-terminal, on tcp:// and on mbtcp://. The simulated module still
+// waits for the line to fall silent (10 ms at least) before it answers, the
+// same on all three lines; the differences are the transport's.
+//
+// Measured twice: through BusClient, the transaction layer kelm uses (the
+// round trip is its reply time, from the request's hand-over to the whole
+// reply; the exchange adds the inter-frame gap it keeps before sending), and
+// through the bare serial component as the window uses it.
 //
 //   bench-net [--count N]      prints rtt_pty_ms, rtt_tcp_ms, rtt_mbtcp_ms
-//                              (medians), their 90th percentiles, and
-//                              tcp_minus_pty_ms / mbtcp_minus_pty_ms
+//                              (BusClient medians), their 90th percentiles,
+//                              exchange_*_ms, tcp_minus_pty_ms /
+//                              mbtcp_minus_pty_ms, and comm_rtt_*_ms (TksComm)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bus/BusClient.h"
 #include "kelm-sim/NetServer.h"
 #include "kelm-sim/PtyServer.h"
 #include "modbus/Checks.h"
@@ -31,6 +38,13 @@ struct Result {
     double median = -1, p90 = -1;
     int failures = 0;
 };
+
+void Percentiles(std::vector<double> ms, double* median, double* p90) {
+    if (ms.empty()) return;
+    std::sort(ms.begin(), ms.end());
+    *median = ms[ms.size() / 2];
+    *p90 = ms[ms.size() * 9 / 10];
+}
 
 Result Measure(LoopExecutor& ex, const std::string& portName, int count) {
     Result res;
@@ -78,11 +92,43 @@ Result Measure(LoopExecutor& ex, const std::string& portName, int count) {
     }
     com.SetOnAfterReceive(nullptr);
     com.SetActive(false);
-    if (!ms.empty()) {
-        std::sort(ms.begin(), ms.end());
-        res.median = ms[ms.size() / 2];
-        res.p90 = ms[ms.size() * 9 / 10];
+    Percentiles(ms, &res.median, &res.p90);
+    return res;
+}
+
+struct BusResult {
+    Result rtt, exchange;
+    int failures = 0;
+};
+
+// count identity reads through kelm's transaction layer.
+BusResult MeasureBus(const std::string& portName, int count) {
+    BusResult res;
+    bus::BusClient client;
+    const bus::OpenResult open = client.Open(portName, bus::LineSettings{});
+    if (!open.ok()) {
+        std::fprintf(stderr, "bench-net: %s\n", bus::DescribeOpenFailure(portName, open).c_str());
+        res.failures = count;
+        return res;
     }
+    bus::RequestOptions options;
+    options.timeout = std::chrono::seconds(5);  // a busy machine is slow, not silent
+    const ByteString body{5, 3, 0, 0, 0, 3};
+    std::vector<double> rtt, exchange;
+    rtt.reserve(static_cast<size_t>(count));
+    exchange.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        const bus::TransactionResult r = client.Transact(body, options);
+        const auto end = Clock::now();
+        if (r.outcome == bus::Outcome::PortLost) break;
+        if (r.outcome != bus::Outcome::Reply || r.body.size() != 9) continue;
+        rtt.push_back(std::chrono::duration<double, std::milli>(r.replyTime).count());
+        exchange.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    res.failures = count - static_cast<int>(rtt.size());
+    Percentiles(rtt, &res.rtt.median, &res.rtt.p90);
+    Percentiles(exchange, &res.exchange.median, &res.exchange.p90);
     return res;
 }
 
@@ -99,16 +145,22 @@ int main(int argc, char** argv) {
     LoopExecutor ex;
     std::string error;
 
-    auto pty = sim::PtyServer::Create({Modules(), std::chrono::milliseconds(0), nullptr}, &error);
-    if (!pty) {
-        std::fprintf(stderr, "bench-net: %s\n", error.c_str());
-        return 1;
+    // One server per line, measured by both layers in turn (one client at a
+    // time is all the network servers take).
+    Result comm[3];
+    BusResult viaBus[3];
+    const char* names[3] = {"pty", "tcp", "mbtcp"};
+    {
+        auto pty =
+            sim::PtyServer::Create({Modules(), std::chrono::milliseconds(0), nullptr}, &error);
+        if (!pty) {
+            std::fprintf(stderr, "bench-net: %s\n", error.c_str());
+            return 1;
+        }
+        pty->Start();
+        viaBus[0] = MeasureBus(pty->SlavePath(), count);
+        comm[0] = Measure(ex, pty->SlavePath(), count);
     }
-    pty->Start();
-    const Result p = Measure(ex, pty->SlavePath(), count);
-    pty.reset();
-
-    Result r[2];
     const sim::NetServer::Mode modes[2] = {sim::NetServer::Mode::Raw,
                                            sim::NetServer::Mode::ModbusTcp};
     for (int k = 0; k < 2; ++k) {
@@ -122,15 +174,23 @@ int main(int argc, char** argv) {
             return 1;
         }
         server->Start();
-        r[k] = Measure(ex, server->PortName(), count);
+        viaBus[k + 1] = MeasureBus(server->PortName(), count);
+        comm[k + 1] = Measure(ex, server->PortName(), count);
     }
 
+    int failures = 0;
     std::printf("exchanges=%d\n", count);
-    std::printf("rtt_pty_ms=%.3f\nrtt_pty_p90_ms=%.3f\n", p.median, p.p90);
-    std::printf("rtt_tcp_ms=%.3f\nrtt_tcp_p90_ms=%.3f\n", r[0].median, r[0].p90);
-    std::printf("rtt_mbtcp_ms=%.3f\nrtt_mbtcp_p90_ms=%.3f\n", r[1].median, r[1].p90);
-    std::printf("tcp_minus_pty_ms=%.3f\n", r[0].median - p.median);
-    std::printf("mbtcp_minus_pty_ms=%.3f\n", r[1].median - p.median);
-    std::printf("failures=%d\n", p.failures + r[0].failures + r[1].failures);
-    return (p.failures + r[0].failures + r[1].failures) == 0 ? 0 : 1;
+    for (int k = 0; k < 3; ++k) {
+        std::printf("rtt_%s_ms=%.3f\nrtt_%s_p90_ms=%.3f\n", names[k], viaBus[k].rtt.median,
+                    names[k], viaBus[k].rtt.p90);
+        std::printf("exchange_%s_ms=%.3f\n", names[k], viaBus[k].exchange.median);
+        failures += viaBus[k].failures + comm[k].failures;
+    }
+    std::printf("tcp_minus_pty_ms=%.3f\n", viaBus[1].rtt.median - viaBus[0].rtt.median);
+    std::printf("mbtcp_minus_pty_ms=%.3f\n", viaBus[2].rtt.median - viaBus[0].rtt.median);
+    for (int k = 0; k < 3; ++k)
+        std::printf("comm_rtt_%s_ms=%.3f\ncomm_rtt_%s_p90_ms=%.3f\n", names[k], comm[k].median,
+                    names[k], comm[k].p90);
+    std::printf("failures=%d\n", failures);
+    return failures == 0 ? 0 : 1;
 }

@@ -26,6 +26,7 @@
 #include "host/ScanContext.h"
 #include "host/ScanDevice.h"
 #include "host/TFMserching.h"
+#include "modbus/Checks.h"
 #include "modbus/ModbusMaster.h"
 #include "modbus/Models.h"
 #include "models/ModelMap.h"
@@ -263,7 +264,16 @@ void TFMmain::BuildUi() {
     Pnl_comset_ = new Pnl_comset(hctx, PanelStack);
     PanelStack->addWidget(Pnl_comset_);
 
-    ModuleContext mctx{*master_, *boxes_, TreeView1};
+    configHooks_.portOpen = [this] { return ksComm1_->Active(); };
+    configHooks_.line = [this] {
+        bus::LineSettings line;
+        line.baud = Pnl_comset_->Cmb_combaud->currentText().toUInt();
+        line.evenParity = Pnl_comset_->Cmb_comcheckbit->currentText() == QStringLiteral("Even");
+        line.protocol = Pnl_comset_->ProtocolIndex() == kProtocolAscii ? bus::WireProtocol::Ascii
+                                                                       : bus::WireProtocol::Rtu;
+        return line;
+    };
+    ModuleContext mctx{*master_, *boxes_, TreeView1, nullptr, &configHooks_};
     modules_ = CreateModulePanels(mctx, PanelStack);
     for (ModulePanel* p : modules_.All()) PanelStack->addWidget(p);
     RegisterReplyHandlers(*master_, modules_);

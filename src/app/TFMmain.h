@@ -12,6 +12,7 @@
 #include "app/QtTimer.h"
 #include "gui/MessageBoxes.h"
 #include "modbus/Interfaces.h"
+#include "modules/ConfigTransfer.h"
 #include "modules/ModulePanels.h"
 
 class QGroupBox;
@@ -100,6 +101,9 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     IMessageBoxes& Boxes() { return *boxes_; }
     Pnl_comset* PnlComset() const { return Pnl_comset_; }
     const ModulePanels& Modules() const { return modules_; }
+    // The module panels' configuration-file buttons: their file dialogs
+    // (tests put their own paths here), port state and line.
+    ConfigHooks& ConfigFileHooks() { return configHooks_; }
     TStatusBar* StatusBar() const { return StatusBar1; }
     QString StatusText(int panel) const;
     // The link check's step timer and the end-of-frame timer.
@@ -161,6 +165,7 @@ class TFMmain : public QMainWindow, private IStatusText, private IFrameSink, pri
     std::unique_ptr<TksComm> ksComm1_;
     std::unique_ptr<ModbusMaster> master_;
     Pnl_comset* Pnl_comset_ = nullptr;
+    ConfigHooks configHooks_;
     ModulePanels modules_;
     DeviceChangeNotifier* deviceNotifier_ = nullptr;
     TFmabout* Fmabout_ = nullptr;

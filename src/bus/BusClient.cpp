@@ -44,6 +44,15 @@ std::optional<LineSettings> LineOfFormatCode(int code, WireProtocol protocol) {
 
 std::string DescribeOpenFailure(const std::string& portName, const OpenResult& result) {
     const std::string sys = std::strerror(result.error);
+    // A network port's device says why in words of its own (a malformed
+    // address, an unknown host, a refused connection, a time-out); the
+    // codes it returns would read as a tty's faults.
+    if (result.failure != OpenFailure::None && portName.find("://") != std::string::npos) {
+        const std::size_t cr = result.systemText.find('\r');
+        const std::string why =
+            cr == std::string::npos ? std::string() : result.systemText.substr(cr + 1);
+        return "cannot open " + portName + ": " + (why.empty() ? sys : why);
+    }
     switch (result.failure) {
         case OpenFailure::None:
             return {};

@@ -79,10 +79,27 @@ struct TransactionResult {
     std::chrono::microseconds replyTime{0};
 };
 
-class BusClient {
+// One request at a time to the modules of a line, whoever carries it: the
+// command line's BusClient, or the window's master (which keeps its own port
+// settings). Item reads and writes and configuration restores go through it.
+class Transactor {
+  public:
+    virtual ~Transactor() = default;
+    // Sends one request body and waits for its answer (see BusClient).
+    virtual TransactionResult Transact(const ByteString& requestBody,
+                                       const RequestOptions& options) = 0;
+    virtual const LineSettings& Line() const = 0;
+    // Moves to other line settings; false (and nothing changed) where the
+    // line's settings are not this client's to change.
+    virtual bool SwitchLine(const LineSettings& line) = 0;
+    // Lets the line go quiet for the given time.
+    virtual void Settle(std::chrono::milliseconds quiet) = 0;
+};
+
+class BusClient : public Transactor {
   public:
     BusClient();
-    ~BusClient();
+    ~BusClient() override;
     BusClient(const BusClient&) = delete;
     BusClient& operator=(const BusClient&) = delete;
 
@@ -95,20 +112,25 @@ class BusClient {
     // Changes the line settings of the open port; bytes received under the
     // old settings are dropped.
     void SetLine(const LineSettings& line);
-    const LineSettings& Line() const { return line_; }
+    const LineSettings& Line() const override { return line_; }
+    bool SwitchLine(const LineSettings& line) override {
+        SetLine(line);
+        return true;
+    }
 
     // Sends one request body (address, function, data; the check and the
     // framing are added here) and waits for its answer. Bytes received before
     // the request goes out (a late reply to an earlier request) are dropped,
     // and the request keeps the inter-frame gap after the last traffic. A
     // broadcast (address 0) is answered from address 0, as the modules do.
-    TransactionResult Transact(const ByteString& requestBody, const RequestOptions& options = {});
+    TransactionResult Transact(const ByteString& requestBody,
+                               const RequestOptions& options = {}) override;
 
     // The time-out Transact() uses for a request without its own.
     std::chrono::milliseconds DefaultTimeout(const ByteString& requestBody) const;
 
     // Lets the line go quiet for the given time, dropping what arrives.
-    void Settle(std::chrono::milliseconds quiet);
+    void Settle(std::chrono::milliseconds quiet) override;
 
     // Bytes received and not yet taken by a request (after running what the
     // component has queued): in the client's buffer and in the driver's.

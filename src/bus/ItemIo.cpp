@@ -28,12 +28,12 @@ std::string Hex2(int v) {
     return {digits[(v >> 4) & 0xF], digits[v & 0xF]};
 }
 
-const m::Item* ModeItemOf(const m::Model& model) {
-    return model.modeKey.empty() ? nullptr : m::FindItem(model, model.modeKey);
+const m::Item* ModeItemOf(const m::Model* model) {
+    return !model || model->modeKey.empty() ? nullptr : m::FindItem(*model, model->modeKey);
 }
 
-bool IsAnalogValueItem(const m::Model& model, const m::Item& item) {
-    return !model.valueKey.empty() && item.key == model.valueKey;
+bool IsAnalogValueItem(const m::Model* model, const m::Item& item) {
+    return model && !model->valueKey.empty() && item.key == model->valueKey;
 }
 
 }  // namespace
@@ -52,9 +52,12 @@ std::string DescribeStatus(const IoStatus& s) {
     return s.message;
 }
 
-ItemIo::ItemIo(BusClient& client, const m::Model& model, std::uint8_t address,
+ItemIo::ItemIo(Transactor& client, const m::Model& model, std::uint8_t address,
                RequestOptions options)
-    : client_(client), model_(model), address_(address), options_(options) {}
+    : client_(client), model_(&model), address_(address), options_(options) {}
+
+ItemIo::ItemIo(Transactor& client, std::uint8_t address, RequestOptions options)
+    : client_(client), model_(nullptr), address_(address), options_(options) {}
 
 IoStatus ItemIo::Transact(const m::Request& r, ByteString& body, const std::string& what) {
     ++requests_;
@@ -95,7 +98,7 @@ ItemReading ItemIo::Make(const m::Item& item, const std::vector<std::uint32_t>& 
             if (idx >= 0 && static_cast<std::size_t>(idx) < modeItem->choices.size()) {
                 const m::Choice& c = modeItem->choices[static_cast<std::size_t>(idx)];
                 if (item.table == m::Table::InputRegister) {
-                    v.value = m::AnalogValue(model_, raw[ch], idx);
+                    v.value = m::AnalogValue(*model_, raw[ch], idx);
                     v.unit = std::string(c.unit);
                     v.decimals = c.decimals;
                 } else {
@@ -163,6 +166,28 @@ IoStatus ItemIo::Read(std::span<const m::Item* const> items, std::vector<ItemRea
         const auto at =
             std::find_if(raw.begin(), raw.end(), [&](const auto& p) { return p.first == it; });
         out.push_back(Make(*it, at->second, &channelModes));
+    }
+    return {};
+}
+
+IoStatus ItemIo::ReadWith(const m::Read& read, std::span<const m::Item* const> items,
+                          std::vector<ItemReading>& out) {
+    out.clear();
+    if (read.fc < 1 || read.fc > 4) return {IoError::Refused, 0, "not a read request"};
+    ByteString body;
+    const IoStatus s = Transact(m::Request{read.fc, read.start, read.quantity, {}}, body,
+                                "the read of registers " + std::to_string(read.start) + "-" +
+                                    std::to_string(read.start + read.quantity - 1));
+    if (!s.ok()) return s;
+    for (const m::Item* it : items) {
+        if (!it) continue;
+        auto values = m::Decode(*it, read, body);
+        if (!values) {
+            return {IoError::BadReply, 0,
+                    "module " + std::to_string(address_) + " sent a reply to the read of " +
+                        std::string(it->key) + " that does not hold it (short or malformed)"};
+        }
+        out.push_back(Make(*it, *values, nullptr));
     }
     return {};
 }

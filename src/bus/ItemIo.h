@@ -5,7 +5,7 @@
 // counts are converted by their channel's mode, and every write is read back
 // and compared. No Qt; used by the command line and configuration files.
 //
-// An ItemIo is used from the thread that owns its BusClient.
+// An ItemIo is used from the thread that owns its Transactor.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -60,16 +60,24 @@ std::string UserUnit(const models::Choice& mode);  // "uA" -> "mA", "mV" -> "V"
 
 class ItemIo {
   public:
-    ItemIo(BusClient& client, const models::Model& model, std::uint8_t address,
+    ItemIo(Transactor& client, const models::Model& model, std::uint8_t address,
            RequestOptions options = {});
+    // Before the model is known: reads of the identity items only (Model()
+    // must not be called, and no analog item is read).
+    ItemIo(Transactor& client, std::uint8_t address, RequestOptions options = {});
 
-    const models::Model& Model() const { return model_; }
+    const models::Model& Model() const { return *model_; }
 
     // Reads the items in the order given, one request per distinct read
     // request. For the analog item (ai, ao) the channel modes come from
     // `modes` when given, else the mode item is read first (once).
     IoStatus Read(std::span<const models::Item* const> items, std::vector<ItemReading>& out,
                   const std::optional<Modes>& modes = std::nullopt);
+
+    // Reads items that one request covers with that request (the identity,
+    // registers 0-5, in one read), in the order given; no analog conversion.
+    IoStatus ReadWith(const models::Read& read, std::span<const models::Item* const> items,
+                      std::vector<ItemReading>& out);
 
     // Writes one channel (ch >= 0) or every channel (ch == -1) of an item,
     // then reads it back. For every-channel writes `values` has one value
@@ -89,8 +97,8 @@ class ItemIo {
     ItemReading Make(const models::Item& item, const std::vector<std::uint32_t>& raw,
                      const Modes* modes) const;
 
-    BusClient& client_;
-    const models::Model& model_;
+    Transactor& client_;
+    const models::Model* model_;
     std::uint8_t address_;
     RequestOptions options_;
     int requests_ = 0;

@@ -5,6 +5,7 @@
 #include <map>
 #include <thread>
 
+#include "bus/ItemIo.h"
 #include "modbus/CommFormats.h"
 
 namespace kelm::config {
@@ -29,6 +30,25 @@ IoError ErrorOf(const bus::TransactionResult& r, const std::string& what) {
             break;
     }
     return {};
+}
+
+// A failed read of the item reader, in the same failure classes.
+IoError ErrorOfStatus(const bus::IoStatus& s) {
+    switch (s.error) {
+        case bus::IoError::None:
+            return {};
+        case bus::IoError::Exception:
+            return {IoFailure::Exception, s.message};
+        case bus::IoError::Timeout:
+            return {IoFailure::NoReply, s.message};
+        case bus::IoError::PortLost:
+            return {IoFailure::PortLost, s.message};
+        case bus::IoError::BadReply:
+        case bus::IoError::Mismatch:
+        case bus::IoError::Refused:
+            break;
+    }
+    return {IoFailure::BadReply, s.message};
 }
 
 void SetError(IoError* out, IoError e) {
@@ -60,27 +80,29 @@ const char* StepStateText(StepState s) {
     return "";
 }
 
-std::optional<ModuleConfig> ReadConfig(bus::BusClient& client, int address,
+std::optional<ModuleConfig> ReadConfig(bus::Transactor& client, int address,
                                        const bus::RequestOptions& request, const std::string& time,
                                        IoError* error) {
     const auto a = static_cast<std::uint8_t>(address);
     const std::string who = "module " + std::to_string(address);
     // Registers 0-5 in one request: the identity and the communication items.
-    const models::Read idRead{models::kFcReadHolding, 0, 6};
-    const auto idReply = client.Transact(
-        models::RequestBody(a, {idRead.fc, idRead.start, idRead.quantity, {}}), request);
-    if (idReply.outcome != bus::Outcome::Reply) {
-        SetError(error, ErrorOf(idReply, who + ", identity"));
+    std::vector<const Item*> idItems;
+    for (const auto& item : models::IdentityItems()) idItems.push_back(&item);
+    std::vector<bus::ItemReading> idRead;
+    bus::ItemIo identityIo(client, a, request);
+    const bus::IoStatus idStatus =
+        identityIo.ReadWith({models::kFcReadHolding, 0, 6}, idItems, idRead);
+    if (!idStatus.ok()) {
+        SetError(error, ErrorOfStatus(idStatus));
         return std::nullopt;
     }
     std::map<std::string_view, std::uint32_t> id;
-    for (const auto& item : models::IdentityItems()) {
-        auto v = models::Decode(item, idRead, idReply.body);
-        if (!v || v->empty()) {
+    for (const auto& r : idRead) {
+        if (r.channels.empty()) {
             SetError(error, {IoFailure::BadReply, who + ": a malformed identity reply"});
             return std::nullopt;
         }
-        id[item.key] = (*v)[0];
+        id[r.item->key] = r.channels[0].raw;
     }
     ModuleConfig c;
     c.model = models::FindModelByCode(static_cast<int>(id["type"]));
@@ -97,42 +119,41 @@ std::optional<ModuleConfig> ReadConfig(bus::BusClient& client, int address,
                   static_cast<int>(id["com_format"]),
                   static_cast<int>(id["protocol"]),
                   time};
-    // Items that share a read (initial states and modes; ON and OFF times)
-    // take one request.
-    std::vector<std::pair<models::Read, bus::TransactionResult>> done;
-    for (const Item* item : ConfigItems(*c.model)) {
+    // The rest through the item reader: items that share a read (initial
+    // states and modes; ON and OFF times) take one request. Raw codes only:
+    // no channel modes are needed (or read) to keep a configuration.
+    const auto items = ConfigItems(*c.model);
+    std::vector<const Item*> toRead;
+    for (const Item* item : items) {
+        if (!(item->table == models::Table::Holding && item->first < 6)) toRead.push_back(item);
+    }
+    std::vector<bus::ItemReading> got;
+    bus::ItemIo io(client, *c.model, a, request);
+    const bus::IoStatus s = io.Read(toRead, got, bus::Modes{});
+    if (!s.ok()) {
+        SetError(error, ErrorOfStatus(s));
+        return std::nullopt;
+    }
+    for (const Item* item : items) {
         if (item->table == models::Table::Holding && item->first < 6) {
             c.settings.push_back({item, {id[item->key]}});
             continue;
         }
-        auto it = std::find_if(done.begin(), done.end(),
-                               [&](const auto& d) { return d.first == item->read; });
-        if (it == done.end()) {
-            const auto req = models::ReadRequest(*item);
-            if (!req) {
-                SetError(error, {IoFailure::BadReply, std::string(item->key) + ": not readable"});
-                return std::nullopt;
-            }
-            auto r = client.Transact(models::RequestBody(a, *req), request);
-            if (r.outcome != bus::Outcome::Reply) {
-                SetError(error, ErrorOf(r, who + ", " + std::string(item->key)));
-                return std::nullopt;
-            }
-            done.emplace_back(item->read, std::move(r));
-            it = done.end() - 1;
-        }
-        auto v = models::Decode(*item, item->read, it->second.body);
-        if (!v || v->size() != item->channels) {
+        const auto it =
+            std::find_if(got.begin(), got.end(), [&](const auto& r) { return r.item == item; });
+        if (it == got.end() || it->channels.size() != item->channels) {
             SetError(error, {IoFailure::BadReply,
                              who + ", " + std::string(item->key) + ": a malformed reply"});
             return std::nullopt;
         }
-        c.settings.push_back({item, std::move(*v)});
+        std::vector<std::uint32_t> values;
+        for (const auto& ch : it->channels) values.push_back(ch.raw);
+        c.settings.push_back({item, std::move(values)});
     }
     return c;
 }
 
-RestoreResult ExecuteRestore(bus::BusClient& client, int address, const ModuleConfig& wanted,
+RestoreResult ExecuteRestore(bus::Transactor& client, int address, const ModuleConfig& wanted,
                              const std::vector<Step>& plan, const bus::RequestOptions& request,
                              const std::function<void(const StepResult&)>& onStep,
                              const std::function<bool(const Step&)>& proceed) {
@@ -252,19 +273,38 @@ RestoreResult ExecuteRestore(bus::BusClient& client, int address, const ModuleCo
     }
     next->rs485 = client.Line().rs485;
     const auto oldLine = client.Line();
-    client.SetLine(*next);
+    if (!client.SwitchLine(*next)) {
+        // The line is not ours to move (the window's port keeps the settings
+        // the user chose): what was sent cannot be read back from here.
+        comm->message = comm->state == StepState::Written
+                            ? "acknowledged; the port keeps its settings, so it was not read "
+                              "back at the new ones"
+                            : "no acknowledgement; the port keeps its settings, so it was not "
+                              "looked for at the new ones";
+        out.error = {comm->state == StepState::Written ? IoFailure::None : IoFailure::NoReply,
+                     who + ": communication parameters " + comm->message};
+        out.address = comm->step.newAddress;
+        tell(*comm);
+        return out;
+    }
     auto readReq = request;
     readReq.retries = std::max(readReq.retries, 2);
     const auto a2 = static_cast<std::uint8_t>(comm->step.newAddress);
-    const auto r =
-        client.Transact(models::RequestBody(a2, {models::kFcReadHolding, 3, 3, {}}), readReq);
-    if (r.outcome != bus::Outcome::Reply) {
+    std::vector<const Item*> commItems;
+    for (const char* key : {"com_format", "address", "protocol"})
+        commItems.push_back(models::FindIdentityItem(key));
+    std::vector<bus::ItemReading> commRead;
+    bus::ItemIo commIo(client, a2, readReq);
+    const bus::IoStatus r = commIo.ReadWith({models::kFcReadHolding, 3, 3}, commItems, commRead);
+    if (r.error != bus::IoError::None && r.error != bus::IoError::BadReply) {
         // Back to the old line, so a caller can still reach a module that
         // did not take the new settings.
-        client.SetLine(oldLine);
+        client.SwitchLine(oldLine);
         comm->state = StepState::Failed;
-        out.error = ErrorOf(r, "module " + std::to_string(comm->step.newAddress) + " at " +
-                                   std::to_string(next->baud) + " baud");
+        IoError e = ErrorOfStatus(r);
+        e.message = "module " + std::to_string(comm->step.newAddress) + " at " +
+                    std::to_string(next->baud) + " baud: " + e.message;
+        out.error = e;
         comm->message =
             "the module does not answer at its new settings; it may still have "
             "its old ones";
@@ -272,10 +312,10 @@ RestoreResult ExecuteRestore(bus::BusClient& client, int address, const ModuleCo
         return out;
     }
     std::vector<std::uint32_t> regs;
-    for (const char* key : {"com_format", "address", "protocol"}) {
-        const Item* item = models::FindIdentityItem(key);
-        auto v = models::Decode(*item, {models::kFcReadHolding, 3, 3}, r.body);
-        regs.push_back(v && !v->empty() ? (*v)[0] : 0xFFFFFFFFu);
+    for (std::size_t i = 0; i < commItems.size(); ++i) {
+        regs.push_back(i < commRead.size() && !commRead[i].channels.empty()
+                           ? commRead[i].channels[0].raw
+                           : 0xFFFFFFFFu);
     }
     const bool same = regs[0] == static_cast<std::uint32_t>(comm->step.newFormat) &&
                       regs[1] == static_cast<std::uint32_t>(comm->step.newAddress) &&

@@ -3,7 +3,8 @@
 // restore plan: channel settings first, each read back, the communication
 // parameters last and only when everything before them was verified. Every
 // result says which settings were written and verified and which were not.
-// No Qt; the caller owns the client (one thread, see BusClient).
+// Reads go through the item reader (bus/ItemIo.h). No Qt; the caller owns
+// the client (one thread, see BusClient).
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,7 +25,7 @@ struct IoError {
 // Reads registers 0-5 and every configuration item of the module at
 // address. `time` is stored as the identity's time. nullopt with *error when
 // a request fails or the module is of a type the program does not know.
-std::optional<ModuleConfig> ReadConfig(bus::BusClient& client, int address,
+std::optional<ModuleConfig> ReadConfig(bus::Transactor& client, int address,
                                        const bus::RequestOptions& request, const std::string& time,
                                        IoError* error);
 
@@ -57,7 +58,7 @@ struct RestoreResult {
 // onStep (may be empty) is told after each step's state changes; returning
 // false from `proceed` (may be empty) before a step stops the run there
 // (the remaining steps stay NotWritten; no communication write follows).
-RestoreResult ExecuteRestore(bus::BusClient& client, int address, const ModuleConfig& wanted,
+RestoreResult ExecuteRestore(bus::Transactor& client, int address, const ModuleConfig& wanted,
                              const std::vector<Step>& plan, const bus::RequestOptions& request,
                              const std::function<void(const StepResult&)>& onStep = {},
                              const std::function<bool(const Step&)>& proceed = {});

@@ -287,6 +287,14 @@ void ModbusMaster::RecCommandEventInner() {
         frameEffect_ = FrameEffect::Other;
         if (TakePollFrame(*pbuf)) return;
     }
+    if (replyTap_) {
+        // Through a copy: the tap may remove itself.
+        FrameHandler tap = replyTap_;
+        const Frame frame(*pbuf);
+        if (observer_ != nullptr) ReportReceived(ReceiveVerdict::ToModel, kReplyTapName, &frame);
+        tap(frame);
+        return;
+    }
     Dispatch(*pbuf);
 }
 

@@ -30,7 +30,10 @@ inline constexpr std::string_view kStatusReplyOk = "当前终端通讯响应正�
 
 // End of frame: 11 ticks of a 10 ms timer without new bytes.
 inline constexpr int kRecvTimerIntervalMs = 10;
-inline constexpr std::int32_t kRecvSilentTicks = 10;  // a frame ends when the count exceeds this
+inline constexpr std::int32_t kRecvSilentTicks = 10;
+// The name the observer is given for frames taken by a reply tap.
+inline constexpr std::string_view kReplyTapName =
+    "ModuleConfig_Event";  // a frame ends when the count exceeds this
 
 class ModbusMaster {
   public:
@@ -103,6 +106,17 @@ class ModbusMaster {
     void SetCheckComHandler(FrameHandler handler);
     // Timer_check_slavecom, disabled just before the check-com handler runs.
     void SetCheckComTimer(ITimer* timer);
+
+    // A client that carries requests of its own through the codec's send
+    // path (the window's configuration transfer): while a tap is set, every
+    // valid frame that is not a poll's goes to it instead of the dispatcher,
+    // so no panel handler judges a reply to a request it did not make. The
+    // observer hears of such a frame as routed to kReplyTapName. An empty
+    // function removes the tap.
+    void SetReplyTap(FrameHandler tap) { replyTap_ = std::move(tap); }
+    bool HasReplyTap() const { return static_cast<bool>(replyTap_); }
+    // The host's protocol index now (kProtocolRtu, kProtocolAscii, -1 none).
+    int ProtocolIndex() const { return protocol_.ProtocolIndex(); }
 
     // Number of frames dropped by validation (length, check, protocol), and
     // number of valid frames no handler took; for diagnostics and tests.
@@ -186,6 +200,7 @@ class ModbusMaster {
     std::unordered_map<std::string_view, ReplyHandler> replyHandlers_;
     FrameHandler scanHandler_;
     FrameHandler checkComHandler_;
+    FrameHandler replyTap_;
     std::uint64_t droppedFrames_ = 0;
     std::uint64_t unroutedFrames_ = 0;
 

@@ -10,6 +10,7 @@ namespace kelm {
 class ModbusMaster;
 class IMessageBoxes;
 struct ChannelSteps;
+struct ConfigHooks;
 
 struct ModuleContext {
     // The one master: its state (Modbus_Reg_Addr, Node_Device_ID, ...) and the
@@ -23,6 +24,10 @@ struct ModuleContext {
     // The channel panels' reply steps, run by the digital modules' handlers.
     // Optional, owned by the panel set; see modules/ChannelSteps.h.
     const ChannelSteps* channels = nullptr;
+    // The configuration-file buttons' file dialogs, port state and line
+    // (modules/ConfigTransfer.h). Optional: without it file dialogs are
+    // QFileDialogs and the port counts as open at 9600 baud, RTU.
+    const ConfigHooks* config = nullptr;
 };
 
 }  // namespace kelm

@@ -3,9 +3,11 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "modbus/ModbusMaster.h"
+#include "modules/ConfigTransfer.h"
 #include "modules/PanelTexts.h"
 
 namespace kelm {
@@ -30,7 +32,21 @@ ModulePanel::ModulePanel(const ModuleContext& ctx, const QString& objectName,
     identity_->NewComBox()->setFixedWidth(kIdentityColumnWidth);
     left->addWidget(identity_->IdentityBox());
     left->addWidget(identity_->NewComBox());
+    // Below the boxes, where the column is empty: the boxes above keep their
+    // places.
+    auto* files = new QHBoxLayout;
+    saveConfig_ = new QPushButton(this);
+    ShowPanelText(saveConfig_, QT_TRANSLATE_NOOP("kelm::Panels", "保存配置..."));
+    saveConfig_->setObjectName(QStringLiteral("Btn_SaveConfig"));
+    loadConfig_ = new QPushButton(this);
+    ShowPanelText(loadConfig_, QT_TRANSLATE_NOOP("kelm::Panels", "载入配置..."));
+    loadConfig_->setObjectName(QStringLiteral("Btn_LoadConfig"));
+    files->addWidget(saveConfig_);
+    files->addWidget(loadConfig_);
+    left->addLayout(files);
     left->addStretch(1);
+    connect(saveConfig_, &QPushButton::clicked, this, [this] { SaveModuleConfig(this, ctx_); });
+    connect(loadConfig_, &QPushButton::clicked, this, [this] { LoadModuleConfig(this, ctx_); });
     row->addLayout(left);
     // The model's own groups are added here by the panel classes.
     menuLayout_ = new QVBoxLayout;

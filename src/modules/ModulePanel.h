@@ -1,7 +1,8 @@
 #pragma once
 // Base of the seven module panels: the stacked right-hand page of one model.
-// At its left the identity and new-parameter boxes (ModuleIdentity); at its
-// right the model's own groups, which each panel class adds to MenuLayout().
+// At its left the identity and new-parameter boxes (ModuleIdentity) and the
+// configuration-file buttons; at its right the model's own groups, which each
+// panel class adds to MenuLayout().
 //
 // The base fixes the order every panel follows: the reset runs the identity
 // reset first, then the model's own (ResetModel); the reply table holds the
@@ -18,6 +19,7 @@
 #include "modules/ModuleIdentity.h"
 #include "modules/ReplyTable.h"
 
+class QPushButton;
 class QVBoxLayout;
 
 namespace kelm {
@@ -50,6 +52,10 @@ class ModulePanel : public QWidget {
     ModuleIdentity& Identity() { return *identity_; }
     const ModuleIdentity& Identity() const { return *identity_; }
     const ReplyTable& Replies() const { return replies_; }
+    // "保存配置..." and "载入配置...": the module's configuration file
+    // (modules/ConfigTransfer.h), under the identity boxes.
+    QPushButton* SaveConfigButton() const { return saveConfig_; }
+    QPushButton* LoadConfigButton() const { return loadConfig_; }
 
     // Navigation's step after the reset: model name and address text into the
     // identity box.
@@ -80,6 +86,8 @@ class ModulePanel : public QWidget {
     std::string_view handlerName_;
     ModuleIdentity* identity_ = nullptr;
     QVBoxLayout* menuLayout_ = nullptr;
+    QPushButton* saveConfig_ = nullptr;
+    QPushButton* loadConfig_ = nullptr;
     ReplyTable replies_;
 };
 

@@ -2,10 +2,6 @@
 // under "PC" with its own picture, the settings file that remembers it
 // across a restart, its removal, the host port panel for each kind, and an
 // unreachable port's open failure with its reason.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QComboBox>
@@ -19,7 +15,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "WindowFixture.h"
+#include "NetworkPortFixture.h"
 #include "app/NetworkPorts.h"
 #include "app/TFMnetport.h"
 #include "gui/Pictures.h"
@@ -30,19 +26,6 @@ using namespace kelm;
 using namespace kelm::test;
 
 namespace {
-
-// A loopback port nothing listens on: bound, read back and closed.
-std::uint16_t ClosedLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 net::NetAddress Address(net::NetKind kind, const char* host, std::uint16_t port) {
     return net::NetAddress{kind, host, port};
@@ -113,7 +96,7 @@ TEST(NetworkPortNumbers, SmallestFreeFromTheFirst) {
     EXPECT_EQ(NextNetworkPortNumber(ports), kNetworkPortFirstNumber + 1);
 }
 
-class NetworkPortsWindow : public WindowFixture {
+class NetworkPortsWindow : public NetworkPortFixture {
   protected:
     // The root's context menu action, triggered while `drive` works the
     // modal add dialog.
@@ -315,8 +298,9 @@ TEST_F(NetworkPortsWindow, TheHostPanelShowsWhatAppliesToEachKind) {
 
 TEST_F(NetworkPortsWindow, ModbusTcpRefusesAscii) {
     MakeWindow();
-    ASSERT_TRUE(W().AddNetworkPort(Address(net::NetKind::ModbusTcp, "127.0.0.1", 4003)));
-    Select(Root()->child(Root()->childCount() - 1));
+    QTreeWidgetItem* node = AddPort(net::NetKind::ModbusTcp, 4003);
+    ASSERT_TRUE(node);
+    Select(node);
     UserPick(Host().Cmb_comXY, 1);
     Host().Sbtn_com_open->click();
     ExpectOneBox("警告", "Modbus TCP 网关只转发 RTU 帧，不能使用 ASCII 协议。请选择 RTU 协议。");
@@ -326,9 +310,9 @@ TEST_F(NetworkPortsWindow, ModbusTcpRefusesAscii) {
 
 TEST_F(NetworkPortsWindow, AnUnreachablePortFailsToOpenWithItsReason) {
     MakeWindow();
-    const std::uint16_t port = ClosedLoopbackPort();
-    ASSERT_TRUE(W().AddNetworkPort(Address(net::NetKind::Tcp, "127.0.0.1", port)));
-    QTreeWidgetItem* node = Root()->child(Root()->childCount() - 1);
+    const std::uint16_t port = FreeLoopbackPort();  // nothing listens there
+    QTreeWidgetItem* node = AddPort(net::NetKind::Tcp, port);
+    ASSERT_TRUE(node);
     Select(node);
     Host().Sbtn_com_open->click();
     ASSERT_EQ(boxes_.boxes.size(), 1u);

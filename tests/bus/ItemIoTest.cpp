@@ -265,3 +265,48 @@ TEST(ItemIo, CoilsAndWordsWrittenTheWayTheItemSays) {
 
 }  // namespace
 }  // namespace kelm::bus
+
+namespace kelm::bus {
+namespace {
+
+// The identity in one read of registers 0-5, before the model is known; a
+// request that is not a read, or a read that does not cover an item, is refused.
+TEST(ItemIo, TheIdentityIsReadWithOneRequestBeforeTheModelIsKnown) {
+    Rig rig;
+    rig.slave.holding = {{0, 12}, {1, 0xA1}, {2, 0xB3}, {3, 3}, {4, 1}, {5, 'R'}};
+    ItemIo io(rig.client, 1, kPatient);
+    std::vector<const m::Item*> items;
+    for (const auto& item : m::IdentityItems()) items.push_back(&item);
+    std::vector<ItemReading> got;
+    const IoStatus s = io.ReadWith({m::kFcReadHolding, 0, 6}, items, got);
+    ASSERT_TRUE(s.ok()) << s.message;
+    EXPECT_EQ(rig.Sent(), (std::vector<std::array<int, 3>>{{3, 0, 6}}));
+    ASSERT_EQ(got.size(), 6u);
+    const std::uint32_t want[] = {12, 0xA1, 0xB3, 3, 1, 'R'};
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE(got[i].item->key);
+        ASSERT_EQ(got[i].channels.size(), 1u);
+        EXPECT_EQ(got[i].channels[0].raw, want[i]);
+    }
+
+    struct Case {
+        const char* what;
+        m::Read read;
+        IoError error;
+        std::size_t requests;  // sent by this case
+    };
+    const Case cases[] = {
+        {"not a read", {m::kFcWriteRegister, 0, 6}, IoError::Refused, 0},
+        {"does not cover protocol", {m::kFcReadHolding, 0, 5}, IoError::BadReply, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = rig.Sent().size();
+        const IoStatus e = io.ReadWith(c.read, items, got);
+        EXPECT_EQ(e.error, c.error) << e.message;
+        EXPECT_EQ(rig.Sent().size() - before, c.requests);
+    }
+}
+
+}  // namespace
+}  // namespace kelm::bus

@@ -10,6 +10,8 @@
 //                       simulated modules (the KELM-8I8T in each control mode)
 //   08-trend.png        the trend view polling analog and digital channels of
 //                       several demo modules
+//   10-config-diff.png  "载入配置...": a file against the KELM-8I8T, the differences
+//   11-config-result.png  and each setting's outcome after the write
 //   en-*.png            module and channel panels again, in English
 // Usage: kelm-screenshot-tour <output dir> <COM number>
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -26,6 +29,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
@@ -39,10 +43,12 @@
 #include "app/TFMmain.h"
 #include "app/TFMtrend.h"
 #include "app/TFmabout.h"
+#include "config/ConfigFile.h"
 #include "host/Pnl_comset.h"
 #include "host/TFMserching.h"
 #include "modbus/ModbusMaster.h"
 #include "modules/ChannelParts.h"
+#include "modules/ConfigTransfer.h"
 #include "modules/DoControlMode.h"
 #include "modules/LampColumn.h"
 
@@ -472,6 +478,87 @@ void shootPanelsInEnglish(TFMmain& w, QTreeWidgetItem* port) {
     settle(300);
 }
 
+// The KELM-8I8T's configuration saved through its panel, four settings of it
+// changed in the file, and the file loaded again: the difference dialog, then
+// the result.
+void shootConfigDialogs(TFMmain& w, QTreeWidgetItem* port) {
+    QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-8I8T"));
+    QTemporaryDir dir;
+    if (!node || !dir.isValid()) {
+        std::fprintf(stderr, "no KELM-8I8T for the configuration dialogs\n");
+        ++failures;
+        return;
+    }
+    selectModule(w, port, node);
+    auto* panel = qobject_cast<ModulePanel*>(w.PanelStack->currentWidget());
+    if (!panel) return;
+    const QString path = dir.filePath(QStringLiteral("KELM-8I8T.json"));
+    ConfigHooks& hooks = w.ConfigFileHooks();
+    hooks.saveFileName = [&](QWidget*, const QString&) { return path; };
+    hooks.openFileName = [&](QWidget*) { return path; };
+    withBoxesAccepted([&] { panel->SaveConfigButton()->click(); });
+    QFile f(path);
+    std::string error;
+    std::optional<config::ModuleConfig> c;
+    if (f.open(QIODevice::ReadOnly)) c = config::ParseConfig(f.readAll().toStdString(), &error);
+    f.close();
+    if (!c) {
+        std::fprintf(stderr, "the saved configuration does not read back: %s\n", error.c_str());
+        ++failures;
+        return;
+    }
+    for (auto& s : c->settings) {
+        if (s.item->key == "pulse_on") s.values[3] = s.values[3] == 2500 ? 2400 : 2500;
+        if (s.item->key == "pulse_off") s.values[3] = s.values[3] == 1200 ? 1100 : 1200;
+        if (s.item->key == "do_init") s.values[0] ^= 1u;
+        if (s.item->key == "di_filter") s.values[5] = s.values[5] == 300 ? 400 : 300;
+    }
+    const std::string text = config::ToJson(*c);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        f.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size())) {
+        ++failures;
+        return;
+    }
+    f.close();
+    // Looks for the dialog from a timer rather than a wait of its own: the
+    // transfer waits for its replies in local event loops, which a wait here
+    // would keep from returning.
+    auto whenShown = [&w](const char* name, const std::function<void(QWidget*)>& act) {
+        auto* poll = new QTimer(&w);
+        auto* elapsed = new QElapsedTimer;
+        elapsed->start();
+        QObject::connect(poll, &QTimer::timeout, [&w, poll, elapsed, name, act] {
+            QWidget* d = nullptr;
+            for (QWidget* t : QApplication::topLevelWidgets())
+                if (t->isVisible() && t->objectName() == QLatin1String(name)) d = t;
+            if (!d && elapsed->elapsed() < 20000) return;
+            poll->stop();
+            poll->deleteLater();
+            delete elapsed;
+            if (!d) {
+                std::fprintf(stderr, "%s did not show\n", name);
+                ++failures;
+                return;
+            }
+            d->move(w.x() + 140, w.y() + 120);
+            act(d);
+        });
+        poll->start(50);
+    };
+    whenShown("DlgConfigDiff", [&](QWidget* d) {
+        shoot("10-config-diff.png", {&w, d});
+        whenShown("DlgConfigResult", [&](QWidget* r) {
+            shoot("11-config-result.png", {&w, r});
+            qobject_cast<QDialog*>(r)->accept();
+        });
+        qobject_cast<QDialog*>(d)->accept();
+    });
+    withBoxesAccepted([&] { panel->LoadConfigButton()->click(); });
+    hooks.saveFileName = nullptr;
+    hooks.openFileName = nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -629,6 +716,7 @@ int main(int argc, char** argv) {
     }
 
     shootPanelsInEnglish(w, port);
+    shootConfigDialogs(w, port);
 
     w.close();
     FMmain = nullptr;

@@ -2,13 +2,6 @@
 // TCP servers (a serial device server in raw mode, a Modbus TCP gateway) and
 // behind ser2net in front of a simulated bus on a pty: scan, a panel action
 // and the monitor; a dropped connection and an unreachable server.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QComboBox>
@@ -23,7 +16,7 @@
 #include <QToolButton>
 #include <thread>
 
-#include "../app/WindowFixture.h"
+#include "../app/NetworkPortFixture.h"
 #include "app/TFMmonitor.h"
 #include "app/TFMnetport.h"
 #include "gui/Pictures.h"
@@ -32,8 +25,6 @@
 #include "kelm-sim/NetServer.h"
 #include "kelm-sim/PtyServer.h"
 #include "modbus/Checks.h"
-
-extern char** environ;
 
 using namespace kelm;
 using namespace kelm::test;
@@ -56,72 +47,13 @@ QString HexText(const ByteString& b) {
     return parts.join(QLatin1Char(' '));
 }
 
-std::uint16_t FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// Whether something accepts connections on the loopback port now.
-bool Listening(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// ser2net, run in the background until the object goes.
-class Ser2net {
-  public:
-    Ser2net(const QString& config) {
-        const std::string path = config.toStdString();
-        char* argv[] = {const_cast<char*>("/usr/sbin/ser2net"),
-                        const_cast<char*>("-n"),
-                        const_cast<char*>("-d"),
-                        const_cast<char*>("-c"),
-                        const_cast<char*>(path.c_str()),
-                        nullptr};
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv, environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-    }
-    ~Ser2net() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 1000 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (::waitpid(pid_, &status, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    bool Started() const { return pid_ > 0; }
-
-  private:
-    pid_t pid_ = -1;
-};
-
 ModuleConfig module(std::uint8_t type, std::uint8_t address) {
     return ModuleConfig{type, address, 3, Protocol::Rtu};
 }
 
 }  // namespace
 
-class NetworkEndToEnd : public WindowFixture {
+class NetworkEndToEnd : public NetworkPortFixture {
   protected:
     void StartServer(NetServer::Mode mode, std::vector<ModuleConfig> modules,
                      std::uint16_t port = 0) {
@@ -135,12 +67,6 @@ class NetworkEndToEnd : public WindowFixture {
     void TearDown() override {
         WindowFixture::TearDown();
         if (server_) server_->Stop();
-    }
-
-    // Adds the port as the add dialog does; its node, the last under "PC".
-    QTreeWidgetItem* AddPort(net::NetKind kind, std::uint16_t port) {
-        EXPECT_TRUE(W().AddNetworkPort(net::NetAddress{kind, "127.0.0.1", port}));
-        return Root()->child(Root()->childCount() - 1);
     }
 
     void OpenNode(QTreeWidgetItem* node) {
@@ -217,6 +143,7 @@ TEST_F(NetworkEndToEnd, RawTcpScanPanelAndMonitor) {
     StartServer(NetServer::Mode::Raw, {module(16, 245), module(11, 247)});
     MakeWindow();
     QTreeWidgetItem* node = AddPort(net::NetKind::Tcp, server_->Port());
+    ASSERT_TRUE(node);
     ScanAndQuery(node, QStringLiteral("TCP 127.0.0.1:%1").arg(server_->Port()));
     Host().Sbtn_com_open->click();
     EXPECT_FALSE(W().ksComm1().Active());
@@ -228,6 +155,7 @@ TEST_F(NetworkEndToEnd, ModbusTcpGatewayScanPanelAndMonitor) {
     StartServer(NetServer::Mode::ModbusTcp, {module(16, 245), module(11, 247)});
     MakeWindow();
     QTreeWidgetItem* node = AddPort(net::NetKind::ModbusTcp, server_->Port());
+    ASSERT_TRUE(node);
     ScanAndQuery(node, QStringLiteral("MBTCP 127.0.0.1:%1").arg(server_->Port()));
 }
 
@@ -245,19 +173,15 @@ TEST_F(NetworkEndToEnd, Ser2netInFrontOfASimulatedBus) {
     {
         QFile f(config);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("connection: &bus\n"
-                               "  accepter: tcp,127.0.0.1,%1\n"
-                               "  connector: serialdev,%2,9600n82,local\n")
-                    .arg(port)
-                    .arg(QString::fromStdString(bus->SlavePath()))
-                    .toUtf8());
+        f.write(QByteArray::fromStdString(Ser2netYaml("tcp", port, bus->SlavePath(), "9600n82")));
     }
     {
-        Ser2net ser2net(config);
+        ChildProcess ser2net({"/usr/sbin/ser2net", "-n", "-d", "-c", config.toStdString()});
         ASSERT_TRUE(ser2net.Started());
-        ASSERT_TRUE(WaitUntil([&] { return Listening(port); }, 20000));
+        ASSERT_TRUE(WaitUntil([&] { return AcceptsConnections(port); }, 20000));
         MakeWindow();
         QTreeWidgetItem* node = AddPort(net::NetKind::Tcp, port);
+        ASSERT_TRUE(node);
         ScanAndQuery(node, QStringLiteral("TCP 127.0.0.1:%1").arg(port));
         Host().Sbtn_com_open->click();
         EXPECT_FALSE(W().ksComm1().Active());
@@ -271,6 +195,7 @@ TEST_F(NetworkEndToEnd, ADroppedConnectionAsksOnceAndReopeningWorks) {
     const std::uint16_t port = server_->Port();
     MakeWindow();  // no device notices: the loss alone must bring the question
     QTreeWidgetItem* node = AddPort(net::NetKind::Tcp, port);
+    ASSERT_TRUE(node);
     AddModule(node, "KELM-8AD(245)");
     OpenNode(node);
     const QString text = QStringLiteral("TCP 127.0.0.1:%1").arg(port);
@@ -325,6 +250,7 @@ TEST_F(NetworkEndToEnd, OkInTheLossQuestionEndsTheProgram) {
     StartServer(NetServer::Mode::ModbusTcp, {module(16, 245)});
     MakeWindow();
     QTreeWidgetItem* node = AddPort(net::NetKind::ModbusTcp, server_->Port());
+    ASSERT_TRUE(node);
     OpenNode(node);
     boxes_.answers.push_back(true);
     // The loss comes while the add dialog is up: OK closes it with the window.

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "RunProgram.h"
+#include "KelmFixture.h"
 #include "bus/BusClient.h"
 #include "kelm-sim/PtyServer.h"
 #include "modbus/Checks.h"
@@ -25,52 +25,8 @@ using sim::ModuleConfig;
 using sim::Protocol;
 using sim::PtyServer;
 
-const std::string kKelm = KELM_PROGRAM;
-
-class Cli : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kelm-cli-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        portsDir_ = tmpl;
-    }
-    void TearDown() override {
-        if (server_) server_->Stop();
-        std::filesystem::remove_all(portsDir_);
-    }
-
-    void StartBus(std::vector<ModuleConfig> modules) {
-        PtyServer::Config config;
-        config.modules = std::move(modules);
-        std::string error;
-        server_ = PtyServer::Create(std::move(config), &error);
-        ASSERT_TRUE(server_) << error;
-        server_->Start();
-    }
-
-    RunResult Kelm(std::vector<std::string> args,
-                   std::vector<std::pair<std::string, std::string>> env = {}) {
-        env.emplace_back("KELM_PORTS_DIR", portsDir_);
-        return RunProgram(kKelm, args, env);
-    }
-
-    std::string portsDir_;
-    std::unique_ptr<PtyServer> server_;
-};
-
-ModuleConfig Module(std::uint8_t type, std::uint8_t address, std::uint8_t format = 3,
-                    Protocol protocol = Protocol::Rtu) {
-    ModuleConfig m;
-    m.typeCode = type;
-    m.address = address;
-    m.format = format;
-    m.protocol = protocol;
-    return m;
-}
-
-// A busy machine may be slow to answer: correctness runs take generous
-// time-outs (speed is bench-cli's business).
-const std::string kSlowOk = "1000";
+// Simulated modules on a pty; the scratch directory is kelm's port directory.
+using Cli = KelmTest;
 
 TEST_F(Cli, ScanListsTheModulesInBothProtocols) {
     for (Protocol p : {Protocol::Rtu, Protocol::Ascii}) {
@@ -113,7 +69,7 @@ TEST_F(Cli, ScanDrawsItsProgressOnATerminal) {
     const auto r = RunProgram(
         kKelm,
         {"scan", "--port", server_->SlavePath(), "--from", "2", "--to", "5", "--timeout", "300"},
-        {{"KELM_PORTS_DIR", portsDir_}}, std::chrono::seconds(60), err);
+        {{"KELM_PORTS_DIR", dir_}}, std::chrono::seconds(60), err);
     ::close(err);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "3\tKELM-16T\t12\tA1\tB3\n");
@@ -381,7 +337,7 @@ TEST_F(Cli, BadInputExitsWithTwoAndSendsNothing) {
 TEST_F(Cli, ComNamesAndThePortVariable) {
     StartBus({Module(13, 2)});
     // Published as kelm-sim publishes its port, in the directory of this test.
-    std::filesystem::create_symlink(server_->SlavePath(), portsDir_ + "/COM207");
+    std::filesystem::create_symlink(server_->SlavePath(), dir_ + "/COM207");
     auto r = Kelm({"ports", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     bool listed = false;

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "RunProgram.h"
+#include "KelmFixture.h"
 #include "bus/BusClient.h"
 #include "config/ConfigFile.h"
 #include "config/ModuleIo.h"
@@ -30,18 +30,6 @@ using nlohmann::ordered_json;
 using sim::ModuleConfig;
 using sim::PtyServer;
 
-const std::string kKelm = KELM_PROGRAM;
-// A busy machine may be slow: correctness runs take generous time-outs.
-const std::string kSlowOk = "1000";
-
-ModuleConfig Module(std::uint8_t type, std::uint8_t address) {
-    ModuleConfig m;
-    m.typeCode = type;
-    m.address = address;
-    m.format = 3;
-    return m;
-}
-
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
@@ -53,36 +41,11 @@ void WriteAll(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-class ConfigCli : public ::testing::Test {
+class ConfigCli : public KelmTest {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kelm-config-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        if (server_) server_->Stop();
-        std::filesystem::remove_all(dir_);
-    }
-    void StartBus(std::vector<ModuleConfig> modules) {
-        if (server_) server_->Stop();
-        PtyServer::Config config;
-        config.modules = std::move(modules);
-        std::string error;
-        server_ = PtyServer::Create(std::move(config), &error);
-        ASSERT_TRUE(server_) << error;
-        server_->Start();
-    }
-    RunResult Kelm(std::vector<std::string> args) {
-        return RunProgram(kKelm, args, {{"KELM_PORTS_DIR", dir_}});
-    }
     std::vector<std::string> Line(const std::string& port, int address) {
         return {"--port", port, "--address", std::to_string(address), "--timeout", kSlowOk};
     }
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-    std::string dir_;
-    std::unique_ptr<PtyServer> server_;
 };
 
 // Every configuration value of a backup moved to another valid value, the

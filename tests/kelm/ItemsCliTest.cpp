@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "RunProgram.h"
+#include "KelmFixture.h"
 #include "kelm-sim/PtyServer.h"
 #include "modbus/Checks.h"
 #include "support/ScriptedPeer.h"
@@ -31,32 +31,15 @@ using sim::ModuleConfig;
 using sim::Protocol;
 using sim::PtyServer;
 
-const std::string kKelm = KELM_PROGRAM;
-
-class Items : public ::testing::Test {
+// All eight models on a pty (addresses 1-8 in type code order), in one
+// protocol; kelm runs with that bus's line options.
+class Items : public KelmTest {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/kelm-items-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        if (server_) server_->Stop();
-        std::filesystem::remove_all(dir_);
-    }
     void StartBus(Protocol p) {
-        PtyServer::Config config;
-        for (std::uint8_t t = 10; t <= 17; ++t) {
-            ModuleConfig m;
-            m.typeCode = t;
-            m.address = static_cast<std::uint8_t>(t - 9);
-            m.protocol = p;
-            config.modules.push_back(m);
-        }
-        std::string error;
-        server_ = PtyServer::Create(std::move(config), &error);
-        ASSERT_TRUE(server_) << error;
-        server_->Start();
+        std::vector<ModuleConfig> modules;
+        for (std::uint8_t t = 10; t <= 17; ++t)
+            modules.push_back(Module(t, static_cast<std::uint8_t>(t - 9), 3, p));
+        KelmTest::StartBus(std::move(modules));
         protocol_ = p == Protocol::Rtu ? "rtu" : "ascii";
     }
     // The command with the line options of the bus.
@@ -65,11 +48,9 @@ class Items : public ::testing::Test {
             cmd,          "--port",  server_->SlavePath(), "--address", std::to_string(address),
             "--protocol", protocol_, "--timeout",          "1000"};
         all.insert(all.end(), args.begin(), args.end());
-        return RunProgram(kKelm, all, {{"KELM_PORTS_DIR", dir_}});
+        return KelmTest::Kelm(all);
     }
-    std::string dir_;
     std::string protocol_;
-    std::unique_ptr<PtyServer> server_;
 };
 
 std::vector<std::string> Lines(const std::string& s) {
@@ -350,7 +331,7 @@ TEST_F(Items, BadInputSendsNothing) {
     for (const auto& args : cases) {
         std::string line;
         for (const auto& a : args) line += a + " ";
-        const auto r = RunProgram(kKelm, args, {{"KELM_PORTS_DIR", dir_}});
+        const auto r = KelmTest::Kelm(args);
         EXPECT_EQ(r.status, 2) << line << r.err;
         EXPECT_EQ(r.out, "") << line;
         EXPECT_FALSE(r.err.empty()) << line;
@@ -362,8 +343,7 @@ TEST_F(Items, BadInputSendsNothing) {
         if (frame.size() < 2 || frame[1] != 3) return std::nullopt;
         return FrameRtu(ByteString{1, 3, 6, 0, 10, 0, 0xA1, 0, 0xB3});
     });
-    const auto r = RunProgram(kKelm, {"write", "-p", port, "pulse_on3=1", "--timeout", "1000"},
-                              {{"KELM_PORTS_DIR", dir_}});
+    const auto r = KelmTest::Kelm({"write", "-p", port, "pulse_on3=1", "--timeout", "1000"});
     EXPECT_EQ(r.status, 2) << r.err;
     ASSERT_TRUE(peer.WaitRequests(1));
     EXPECT_EQ(peer.Received(), FrameRtu(ByteString{1, 3, 0, 0, 0, 3}));

@@ -377,5 +377,40 @@ TEST_F(PollTest, RandomInterleavingNeverMisjudgesNorLoses) {
     EXPECT_EQ(watcher.misjudged, 0);
 }
 
+// The configuration transfer's requests go out through the codec like a
+// click and wait behind a poll like one; their replies reach the tap, never
+// a panel handler, and a poll's reply stays the poller's.
+TEST_F(PollTest, AReplyTapTakesTheUsersRepliesAndLeavesThePollsToThePoller) {
+    std::vector<ByteString> tapped;
+    master.SetReplyTap([&](const Frame& f) { tapped.push_back(f.bytes()); });
+    ASSERT_TRUE(master.SendPoll(Read8AD(5)));
+    master.KELM_Uart_Send_String(FrameRtu(Hex("03 03 00 08 00 10")));
+    EXPECT_EQ(sink.frames.size(), 1u) << "held while the poll is on the line";
+    Receive(ReadReply(5, 4, 24));
+    EXPECT_EQ(poller.Count(PollEvent::Reply), 1);
+    EXPECT_TRUE(tapped.empty());
+    ASSERT_EQ(sink.frames.size(), 2u);
+    EXPECT_EQ(sink.frames[1], FrameRtu(Hex("03 03 00 08 00 10")));
+    Receive(ReadReply(3, 3, 32));
+    ASSERT_EQ(tapped.size(), 1u);
+    EXPECT_EQ(tapped[0].size(), 35u);
+    EXPECT_EQ(tapped[0][0], 3);
+    EXPECT_TRUE(calls.empty()) << "no panel judged the transfer's reply";
+    ASSERT_FALSE(watcher.verdicts.empty());
+    EXPECT_EQ(watcher.verdicts.back(), ReceiveVerdict::ToModel);
+    // An exception reply and another module's frame reach the tap too: the
+    // transfer decides what answers it.
+    Receive(FrameRtu(Hex("03 83 02")));
+    EXPECT_EQ(tapped.size(), 2u);
+    // Without the tap the panels have their replies again.
+    master.SetReplyTap({});
+    EXPECT_FALSE(master.HasReplyTap());
+    master.Modbus_Send_oneWord(3, 0, 3);
+    Receive(FrameRtu(Hex("03 03 06 00 0A 00 A1 00 B3")));
+    EXPECT_EQ(tapped.size(), 2u);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].handler, "KELM_8AD_Event");
+}
+
 }  // namespace
 }  // namespace kelm::test

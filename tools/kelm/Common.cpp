@@ -76,8 +76,9 @@ void AddJsonOption(CLI::App* cmd, bool& json) {
 
 void AddLineOptions(CLI::App* cmd, LineOptions& o, bool addressOption, int minAddress) {
     cmd->add_option("-p,--port", o.port,
-                    "the port: a COM name as kelm ports lists it (COM33), a device path or a "
-                    "/dev/serial/by-id path (or set KELM_PORT)")
+                    "the port: a COM name as kelm ports lists it (COM33), a device path, a "
+                    "/dev/serial/by-id path, or a bus on the network: tcp://HOST:PORT, "
+                    "rfc2217://HOST:PORT, mbtcp://HOST:PORT (or set KELM_PORT)")
         ->envname("KELM_PORT");
     if (addressOption) {
         cmd->add_option("-a,--address", o.address,
@@ -157,6 +158,13 @@ void OpenLine(bus::BusClient& client, const LineOptions& o) {
         throw Failure{kExitUsage, "no port: give --port or set KELM_PORT (kelm ports lists them)"};
     }
     const std::string name = ResolvePortName(o.port);
+    // A Modbus TCP gateway takes RTU requests only; say so before anything
+    // is sent rather than let every ASCII request run into its time-out.
+    if (LineOf(o).protocol == bus::WireProtocol::Ascii && Lower(name).rfind("mbtcp://", 0) == 0) {
+        throw Failure{kExitUsage, "cannot use --protocol ascii on " + name +
+                                      ": a Modbus TCP gateway carries RTU only (use tcp:// for "
+                                      "a server that passes ASCII through)"};
+    }
     const bus::OpenResult r = client.Open(name, LineOf(o));
     if (!r.ok()) {
         std::string msg = bus::DescribeOpenFailure(name, r);

@@ -78,8 +78,9 @@ int NetSerialDevice::Open(const std::string& portName) {
     }
     kind_ = address->kind;
     sock_->ClearCancel();
+    lookupCancel_.Reset();
     std::string reason;
-    const int e = sock_->Connect(address->host, address->port, options_.connectTimeoutMs, &reason);
+    const int e = Connect(*address, &reason);
     if (e != 0) {
         SetOpenText(e, reason);
         return Fail(e);
@@ -119,6 +120,34 @@ int NetSerialDevice::Open(const std::string& portName) {
     }
     SetOpenText(0, {});  // later failures of the same code are not the open's
     return 0;
+}
+
+int NetSerialDevice::Connect(const NetAddress& address, std::string* reason) {
+    const int limitMs = options_.connectTimeoutMs;
+    const auto deadline = Clock::now() + Ms(limitMs);
+    const HostLookupResult found =
+        LookUpWithin(options_.lookUp ? options_.lookUp : HostLookupFn(SystemHostLookup),
+                     address.host, address.port, limitMs, &lookupCancel_);
+    if (found.error != 0) {
+        *reason = found.reason;
+        return found.error;
+    }
+    int e = ECONNREFUSED;
+    for (const std::string& numeric : found.addresses) {
+        const auto left = std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            e = ETIMEDOUT;
+            break;
+        }
+        e = sock_->Connect(numeric, address.port, static_cast<int>(left), reason);
+        if (e == 0) return 0;
+        if (e == ETIMEDOUT || e == ECANCELED) break;  // the time is used up
+    }
+    // The whole time allowed, not what was left for the last address.
+    if (e == ETIMEDOUT)
+        *reason = "timed out after " + (limitMs % 1000 == 0 ? std::to_string(limitMs / 1000) + " s"
+                                                            : std::to_string(limitMs) + " ms");
+    return e;
 }
 
 int NetSerialDevice::NegotiateRfc2217() {
@@ -178,10 +207,12 @@ int NetSerialDevice::Adopt(TksHandle) {
 
 bool NetSerialDevice::Close() {
     sock_->Cancel();  // waits and sends give up
+    lookupCancel_.Cancel();
     std::unique_lock lock(rw_);
     const bool was = open_.exchange(false);
     if (was) sock_->Close();
     sock_->ClearCancel();
+    lookupCancel_.Reset();
     std::lock_guard in(inMutex_);
     inQ_.clear();
     inHead_ = 0;

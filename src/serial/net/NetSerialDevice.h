@@ -25,7 +25,7 @@
 //
 // Locking: rw_ guards opening and closing (held shared by every operation
 // on an open connection, exclusively by Open and Close; Close cancels the
-// socket's waits first). fillMutex_ lets one thread at a time read the
+// socket's waits and the host lookup first). fillMutex_ lets one thread at a time read the
 // socket and run the MBAP decoder; telnetMutex_ guards the Telnet session
 // state (decoded on receive, read for escaping and by ApplyDcb); inMutex_
 // guards the input queue and the loss state; sendMutex_ keeps data and Telnet
@@ -41,6 +41,7 @@
 #include <string>
 
 #include "serial/SerialDevice.h"
+#include "serial/net/HostLookup.h"
 #include "serial/net/Mbap.h"
 #include "serial/net/NetAddress.h"
 #include "serial/net/Socket.h"
@@ -54,6 +55,9 @@ class NetSerialDevice final : public ISerialDevice {
         int connectTimeoutMs = kDefaultConnectTimeoutMs;
         // How the connection is made (a test may script it).
         std::function<std::unique_ptr<ISocket>()> makeSocket;
+        // How a host name is looked up (a test may script it); the system's
+        // lookup when empty. It gets the same time as the connect, in all.
+        HostLookupFn lookUp;
     };
 
     NetSerialDevice();
@@ -119,8 +123,13 @@ class NetSerialDevice final : public ISerialDevice {
     // Waits for the server's answer to the COM port option (Open).
     int NegotiateRfc2217();
 
+    // Looks the host up and connects to its addresses in turn, all within
+    // the connect time-out. 0, or an error code with *reason.
+    int Connect(const NetAddress& address, std::string* reason);
+
     const Options options_;
     std::unique_ptr<ISocket> sock_;
+    HostLookupCancel lookupCancel_;  // Close ends a lookup that Open waits for
 
     mutable std::shared_mutex rw_;
     std::atomic<bool> open_{false};

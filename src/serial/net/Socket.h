@@ -61,7 +61,9 @@ class ISocket {
     virtual std::string ErrorText(int code) const = 0;
 };
 
-// The backend of this platform.
+// The backend of this platform. It also provides SystemHostLookup
+// (HostLookup.h), the lookup that NetSerialDevice runs within its connect
+// time-out before it hands Connect the numeric addresses one by one.
 std::unique_ptr<ISocket> CreateSocket();
 
 // Whether an error code of Receive or SendAll means the connection is gone.

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "serial/net/HostLookup.h"
 #include "serial/net/Socket.h"
 
 namespace kelm::net {
@@ -228,6 +229,35 @@ class PosixSocket final : public ISocket {
 };
 
 }  // namespace
+
+HostLookupResult SystemHostLookup(const std::string& host, uint16_t port) {
+    HostLookupResult r;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;  // not AI_ADDRCONFIG, as in Connect
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    const int g = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (g != 0) {
+        r.error = EADDRNOTAVAIL;
+        r.reason = "unknown host \"" + host + "\"";
+        if (g != EAI_NONAME && g != EAI_NODATA)
+            r.reason += std::string(" (") + gai_strerror(g) + ")";
+        return r;
+    }
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+        char text[NI_MAXHOST];
+        if (getnameinfo(ai->ai_addr, ai->ai_addrlen, text, sizeof text, nullptr, 0,
+                        NI_NUMERICHOST) != 0)
+            continue;
+        bool seen = false;
+        for (const auto& a : r.addresses) seen = seen || a == text;
+        if (!seen) r.addresses.emplace_back(text);
+    }
+    freeaddrinfo(list);
+    return r;
+}
 
 std::unique_ptr<ISocket> CreateSocket() {
     return std::make_unique<PosixSocket>();

@@ -1,15 +1,12 @@
 #pragma once
-// Shared pieces of the network port tests: free loopback ports, scripted TCP
-// servers, child programs (ser2net, a pymodbus server) and a Modbus engine
-// wired to a serial component, as the window wires it.
+// Shared pieces of the network port tests: scripted TCP servers, the peers
+// of support/LoopbackPeers.h (free ports, ser2net, a pymodbus server) and a
+// Modbus engine wired to a serial component, as the window wires it.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,26 +20,11 @@
 #include "modbus/ModbusMaster.h"
 #include "serial/LoopExecutor.h"
 #include "serial/ksComm.h"
-
-extern char** environ;
+#include "support/LoopbackPeers.h"
 
 namespace kelm::test {
 
 using namespace std::chrono_literals;
-
-// A port on 127.0.0.1 that nothing listens on right now (bound to port 0,
-// read back, closed).
-inline uint16_t FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 // Reads from fd until n bytes came or the time is up.
 inline std::string ReadSome(int fd, size_t n, std::chrono::milliseconds timeout = 10000ms) {
@@ -71,13 +53,7 @@ class ScriptedServer {
   public:
     explicit ScriptedServer(std::function<void(int fd)> script, int backlog = 4)
         : listen_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        port_ = BindLoopback(listen_);
         ::listen(listen_, backlog);
         if (script)
             thread_ = std::thread([this, s = std::move(script)] {
@@ -113,39 +89,6 @@ class ScriptedServer {
     std::atomic<bool> stop_{false};
     std::atomic<int> client_{-1};
     std::thread thread_;
-};
-
-// A program we did not write, run in the background; ended by SIGTERM.
-class ChildProcess {
-  public:
-    explicit ChildProcess(const std::vector<std::string>& argv) {
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, args[0], &fa, nullptr, args.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-    }
-    ~ChildProcess() { Stop(); }
-    bool Started() const { return pid_ > 0; }
-    void Stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 500 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(10ms);
-        if (::waitpid(pid_, &status, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
 };
 
 // A component opening the named port as COM<number>.

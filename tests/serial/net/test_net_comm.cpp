@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "NetTestSupport.h"
@@ -211,8 +214,10 @@ TEST_F(NetComm, ModbusTcpDropsRepliesOfOtherTransactions) {
 // with a comm error that says why, and nothing reaches the gateway.
 TEST_F(NetComm, ModbusTcpRefusesAsciiRequests) {
     std::string first;
+    std::atomic<bool> read{false};  // first is complete (written by the server's thread)
     ScriptedServer server([&](int fd) {
         first = ReadSome(fd, 12);
+        read = true;
         ReadSome(fd, 1);
     });
     std::vector<uint32_t> sysErrors;
@@ -227,6 +232,9 @@ TEST_F(NetComm, ModbusTcpRefusesAsciiRequests) {
     EXPECT_TRUE(com->Active());  // a refused request is not a lost port
     const ByteString rtu = FrameRtu({7, 3, 0, 0, 0, 3});
     com->SendString(Str(rtu));
+    // The server's thread may take its time to accept on a busy machine:
+    // stopping it first would end it before it read anything.
+    EXPECT_TRUE(ex.RunUntil([&] { return read.load(); }, 30s));
     com->SetActive(false);
     server.Stop();
     EXPECT_EQ(first, std::string("\0\x01\0\0\0\x06\x07\x03\0\0\0\x03", 12));
@@ -359,6 +367,38 @@ TEST_F(NetComm, ConnectTimesOut) {
     EXPECT_LT(took, 20s);  // gave up instead of hanging
     EXPECT_FALSE(com->Active());
     for (int fd : fillers) ::close(fd);
+}
+
+// A name server that does not answer fails the open within the connect
+// time-out, and the open-failure message says so.
+TEST_F(NetComm, HangingHostLookupFailsTheOpen) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    net::NetSerialDevice::Options o;
+    o.connectTimeoutMs = 400;
+    o.lookUp = [&](const std::string&, uint16_t) {
+        std::unique_lock g(m);
+        cv.wait(g, [&] { return release; });
+        return net::HostLookupResult{};
+    };
+    Make(std::make_unique<net::NetPortRouter>(std::make_unique<posix::PosixSerialDevice>(), [o] {
+        return std::make_unique<net::NetSerialDevice>(o);
+    }));
+    const std::string e = ErrorOf([&] { OpenName("tcp://plc.example:4001"); });
+    EXPECT_EQ(e.rfind("Device \"tcp://plc.example:4001\" Open Error !!!\r", 0), 0u) << e;
+    EXPECT_NE(e.find("looking up host \"plc.example\" took longer than 400 ms"), std::string::npos)
+        << e;
+    EXPECT_FALSE(com->Active());
+    {
+        std::lock_guard g(m);
+        release = true;
+    }
+    cv.notify_all();
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (net::PendingLookups() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(net::PendingLookups(), 0);
 }
 
 // RFC 2217 servers that refuse the option, or do not answer it, fail to

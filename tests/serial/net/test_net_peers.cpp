@@ -56,9 +56,7 @@ class Peers : public ::testing::Test {
                                           const std::string& line, uint16_t* port) {
         *port = FreeLoopbackPort();
         const fs::path config = dir / "ser2net.yaml";
-        std::ofstream(config) << "connection: &bus\n"
-                              << "  accepter: " << accepter << ",127.0.0.1," << *port << "\n"
-                              << "  connector: serialdev," << pty << "," << line << ",local\n";
+        std::ofstream(config) << Ser2netYaml(accepter, *port, pty, line);
         return std::make_unique<ChildProcess>(
             std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-d", "-c", config.string()});
     }
