@@ -19,6 +19,7 @@
 #include "gui/MessageBoxes.h"
 #include "modbus/Bytes.h"
 #include "modbus/ModbusMaster.h"
+#include "modules/PanelTexts.h"
 #include "modules/PanelWidgets.h"
 
 namespace kelm {
@@ -53,7 +54,7 @@ double CountsPerFullScale8AS(std::string_view modelName) {
 const AnalogInputModel kAnalogInput8AD{
     "8AD",
     Model8AD(),
-    "量程值：",
+    QT_TRANSLATE_NOOP("kelm::Panels", "量程值："),
     Model8AD().items[0].choices,
     3,
     Model8AD().analog.zeroCount,
@@ -66,7 +67,7 @@ const AnalogInputModel kAnalogInput8AD{
 const AnalogInputModel kAnalogInput8AS{
     "8AS",
     Model8AS(),
-    "工程量：",
+    QT_TRANSLATE_NOOP("kelm::Panels", "工程量："),
     Model8AS().items[0].choices,
     2,
     Model8AS().analog.zeroCount,
@@ -93,7 +94,18 @@ QString AnalogValueText(const AnalogInputModel& model, std::uint32_t count, int 
     return FormatFixed(perFullScale, model.unscaledDecimals);
 }
 
-const QString AnalogInputPanel::kModesWritten = QStringLiteral("8通道模式参数配置成功！");
+namespace {
+constexpr const char* kModesWrittenSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "8通道模式参数配置成功！");
+// A label and its kept source.
+QLabel* PanelLabel(const char* source, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    ShowPanelText(label, source);
+    return label;
+}
+}  // namespace
+
+const QString AnalogInputPanel::kModesWritten = QString::fromUtf8(kModesWrittenSource);
 
 AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputModel& model,
                                    const QString& objectName, std::string_view handlerName,
@@ -106,13 +118,14 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
     auto* grid = new QGridLayout;
     outer->addLayout(grid);
 
-    grid->addWidget(new QLabel(QStringLiteral("数字量："), menu_), 0, 1);
-    grid->addWidget(new QLabel(QString::fromUtf8(model_.valueHeading), menu_), 0, 3);
-    grid->addWidget(new QLabel(QStringLiteral("模式："), menu_), 0, 5);
+    grid->addWidget(PanelLabel(QT_TRANSLATE_NOOP("kelm::Panels", "数字量："), menu_), 0, 1);
+    grid->addWidget(PanelLabel(model_.valueHeading, menu_), 0, 3);
+    grid->addWidget(PanelLabel(QT_TRANSLATE_NOOP("kelm::Panels", "模式："), menu_), 0, 5);
 
-    QStringList labels;
+    // The ranges' labels as the model names them ("电流" on the KELM-8AS).
+    QList<QByteArray> labels;
     for (const AnalogRange& r : model_.ranges)
-        labels << QString::fromUtf8(r.label.data(), static_cast<qsizetype>(r.label.size()));
+        labels << QByteArray(r.label.data(), static_cast<qsizetype>(r.label.size()));
     for (int ch = 0; ch < kChannels; ++ch) {
         Channel& c = channels_[static_cast<std::size_t>(ch)];
         const int row = ch + 1;
@@ -125,7 +138,7 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
         c.unit->setMinimumWidth(24);
         c.mode = new QComboBox(menu_);
         c.mode->setObjectName(QStringLiteral("Cmb%1_VI_CH%2").arg(tag).arg(ch));
-        c.mode->addItems(labels);
+        ShowPanelItems(c.mode, labels);
         c.mode->setCurrentIndex(0);
         c.mode->setEnabled(false);  // locked until the enable box is ticked
 
@@ -137,14 +150,18 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
         grid->addWidget(c.mode, row, 5);
     }
 
-    enable_ = new QCheckBox(QStringLiteral("使能模式配置"), menu_);
+    enable_ = new QCheckBox(menu_);
+    ShowPanelText(enable_, QT_TRANSLATE_NOOP("kelm::Panels", "使能模式配置"));
     enable_->setObjectName(QStringLiteral("CheckBox%1_VI_Enable").arg(tag));
-    modeRead_ = new QPushButton(QStringLiteral("读取8通道模式"), menu_);
+    modeRead_ = new QPushButton(menu_);
+    ShowPanelText(modeRead_, QT_TRANSLATE_NOOP("kelm::Panels", "读取8通道模式"));
     modeRead_->setObjectName(QStringLiteral("Btn%1_Mode_Read").arg(tag));
-    modeSet_ = new QPushButton(QStringLiteral("配置8通道模式"), menu_);
+    modeSet_ = new QPushButton(menu_);
+    ShowPanelText(modeSet_, QT_TRANSLATE_NOOP("kelm::Panels", "配置8通道模式"));
     modeSet_->setObjectName(QStringLiteral("Btn%1_Mode_Set").arg(tag));
     modeSet_->setEnabled(false);
-    dataRead_ = new QPushButton(QStringLiteral("读取8通道数据"), menu_);
+    dataRead_ = new QPushButton(menu_);
+    ShowPanelText(dataRead_, QT_TRANSLATE_NOOP("kelm::Panels", "读取8通道数据"));
     dataRead_->setObjectName(QStringLiteral("Btn%1_CH_Read").arg(tag));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(enable_);
@@ -158,7 +175,9 @@ AnalogInputPanel::AnalogInputPanel(const ModuleContext& ctx, const AnalogInputMo
     AddReplyRows({
         ReadRow(model_.Modes(), "channel modes", [this](const Frame& Pbuf) { ModeReply(Pbuf); }),
         Echo(kFcWriteRegisters, model_.Modes().first, model_.Modes().first, "channel modes written",
-             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kModesWritten); }),
+             [this](const Frame&) {
+                 Context().boxes.Information(NoticeTitle(), PanelTr(kModesWrittenSource));
+             }),
         ReadRow(model_.Counts(), "channel data", [this](const Frame& Pbuf) { DataReply(Pbuf); }),
     });
 }
@@ -232,8 +251,11 @@ void AnalogInputPanel::ModeSetClick() {
     // A list without a selection has no code to send; a code outside the
     // model's list would put the module in a mode the panel cannot show.
     if (!missing.isEmpty()) {
-        Context().boxes.Warning(NoticeTitle(), missing.join(QStringLiteral("、")) +
-                                                   QStringLiteral("未选择模式，请先选择模式！"));
+        // One sentence per language, the channel list in its place.
+        const QString list = missing.join(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "、")));
+        Context().boxes.Warning(
+            NoticeTitle(),
+            PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "%1未选择模式，请先选择模式！"), {list}));
         return;
     }
     ByteString data;

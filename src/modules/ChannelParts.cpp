@@ -13,6 +13,7 @@
 #include "gui/MessageBoxes.h"
 #include "gui/Pictures.h"
 #include "modbus/Bytes.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -20,14 +21,16 @@ std::uint32_t DWordAt(const Frame& Pbuf, std::size_t i) {
     return (static_cast<std::uint32_t>(Pbuf.word(i)) << 16) | Pbuf.word(i + 2);
 }
 
-QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
+QLabel* MakeLabel(const char* name, const char* text, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    ShowPanelText(l, text);
     l->setObjectName(QString::fromLatin1(name));
     return l;
 }
 
-QPushButton* MakeButton(const char* name, const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
+QPushButton* MakeButton(const char* name, const char* text, QWidget* parent) {
+    auto* b = new QPushButton(parent);
+    ShowPanelText(b, text);
     b->setObjectName(QString::fromLatin1(name));
     return b;
 }
@@ -130,13 +133,17 @@ std::optional<std::int64_t> ToInt64(const QString& text, IMessageBoxes& boxes) {
                    std::numeric_limits<std::int64_t>::max(), boxes);
 }
 
-const QString StateShape::kHint = QStringLiteral("红色：停止；绿色：运行");
+namespace {
+constexpr const char* kHintSource = QT_TRANSLATE_NOOP("kelm::Panels", "红色：停止；绿色：运行");
+}  // namespace
+
+const QString StateShape::kHint = QString::fromUtf8(kHintSource);
 const QColor StateShape::kStopped = QColor(0xFF, 0x00, 0x00);
 const QColor StateShape::kRunning = QColor(0x00, 0xC0, 0x00);
 
 StateShape::StateShape(const QString& objectName, QWidget* parent) : QWidget(parent) {
     setObjectName(objectName);
-    setToolTip(kHint);
+    ShowPanelToolTip(this, kHintSource);
     setMinimumSize(80, 18);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
@@ -159,11 +166,11 @@ void StateShape::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(r, radius, radius);
 }
 
-QToolButton* MakeFaceButton(const QString& objectName, const QString& caption, int image,
+QToolButton* MakeFaceButton(const QString& objectName, const char* caption, int image,
                             QWidget* parent) {
     auto* b = new QToolButton(parent);
     b->setObjectName(objectName);
-    b->setText(caption);
+    ShowPanelText(b, caption);
     b->setIcon(ImageList50xIcon(image));
     b->setIconSize(QSize(50, 50));
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);

@@ -25,9 +25,10 @@ class IMessageBoxes;
 // (a count: high word in the lower register); bytes past the end read 0.
 std::uint32_t DWordAt(const Frame& Pbuf, std::size_t i);
 
-// A label and a push button with their component names.
-QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent);
-QPushButton* MakeButton(const char* name, const QString& text, QWidget* parent);
+// A label and a push button with their component names, showing a
+// translatable source.
+QLabel* MakeLabel(const char* name, const char* text, QWidget* parent);
+QPushButton* MakeButton(const char* name, const char* text, QWidget* parent);
 
 // The key handler of a numeric box, as the panels name it
 // (Edit_pulse_numKeyPress): sees one typed character and discards it by
@@ -92,7 +93,7 @@ class StateShape : public QWidget {
 };
 
 // A start or stop speed button: the picture of ImageList50x above its caption.
-QToolButton* MakeFaceButton(const QString& objectName, const QString& caption, int image,
+QToolButton* MakeFaceButton(const QString& objectName, const char* caption, int image,
                             QWidget* parent);
 
 // Unticks a radio button of an exclusive pair (Qt keeps one of a pair ticked

@@ -8,6 +8,7 @@
 #include "modbus/ModbusMaster.h"
 #include "modules/ChannelSteps.h"
 #include "modules/ModuleContext.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -80,11 +81,11 @@ ReplyRow CoilsWrittenRow(ModbusMaster& master, const models::Item& coils, LampSt
                 });
 }
 
-ReplyRow InformationEcho(IMessageBoxes& boxes, const models::Item* item, const char* text) {
-    const QString message = QString::fromUtf8(text);
-    auto action = [&boxes, message](const Frame&) { ShowInformation(boxes, message); };
-    if (!item) return AnyRegEcho(models::kFcWriteRegister, text, action);
-    return ItemEcho(models::kFcWriteRegister, *item, text, action);
+ReplyRow InformationEcho(IMessageBoxes& boxes, const models::Item* item, std::string what,
+                         const char* text) {
+    auto action = [&boxes, text](const Frame&) { ShowInformation(boxes, PanelTr(text)); };
+    if (!item) return AnyRegEcho(models::kFcWriteRegister, std::move(what), action);
+    return ItemEcho(models::kFcWriteRegister, *item, std::move(what), action);
 }
 
 IInputChannelSteps* InputSteps(const ModuleContext& ctx) {

@@ -52,8 +52,11 @@ ReplyRow CoilEchoRow(ModbusMaster& master, const models::Item& coils, LampStep s
 // FC 15 reply at the first coil: every lamp off, then the states read again.
 ReplyRow CoilsWrittenRow(ModbusMaster& master, const models::Item& coils, LampStep show);
 // FC 06 echo at the item's registers (or, with nullptr, at any register): an
-// information box with this text.
-ReplyRow InformationEcho(IMessageBoxes& boxes, const models::Item* item, const char* text);
+// information box with this text (a translatable source, shown in the
+// language chosen when the echo arrives); `what` names the row for
+// diagnostics.
+ReplyRow InformationEcho(IMessageBoxes& boxes, const models::Item* item, std::string what,
+                         const char* text);
 
 // Depth of the tree's selected node (the root "PC" is 0, a channel node 3);
 // -1 without a tree or a selection.

@@ -10,11 +10,16 @@
 #include "modbus/ModbusMaster.h"
 #include "modules/DigitalIo.h"
 #include "modules/LampColumn.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
-const QString DoControlMode::kConfirmText =
-    QStringLiteral("DO相关位配置为脉冲输出后无法再使用开关量输出命令控制，请确认操作？");
+namespace {
+constexpr const char* kConfirmSource = QT_TRANSLATE_NOOP(
+    "kelm::Panels", "DO相关位配置为脉冲输出后无法再使用开关量输出命令控制，请确认操作？");
+}  // namespace
+
+const QString DoControlMode::kConfirmText = QString::fromUtf8(kConfirmSource);
 
 DoControlMode::DoControlMode(const ModuleContext& ctx, const QString& tag, LampColumn& outputs,
                              const models::Model& model, QWidget* parent)
@@ -25,25 +30,30 @@ DoControlMode::DoControlMode(const ModuleContext& ctx, const QString& tag, LampC
       initial_(ModelItem(model.name, "do_init")),
       modeWord_(ModelItem(model.name, "do_mode")) {
     setObjectName(QStringLiteral("DoControlMode") + tag);
-    label_ = new QLabel(QStringLiteral("控制模式："), parent);
+    label_ = new QLabel(parent);
+    ShowPanelText(label_, QT_TRANSLATE_NOOP("kelm::Panels", "控制模式："));
     list_ = new QComboBox(parent);
     list_->setObjectName(QStringLiteral("Cmb%1_DO_Code_index").arg(tag));
-    list_->addItems({QStringLiteral("DO单通道控制"), QStringLiteral("DO多通道控制"),
-                     QStringLiteral("DO模式配置"), QStringLiteral("DO初始化配置")});
+    ShowPanelItems(list_, {QT_TRANSLATE_NOOP("kelm::Panels", "DO单通道控制"),
+                           QT_TRANSLATE_NOOP("kelm::Panels", "DO多通道控制"),
+                           QT_TRANSLATE_NOOP("kelm::Panels", "DO模式配置"),
+                           QT_TRANSLATE_NOOP("kelm::Panels", "DO初始化配置")});
     list_->setCurrentIndex(kSingle);
     label_->setBuddy(list_);
 
     auto button = [&](const char* name, const char* caption) {
-        auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+        auto* b = new QPushButton(parent);
+        ShowPanelText(b, caption);
         b->setObjectName(QString::fromUtf8(name).arg(tag));
         b->hide();
         return b;
     };
-    dosCtrl_ = button("Btn%1_dos_ctrl", "多通道DO控制");
-    doModeRead_ = button("Btn%1_DO_mode_read", "查询DO模式值");
-    doModeSet_ = button("Btn%1_DO_mode_set", "设置DO模式值");
-    infoModeRead_ = button("Btn%1_Info_mode_read", "查询DO初始值");
-    infoModeSet_ = button("Btn%1_Info_mode_set", "设置DO初始值");
+    dosCtrl_ = button("Btn%1_dos_ctrl", QT_TRANSLATE_NOOP("kelm::Panels", "多通道DO控制"));
+    doModeRead_ = button("Btn%1_DO_mode_read", QT_TRANSLATE_NOOP("kelm::Panels", "查询DO模式值"));
+    doModeSet_ = button("Btn%1_DO_mode_set", QT_TRANSLATE_NOOP("kelm::Panels", "设置DO模式值"));
+    infoModeRead_ =
+        button("Btn%1_Info_mode_read", QT_TRANSLATE_NOOP("kelm::Panels", "查询DO初始值"));
+    infoModeSet_ = button("Btn%1_Info_mode_set", QT_TRANSLATE_NOOP("kelm::Panels", "设置DO初始值"));
     outputs_.SetBoxesVisible(false);
 }
 
@@ -115,7 +125,7 @@ void DoControlMode::ReadModeWords() {
 }
 
 bool DoControlMode::WriteOutputModeWord() {
-    if (!ctx_.boxes.Confirm(NoticeTitle(), kConfirmText)) return false;
+    if (!ctx_.boxes.Confirm(NoticeTitle(), PanelTr(kConfirmSource))) return false;
     ctx_.master.Modbus_Send_oneWord(kFcWriteRegister, modeWord_.first, BoxWord());
     return true;
 }

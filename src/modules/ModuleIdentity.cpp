@@ -15,15 +15,16 @@
 #include "modbus/CommFormats.h"
 #include "modbus/ModbusMaster.h"
 #include "models/ModelMap.h"
+#include "modules/PanelTexts.h"
 #include "modules/PanelWidgets.h"
 
 namespace kelm {
 
-const QString ModuleIdentity::kToggleClosed = QStringLiteral("更新通讯参数>>");
-const QString ModuleIdentity::kToggleOpen = QStringLiteral("更新通讯参数<<");
-const QString ModuleIdentity::kConfirmText = QStringLiteral("通讯参数配置成功！");
-
 namespace {
+
+constexpr const char* kToggleClosedSource = QT_TRANSLATE_NOOP("kelm::Panels", "更新通讯参数>>");
+constexpr const char* kToggleOpenSource = QT_TRANSLATE_NOOP("kelm::Panels", "更新通讯参数<<");
+constexpr const char* kConfirmSource = QT_TRANSLATE_NOOP("kelm::Panels", "通讯参数配置成功！");
 
 constexpr int kDefaultFormatCode = 3;  // "9600/8/2/None"
 constexpr int kFirstSlaveAddr = 1;
@@ -39,6 +40,10 @@ QString Hex2(std::uint8_t v) {
 }
 
 }  // namespace
+
+const QString ModuleIdentity::kToggleClosed = QString::fromUtf8(kToggleClosedSource);
+const QString ModuleIdentity::kToggleOpen = QString::fromUtf8(kToggleOpenSource);
+const QString ModuleIdentity::kConfirmText = QString::fromUtf8(kConfirmSource);
 
 ModuleIdentity::ModuleIdentity(const ModuleContext& ctx, IdentityNames names, QWidget* panel)
     : QObject(panel), ctx_(ctx), names_(std::move(names)) {
@@ -58,25 +63,28 @@ ModuleIdentity::ModuleIdentity(const ModuleContext& ctx, IdentityNames names, QW
     editSlaveAddr_ =
         MakeValueBox(QStringLiteral("Edit%1_slave_addr").arg(t), QString(), identityBox_);
     const std::pair<const char*, QLineEdit*> rows[] = {
-        {"设备型号：", editDeviceName_},
-        {"硬件版本：", editHardware_},
-        {"软件版本：", editSoftware_},
-        {"当前地址：", editSlaveAddr_},
+        {QT_TRANSLATE_NOOP("kelm::Panels", "设备型号："), editDeviceName_},
+        {QT_TRANSLATE_NOOP("kelm::Panels", "硬件版本："), editHardware_},
+        {QT_TRANSLATE_NOOP("kelm::Panels", "软件版本："), editSoftware_},
+        {QT_TRANSLATE_NOOP("kelm::Panels", "当前地址："), editSlaveAddr_},
     };
     int row = 0;
     for (const auto& [caption, edit] : rows) {
-        grid->addWidget(new QLabel(QString::fromUtf8(caption), identityBox_), row, 0);
+        auto* label = new QLabel(identityBox_);
+        ShowPanelText(label, caption);
+        grid->addWidget(label, row, 0);
         grid->addWidget(edit, row, 1);
         ++row;
     }
     queryButton_ = MakeTextSpeedButton(names_.queryButton, names_.queryCaption, identityBox_);
-    toggle_ = MakeTextSpeedButton(QStringLiteral("Spb%1_newcom_info").arg(tt), kToggleClosed,
+    toggle_ = MakeTextSpeedButton(QStringLiteral("Spb%1_newcom_info").arg(tt), kToggleClosedSource,
                                   identityBox_);
     grid->addWidget(queryButton_, row++, 0, 1, 2);
     grid->addWidget(toggle_, row++, 0, 1, 2);
 
     // New-parameter box, hidden until the toggle opens it.
-    newComBox_ = new QGroupBox(QStringLiteral("新通讯参数"), panel);
+    newComBox_ = new QGroupBox(panel);
+    ShowPanelText(newComBox_, QT_TRANSLATE_NOOP("kelm::Panels", "新通讯参数"));
     newComBox_->setObjectName(QStringLiteral("Gro%1_new_comset").arg(tt));
     auto* ngrid = new QGridLayout(newComBox_);
     cmbFormat_ = new QComboBox(newComBox_);
@@ -87,17 +95,20 @@ ModuleIdentity::ModuleIdentity(const ModuleContext& ctx, IdentityNames names, QW
     cmbProtocol_->setObjectName(QStringLiteral("Cmb%1_new1comXY").arg(t));
     cmbProtocol_->addItems({QStringLiteral("RTU"), QStringLiteral("ASCII")});
     const std::pair<const char*, QComboBox*> nrows[] = {
-        {"串口配置：", cmbFormat_},
-        {"地  址：", cmbSlaveAddr_},
-        {"协  议：", cmbProtocol_},
+        {QT_TRANSLATE_NOOP("kelm::Panels", "串口配置："), cmbFormat_},
+        {QT_TRANSLATE_NOOP("kelm::Panels", "地  址："), cmbSlaveAddr_},
+        {QT_TRANSLATE_NOOP("kelm::Panels", "协  议："), cmbProtocol_},
     };
     row = 0;
     for (const auto& [caption, combo] : nrows) {
-        ngrid->addWidget(new QLabel(QString::fromUtf8(caption), newComBox_), row, 0);
+        auto* label = new QLabel(newComBox_);
+        ShowPanelText(label, caption);
+        ngrid->addWidget(label, row, 0);
         ngrid->addWidget(combo, row, 1);
         ++row;
     }
-    writeButton_ = new QPushButton(names_.writeCaption, newComBox_);
+    writeButton_ = new QPushButton(newComBox_);
+    ShowPanelText(writeButton_, names_.writeCaption);
     writeButton_->setObjectName(QStringLiteral("Btn%1_newcom_set").arg(t));
     ngrid->addWidget(writeButton_, row, 0, 1, 2);
 
@@ -148,11 +159,11 @@ void ModuleIdentity::QueryClick() {
 }
 
 void ModuleIdentity::NewComInfoClick() {
-    if (toggle_->text() == kToggleClosed) {
-        toggle_->setText(kToggleOpen);
+    if (toggle_->text() == PanelTr(kToggleClosedSource)) {
+        ShowPanelText(toggle_, kToggleOpenSource);
         newComBox_->show();
     } else {
-        toggle_->setText(kToggleClosed);
+        ShowPanelText(toggle_, kToggleClosedSource);
         newComBox_->hide();
     }
 }
@@ -192,7 +203,7 @@ void ModuleIdentity::Reset() {
     editSlaveAddr_->clear();
     editHardware_->clear();
     editSoftware_->clear();
-    toggle_->setText(kToggleClosed);
+    ShowPanelText(toggle_, kToggleClosedSource);
     FillFormats(false);
     cmbSlaveAddr_->setCurrentIndex(0);
     cmbProtocol_->setCurrentIndex(0);
@@ -207,7 +218,9 @@ std::vector<ReplyRow> ModuleIdentity::ReplyRows() {
             editHardware_->setText(Hex2(Pbuf[6]));
             editSoftware_->setText(Hex2(Pbuf[8]));
         }));
-    auto confirm = [this](const Frame&) { ctx_.boxes.Information(NoticeTitle(), kConfirmText); };
+    auto confirm = [this](const Frame&) {
+        ctx_.boxes.Information(NoticeTitle(), PanelTr(kConfirmSource));
+    };
     if (names_.confirm == ConfirmNewParameters::OnAnyWrite16)
         rows.push_back(
             AnyRegEcho(models::kFcWriteRegisters, "new communication parameters", confirm));

@@ -39,12 +39,12 @@ enum class ConfirmNewParameters {
 
 // One panel's names and captions for the family.
 struct IdentityNames {
-    QString tag;           // component tag: "8AD" -> Edit8AD_device_name, Cmb8AD_new1comXY ...
-    QString toggleTag;     // tag of the toggle and the box: "8r" on the relay panel, else tag
-    QString identityBox;   // "GroupBo8AD"
-    QString queryButton;   // "SpeedButton2"
-    QString queryCaption;  // "查询设备信息" or "查询版本信息"
-    QString writeCaption;  // "设置参数" or "更新参数"
+    QString tag;               // component tag: "8AD" -> Edit8AD_device_name, Cmb8AD_new1comXY ...
+    QString toggleTag;         // tag of the toggle and the box: "8r" on the relay panel, else tag
+    QString identityBox;       // "GroupBo8AD"
+    QString queryButton;       // "SpeedButton2"
+    const char* queryCaption;  // "查询设备信息" or "查询版本信息" (translatable source)
+    const char* writeCaption;  // "设置参数" or "更新参数"
     ConfirmNewParameters confirm = ConfirmNewParameters::OnlyRegister3;
 };
 
@@ -79,7 +79,7 @@ class ModuleIdentity : public QObject {
     // The query button: empties the two version edits and reads registers 0-2.
     void QueryClick();
     // The toggle: opens or closes the new-parameter box; its caption is the
-    // only record of the state.
+    // only record of the state (whichever language it is shown in).
     void NewComInfoClick();
     // The user picked a protocol: the format list is refilled for it and its
     // first entry selected. Selections made by program do not come here.

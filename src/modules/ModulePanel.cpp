@@ -1,5 +1,6 @@
 #include "modules/ModulePanel.h"
 
+#include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -7,6 +8,7 @@
 
 #include "modbus/ModbusMaster.h"
 #include "modules/ConfigTransfer.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -33,9 +35,11 @@ ModulePanel::ModulePanel(const ModuleContext& ctx, const QString& objectName,
     // Below the boxes, where the column is empty: the boxes above keep their
     // places.
     auto* files = new QHBoxLayout;
-    saveConfig_ = new QPushButton(QStringLiteral("保存配置..."), this);
+    saveConfig_ = new QPushButton(this);
+    ShowPanelText(saveConfig_, QT_TRANSLATE_NOOP("kelm::Panels", "保存配置..."));
     saveConfig_->setObjectName(QStringLiteral("Btn_SaveConfig"));
-    loadConfig_ = new QPushButton(QStringLiteral("载入配置..."), this);
+    loadConfig_ = new QPushButton(this);
+    ShowPanelText(loadConfig_, QT_TRANSLATE_NOOP("kelm::Panels", "载入配置..."));
     loadConfig_->setObjectName(QStringLiteral("Btn_LoadConfig"));
     files->addWidget(saveConfig_);
     files->addWidget(loadConfig_);
@@ -82,6 +86,15 @@ const ReplyRow* ModulePanel::Event(std::uint16_t Command, const Frame& Pbuf) {
     if (watched) report(row);
     if (row && row->action) row->action(Pbuf);
     return row;
+}
+
+void ModulePanel::retranslate() {
+    RetranslatePanelTexts(this);
+}
+
+void ModulePanel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) retranslate();
+    QWidget::changeEvent(event);
 }
 
 MasterState& ModulePanel::State() const {

@@ -63,7 +63,13 @@ class ModulePanel : public QWidget {
         identity_->SetDeviceFields(modelName, addressText);
     }
 
+    // Every text of the panel again in the language chosen now; run on each
+    // change of language.
+    virtual void retranslate();
+
   protected:
+    void changeEvent(QEvent* event) override;
+
     // The model's own reset steps, after the identity reset.
     virtual void ResetModel() = 0;
     // The model's own reply rows, after the identity rows; called from the

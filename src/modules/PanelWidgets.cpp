@@ -4,6 +4,8 @@
 #include <QPalette>
 #include <QToolButton>
 
+#include "modules/PanelTexts.h"
+
 namespace kelm {
 
 QLineEdit* MakeValueBox(const QString& name, const QString& text, QWidget* parent) {
@@ -16,10 +18,11 @@ QLineEdit* MakeValueBox(const QString& name, const QString& text, QWidget* paren
     return e;
 }
 
-QToolButton* MakeTextSpeedButton(const QString& name, const QString& caption, QWidget* parent) {
+QToolButton* MakeTextSpeedButton(const QString& name, const char* caption, QWidget* parent,
+                                 const QStringList& args) {
     auto* b = new QToolButton(parent);
     b->setObjectName(name);
-    b->setText(caption);
+    ShowPanelText(b, caption, args);
     b->setToolButtonStyle(Qt::ToolButtonTextOnly);
     b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return b;

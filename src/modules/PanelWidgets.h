@@ -2,6 +2,7 @@
 // Small pieces the module panels share: the read-only value boxes and the
 // text-only speed buttons.
 #include <QString>
+#include <QStringList>
 
 class QLineEdit;
 class QToolButton;
@@ -13,7 +14,9 @@ namespace kelm {
 // active text colour so that a reading stays legible.
 QLineEdit* MakeValueBox(const QString& name, const QString& text, QWidget* parent);
 
-// A speed button without a picture: a plain tool button showing its caption.
-QToolButton* MakeTextSpeedButton(const QString& name, const QString& caption, QWidget* parent);
+// A speed button without a picture: a plain tool button showing its caption
+// (a translatable source, with args filled into its place-holders).
+QToolButton* MakeTextSpeedButton(const QString& name, const char* caption, QWidget* parent,
+                                 const QStringList& args = {});
 
 }  // namespace kelm

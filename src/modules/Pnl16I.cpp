@@ -10,6 +10,7 @@
 #include "modules/ChannelSteps.h"
 #include "modules/DigitalIo.h"
 #include "modules/LampColumn.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -20,12 +21,13 @@ const models::Item& Item(std::string_view key) {
 }  // namespace
 
 TPnl16I::TPnl16I(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(
-          ctx, QStringLiteral("Pnl_16I"), "KELM_16I_Event",
-          IdentityNames{QStringLiteral("16i"), QStringLiteral("16i"), QStringLiteral("GroupBox9"),
-                        QStringLiteral("SpeedButton37"), QStringLiteral("查询版本信息"),
-                        QStringLiteral("更新参数"), ConfirmNewParameters::OnAnyWrite16},
-          parent) {
+    : ModulePanel(ctx, QStringLiteral("Pnl_16I"), "KELM_16I_Event",
+                  IdentityNames{QStringLiteral("16i"), QStringLiteral("16i"),
+                                QStringLiteral("GroupBox9"), QStringLiteral("SpeedButton37"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "查询版本信息"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "更新参数"),
+                                ConfirmNewParameters::OnAnyWrite16},
+                  parent) {
     Gro16i_menu = new QGroupBox(this);
     Gro16i_menu->setObjectName(QStringLiteral("Gro16i_menu"));
     auto* row = new QHBoxLayout(Gro16i_menu);
@@ -35,7 +37,8 @@ TPnl16I::TPnl16I(const ModuleContext& ctx, QWidget* parent)
     row->addWidget(inputs_, 0, Qt::AlignTop);
     row->addSpacing(16);
     auto* controls = new QVBoxLayout;
-    Btn16i_dis_read = new QPushButton(QStringLiteral("查询DI状态"), Gro16i_menu);
+    Btn16i_dis_read = new QPushButton(Gro16i_menu);
+    ShowPanelText(Btn16i_dis_read, QT_TRANSLATE_NOOP("kelm::Panels", "查询DI状态"));
     Btn16i_dis_read->setObjectName(QStringLiteral("Btn16i_dis_read"));
     controls->addWidget(Btn16i_dis_read);
     controls->addStretch(1);
@@ -56,7 +59,8 @@ TPnl16I::TPnl16I(const ModuleContext& ctx, QWidget* parent)
                 [this](const Frame& Pbuf) {
                     if (auto* s = InputSteps(Context())) s->CountingReply(Pbuf);
                 }),
-        InformationEcho(boxes, &Item("di_filter"), "DI开关量输入滤波时间配置成功！"),
+        InformationEcho(boxes, &Item("di_filter"), "filter time written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "DI开关量输入滤波时间配置成功！")),
         ItemEcho(kFcWriteRegister, Item("di_count_run"), "counting confirmation",
                  [this](const Frame&) {
                      if (auto* s = InputSteps(Context())) s->CountingConfirmation();

@@ -12,6 +12,7 @@
 #include "modules/DigitalIo.h"
 #include "modules/DoControlMode.h"
 #include "modules/LampColumn.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -23,12 +24,13 @@ const models::Item& Item(std::string_view key) {
 }  // namespace
 
 TPnl16T::TPnl16T(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(
-          ctx, QStringLiteral("Pnl_16T"), "KELM_16T_Event",
-          IdentityNames{QStringLiteral("16t"), QStringLiteral("16t"), QStringLiteral("GroupBox15"),
-                        QStringLiteral("SpeedButton71"), QStringLiteral("查询版本信息"),
-                        QStringLiteral("更新参数"), ConfirmNewParameters::OnlyRegister3},
-          parent) {
+    : ModulePanel(ctx, QStringLiteral("Pnl_16T"), "KELM_16T_Event",
+                  IdentityNames{QStringLiteral("16t"), QStringLiteral("16t"),
+                                QStringLiteral("GroupBox15"), QStringLiteral("SpeedButton71"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "查询版本信息"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "更新参数"),
+                                ConfirmNewParameters::OnlyRegister3},
+                  parent) {
     Gro16t_menu = new QGroupBox(this);
     Gro16t_menu->setObjectName(QStringLiteral("Gro16t_menu"));
     auto* row = new QHBoxLayout(Gro16t_menu);
@@ -42,7 +44,8 @@ TPnl16T::TPnl16T(const ModuleContext& ctx, QWidget* parent)
     mode_ = new DoControlMode(ctx, QStringLiteral("16t"), *outputs_, *models::FindModel(kModel),
                               Gro16t_menu);
     mode_->AddModeRow(controls);
-    Btn16t_dos_read = new QPushButton(QStringLiteral("查询DO状态"), Gro16t_menu);
+    Btn16t_dos_read = new QPushButton(Gro16t_menu);
+    ShowPanelText(Btn16t_dos_read, QT_TRANSLATE_NOOP("kelm::Panels", "查询DO状态"));
     Btn16t_dos_read->setObjectName(QStringLiteral("Btn16t_dos_read"));
     controls->addWidget(Btn16t_dos_read);
     mode_->AddModeButtons(controls);
@@ -81,10 +84,14 @@ TPnl16T::TPnl16T(const ModuleContext& ctx, QWidget* parent)
                     if (auto* s = OutputSteps(Context())) s->StateReply(Pbuf);
                 }),
         CoilEchoRow(master, Item("do"), outputLamp),
-        InformationEcho(boxes, &Item("do_init"), "DO初始状态值配置成功！"),
-        InformationEcho(boxes, &Item("do_mode"), "DO输出模式配置成功！"),
-        InformationEcho(boxes, &Item("pulse_on"), "脉冲输出ON电平时间设置成功！"),
-        InformationEcho(boxes, &Item("pulse_off"), "脉冲输出OFF电平时间设置成功！"),
+        InformationEcho(boxes, &Item("do_init"), "initial states written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "DO初始状态值配置成功！")),
+        InformationEcho(boxes, &Item("do_mode"), "output mode word written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "DO输出模式配置成功！")),
+        InformationEcho(boxes, &Item("pulse_on"), "pulse ON time written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出ON电平时间设置成功！")),
+        InformationEcho(boxes, &Item("pulse_off"), "pulse OFF time written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出OFF电平时间设置成功！")),
         ItemEcho(kFcWriteRegister, Item("pulse_run"), "continuous pulse confirmation",
                  [this](const Frame&) {
                      if (auto* s = OutputSteps(Context())) s->ContinuousConfirmation();

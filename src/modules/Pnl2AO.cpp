@@ -17,14 +17,17 @@
 #include "modbus/Bytes.h"
 #include "modbus/ModbusMaster.h"
 #include "models/ModelMap.h"
+#include "modules/PanelTexts.h"
 #include "modules/PanelWidgets.h"
 
 namespace kelm {
 
-const QString TPnl2AO::kModesWritten = QStringLiteral("两路AO模式配置成功！");
-const QString TPnl2AO::kValuesWritten = QStringLiteral("两路AO数据更新成功！");
-
 namespace {
+
+constexpr const char* kModesWrittenSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "两路AO模式配置成功！");
+constexpr const char* kValuesWrittenSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "两路AO数据更新成功！");
 
 constexpr std::uint8_t kFcWriteSingle = models::kFcWriteRegister;
 constexpr std::uint8_t kFcWriteMultiple = models::kFcWriteRegisters;
@@ -109,13 +112,17 @@ class ContextScrollBar : public QScrollBar {
 
 }  // namespace
 
+const QString TPnl2AO::kModesWritten = QString::fromUtf8(kModesWrittenSource);
+const QString TPnl2AO::kValuesWritten = QString::fromUtf8(kValuesWrittenSource);
+
 TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(
-          ctx, QStringLiteral("Pnl_2AO"), "KELM_2AO_Event",
-          IdentityNames{QStringLiteral("2AO"), QStringLiteral("2AO"), QStringLiteral("GroupBo2AO"),
-                        QStringLiteral("SpeedButton5"), QStringLiteral("查询版本信息"),
-                        QStringLiteral("更新参数"), ConfirmNewParameters::OnlyRegister3},
-          parent) {
+    : ModulePanel(ctx, QStringLiteral("Pnl_2AO"), "KELM_2AO_Event",
+                  IdentityNames{QStringLiteral("2AO"), QStringLiteral("2AO"),
+                                QStringLiteral("GroupBo2AO"), QStringLiteral("SpeedButton5"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "查询版本信息"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "更新参数"),
+                                ConfirmNewParameters::OnlyRegister3},
+                  parent) {
     menu_ = new QGroupBox(this);
     menu_->setObjectName(QStringLiteral("Gro2AO_menu"));
     auto* menuLayout = new QVBoxLayout(menu_);
@@ -125,11 +132,11 @@ TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
     menuLayout->addWidget(channels_[1].group);
 
     writeData_ = MakeTextSpeedButton(QStringLiteral("SBtn_AO_Write_Data"),
-                                     QStringLiteral("写两路AO数据"), menu_);
+                                     QT_TRANSLATE_NOOP("kelm::Panels", "写两路AO数据"), menu_);
     writeMode_ = MakeTextSpeedButton(QStringLiteral("SBtn_AO_Write_Mode"),
-                                     QStringLiteral("写两路AO模式"), menu_);
+                                     QT_TRANSLATE_NOOP("kelm::Panels", "写两路AO模式"), menu_);
     readMode_ = MakeTextSpeedButton(QStringLiteral("SBtn_AO_Read_Mode"),
-                                    QStringLiteral("读两路AO模式及数据"), menu_);
+                                    QT_TRANSLATE_NOOP("kelm::Panels", "读两路AO模式及数据"), menu_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(writeData_);
     buttons->addWidget(writeMode_);
@@ -145,16 +152,24 @@ TPnl2AO::TPnl2AO(const ModuleContext& ctx, QWidget* parent)
     AddReplyRows({
         ReadRow(ValueItem(), "modes and values", [this](const Frame& Pbuf) { ReadReply(Pbuf); }),
         Echo(kFcWriteMultiple, kModeReg, kModeReg, "both modes written",
-             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kModesWritten); }),
+             [this](const Frame&) {
+                 Context().boxes.Information(NoticeTitle(), PanelTr(kModesWrittenSource));
+             }),
         Echo(kFcWriteMultiple, kValueReg, kValueReg, "both values written",
-             [this](const Frame&) { Context().boxes.Information(NoticeTitle(), kValuesWritten); }),
+             [this](const Frame&) {
+                 Context().boxes.Information(NoticeTitle(), PanelTr(kValuesWrittenSource));
+             }),
         Echo(kFcWriteSingle, kValueReg, kValueReg, "AO0 value written",
              [this](const Frame&) {
-                 Context().boxes.Information(NoticeTitle(), QStringLiteral("AO0数据更新成功！"));
+                 Context().boxes.Information(
+                     NoticeTitle(),
+                     PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "AO0数据更新成功！")));
              }),
         Echo(kFcWriteSingle, kValueReg + 1, kValueReg + 1, "AO1 value written",
              [this](const Frame&) {
-                 Context().boxes.Information(NoticeTitle(), QStringLiteral("AO1数据更新成功！"));
+                 Context().boxes.Information(
+                     NoticeTitle(),
+                     PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "AO1数据更新成功！")));
              }),
     });
 }
@@ -182,13 +197,18 @@ TPnl2AO::Channel TPnl2AO::MakeChannel(int ch, const QString& groupName, QWidget*
     c.unit->setObjectName(ChannelText("Label_AO%1_unit", ch));
     c.unit->setMinimumWidth(24);
     c.write = MakeTextSpeedButton(ChannelText("SBtn_Write_AO%1", ch),
-                                  ChannelText("写入AO%1数据", ch), c.group);
+                                  QT_TRANSLATE_NOOP("kelm::Panels", "写入AO%1数据"), c.group,
+                                  {QString::number(ch)});
 
-    grid->addWidget(new QLabel(QStringLiteral("模式："), c.group), 0, 0);
+    auto* modeLabel = new QLabel(c.group);
+    ShowPanelText(modeLabel, QT_TRANSLATE_NOOP("kelm::Panels", "模式："));
+    grid->addWidget(modeLabel, 0, 0);
     grid->addWidget(c.mode0, 0, 1);
     grid->addWidget(c.mode1, 0, 2);
     grid->addWidget(c.bar, 1, 0, 1, 4);
-    grid->addWidget(new QLabel(QStringLiteral("当前值："), c.group), 2, 0);
+    auto* valueLabel = new QLabel(c.group);
+    ShowPanelText(valueLabel, QT_TRANSLATE_NOOP("kelm::Panels", "当前值："));
+    grid->addWidget(valueLabel, 2, 0);
     grid->addWidget(c.value, 2, 1, 1, 2);
     grid->addWidget(c.unit, 2, 3);
     grid->addWidget(c.write, 3, 0, 1, 4);

@@ -5,12 +5,13 @@
 namespace kelm {
 
 TPnl8AD::TPnl8AD(const ModuleContext& ctx, QWidget* parent)
-    : AnalogInputPanel(
-          ctx, kAnalogInput8AD, QStringLiteral("Pnl_8AD"), "KELM_8AD_Event",
-          IdentityNames{QStringLiteral("8AD"), QStringLiteral("8AD"), QStringLiteral("GroupBo8AD"),
-                        QStringLiteral("SpeedButton2"), QStringLiteral("查询设备信息"),
-                        QStringLiteral("设置参数"), ConfirmNewParameters::OnlyRegister3},
-          parent) {
+    : AnalogInputPanel(ctx, kAnalogInput8AD, QStringLiteral("Pnl_8AD"), "KELM_8AD_Event",
+                       IdentityNames{QStringLiteral("8AD"), QStringLiteral("8AD"),
+                                     QStringLiteral("GroupBo8AD"), QStringLiteral("SpeedButton2"),
+                                     QT_TRANSLATE_NOOP("kelm::Panels", "查询设备信息"),
+                                     QT_TRANSLATE_NOOP("kelm::Panels", "设置参数"),
+                                     ConfirmNewParameters::OnlyRegister3},
+                       parent) {
     ConnectHandlers({[this] { CheckBox8AD_VI_EnableClick(); },
                      [this] { Btn8AD_Mode_ReadClick(); },
                      [this] { Btn8AD_Mode_SetClick(); },

@@ -5,12 +5,13 @@
 namespace kelm {
 
 TPnl8AS::TPnl8AS(const ModuleContext& ctx, QWidget* parent)
-    : AnalogInputPanel(
-          ctx, kAnalogInput8AS, QStringLiteral("Pnl_8AS"), "KELM_8AS_Event",
-          IdentityNames{QStringLiteral("8AS"), QStringLiteral("8AS"), QStringLiteral("GroupBo8AS"),
-                        QStringLiteral("SpeedButton6"), QStringLiteral("查询设备信息"),
-                        QStringLiteral("设置参数"), ConfirmNewParameters::OnlyRegister3},
-          parent) {
+    : AnalogInputPanel(ctx, kAnalogInput8AS, QStringLiteral("Pnl_8AS"), "KELM_8AS_Event",
+                       IdentityNames{QStringLiteral("8AS"), QStringLiteral("8AS"),
+                                     QStringLiteral("GroupBo8AS"), QStringLiteral("SpeedButton6"),
+                                     QT_TRANSLATE_NOOP("kelm::Panels", "查询设备信息"),
+                                     QT_TRANSLATE_NOOP("kelm::Panels", "设置参数"),
+                                     ConfirmNewParameters::OnlyRegister3},
+                       parent) {
     ConnectHandlers({[this] { CheckBox8AS_VI_EnableClick(); },
                      [this] { Btn8AS_Mode_ReadClick(); },
                      [this] { Btn8AS_Mode_SetClick(); },

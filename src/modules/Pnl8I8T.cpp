@@ -12,6 +12,7 @@
 #include "modules/DigitalIo.h"
 #include "modules/DoControlMode.h"
 #include "modules/LampColumn.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -23,12 +24,13 @@ const models::Item& Item(std::string_view key) {
 }  // namespace
 
 TPnl8I8T::TPnl8I8T(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(
-          ctx, QStringLiteral("Pnl_8I8T"), "KELM_8I8T_Event",
-          IdentityNames{QStringLiteral("8i8t"), QStringLiteral("8i8t"), QStringLiteral("GroupBox1"),
-                        QStringLiteral("SpeedButton3"), QStringLiteral("查询版本信息"),
-                        QStringLiteral("更新参数"), ConfirmNewParameters::OnlyRegister3},
-          parent) {
+    : ModulePanel(ctx, QStringLiteral("Pnl_8I8T"), "KELM_8I8T_Event",
+                  IdentityNames{QStringLiteral("8i8t"), QStringLiteral("8i8t"),
+                                QStringLiteral("GroupBox1"), QStringLiteral("SpeedButton3"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "查询版本信息"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "更新参数"),
+                                ConfirmNewParameters::OnlyRegister3},
+                  parent) {
     Gro8i8t_menu = new QGroupBox(this);
     Gro8i8t_menu->setObjectName(QStringLiteral("Gro8i8t_menu"));
     auto* row = new QHBoxLayout(Gro8i8t_menu);
@@ -47,9 +49,11 @@ TPnl8I8T::TPnl8I8T(const ModuleContext& ctx, QWidget* parent)
     mode_ = new DoControlMode(ctx, QStringLiteral("8i8t"), *outputs_, *models::FindModel(kModel),
                               Gro8i8t_menu);
     mode_->AddModeRow(controls);
-    Btn8i8t_dis_read = new QPushButton(QStringLiteral("查询DI状态"), Gro8i8t_menu);
+    Btn8i8t_dis_read = new QPushButton(Gro8i8t_menu);
+    ShowPanelText(Btn8i8t_dis_read, QT_TRANSLATE_NOOP("kelm::Panels", "查询DI状态"));
     Btn8i8t_dis_read->setObjectName(QStringLiteral("Btn8i8t_dis_read"));
-    Btn8i8t_dos_read = new QPushButton(QStringLiteral("查询DO状态"), Gro8i8t_menu);
+    Btn8i8t_dos_read = new QPushButton(Gro8i8t_menu);
+    ShowPanelText(Btn8i8t_dos_read, QT_TRANSLATE_NOOP("kelm::Panels", "查询DO状态"));
     Btn8i8t_dos_read->setObjectName(QStringLiteral("Btn8i8t_dos_read"));
     controls->addWidget(Btn8i8t_dis_read);
     controls->addWidget(Btn8i8t_dos_read);
@@ -101,15 +105,20 @@ TPnl8I8T::TPnl8I8T(const ModuleContext& ctx, QWidget* parent)
                     if (auto* s = InputSteps(Context())) s->CountingReply(Pbuf);
                 }),
         CoilEchoRow(master, Item("do"), outputLamp),
-        InformationEcho(boxes, &Item("do_init"), "DO初始状态值配置成功！"),
-        InformationEcho(boxes, &Item("do_mode"), "DO输出模式配置成功！"),
-        InformationEcho(boxes, &Item("pulse_on"), "脉冲输出ON电平时间设置成功！"),
-        InformationEcho(boxes, &Item("pulse_off"), "脉冲输出OFF电平时间设置成功！"),
+        InformationEcho(boxes, &Item("do_init"), "initial states written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "DO初始状态值配置成功！")),
+        InformationEcho(boxes, &Item("do_mode"), "output mode word written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "DO输出模式配置成功！")),
+        InformationEcho(boxes, &Item("pulse_on"), "pulse ON time written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出ON电平时间设置成功！")),
+        InformationEcho(boxes, &Item("pulse_off"), "pulse OFF time written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出OFF电平时间设置成功！")),
         ItemEcho(kFcWriteRegister, Item("pulse_run"), "continuous pulse confirmation",
                  [this](const Frame&) {
                      if (auto* s = OutputSteps(Context())) s->ContinuousConfirmation();
                  }),
-        InformationEcho(boxes, &Item("di_filter"), "DI开关量输入滤波时间配置成功！"),
+        InformationEcho(boxes, &Item("di_filter"), "filter time written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "DI开关量输入滤波时间配置成功！")),
         ItemEcho(kFcWriteRegister, Item("di_count_run"), "counting confirmation",
                  [this](const Frame&) {
                      if (auto* s = InputSteps(Context())) s->CountingConfirmation();

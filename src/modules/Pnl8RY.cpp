@@ -9,6 +9,7 @@
 #include "modbus/ModbusMaster.h"
 #include "modules/DigitalIo.h"
 #include "modules/LampColumn.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -19,12 +20,13 @@ const models::Item& Item(std::string_view key) {
 }  // namespace
 
 TPnl8RY::TPnl8RY(const ModuleContext& ctx, QWidget* parent)
-    : ModulePanel(
-          ctx, QStringLiteral("Pnl_8RY"), "KELM_8R_Event",
-          IdentityNames{QStringLiteral("8R"), QStringLiteral("8r"), QStringLiteral("Gro_slaveinfo"),
-                        QStringLiteral("SpeedButton1"), QStringLiteral("查询版本信息"),
-                        QStringLiteral("更新参数"), ConfirmNewParameters::OnAnyWrite16},
-          parent) {
+    : ModulePanel(ctx, QStringLiteral("Pnl_8RY"), "KELM_8R_Event",
+                  IdentityNames{QStringLiteral("8R"), QStringLiteral("8r"),
+                                QStringLiteral("Gro_slaveinfo"), QStringLiteral("SpeedButton1"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "查询版本信息"),
+                                QT_TRANSLATE_NOOP("kelm::Panels", "更新参数"),
+                                ConfirmNewParameters::OnAnyWrite16},
+                  parent) {
     Gro8r_menu = new QGroupBox(this);
     Gro8r_menu->setObjectName(QStringLiteral("Gro8r_menu"));
     auto* row = new QHBoxLayout(Gro8r_menu);
@@ -35,15 +37,20 @@ TPnl8RY::TPnl8RY(const ModuleContext& ctx, QWidget* parent)
     row->addSpacing(16);
     auto* controls = new QVBoxLayout;
     auto button = [&](const char* name, const char* caption) {
-        auto* b = new QPushButton(QString::fromUtf8(caption), Gro8r_menu);
+        auto* b = new QPushButton(Gro8r_menu);
+        ShowPanelText(b, caption);
         b->setObjectName(QString::fromUtf8(name));
         controls->addWidget(b);
         return b;
     };
-    Btn_Rel_status_read = button("Btn_Rel_status_read", "查询RY状态");
-    Btn_Rel_status_ctrl = button("Btn_Rel_status_ctrl", "多通道RY控制");
-    Btn8R_Info_mode_set = button("Btn8R_Info_mode_set", "设置初始值");
-    Btn8R_Info_mode_read = button("Btn8R_Info_mode_read", "查询初始值");
+    Btn_Rel_status_read =
+        button("Btn_Rel_status_read", QT_TRANSLATE_NOOP("kelm::Panels", "查询RY状态"));
+    Btn_Rel_status_ctrl =
+        button("Btn_Rel_status_ctrl", QT_TRANSLATE_NOOP("kelm::Panels", "多通道RY控制"));
+    Btn8R_Info_mode_set =
+        button("Btn8R_Info_mode_set", QT_TRANSLATE_NOOP("kelm::Panels", "设置初始值"));
+    Btn8R_Info_mode_read =
+        button("Btn8R_Info_mode_read", QT_TRANSLATE_NOOP("kelm::Panels", "查询初始值"));
     controls->addStretch(1);
     row->addLayout(controls, 1);
     MenuLayout()->addWidget(Gro8r_menu, 1);
@@ -68,7 +75,8 @@ TPnl8RY::TPnl8RY(const ModuleContext& ctx, QWidget* parent)
         CoilEchoRow(master, Item("ry"), relayLamp),
         // Every FC 06 echo confirms: the initial states are the panel's only
         // single-register write.
-        InformationEcho(Context().boxes, nullptr, "继电器上电初始值状态配置成功！"),
+        InformationEcho(Context().boxes, nullptr, "initial states written",
+                        QT_TRANSLATE_NOOP("kelm::Panels", "继电器上电初始值状态配置成功！")),
         CoilsWrittenRow(master, Item("ry"), relayLamp),
     });
 }

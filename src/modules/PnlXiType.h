@@ -90,6 +90,13 @@ class TPnlXiType : public QWidget, public IInputChannelSteps {
     QLineEdit* Edit_Xi_counter_value = nullptr;
     QPushButton* Btn_Xi_Counter_Read = nullptr;
 
+    // Every text of the panel again in the language chosen now; run on each
+    // change of language.
+    void retranslate();
+
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
     MasterState& State() const;
     // The selected module's map and input; nullptr when the model has no

@@ -1,5 +1,6 @@
 #include "modules/PnlYoType.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 #include "modbus/ModbusMaster.h"
 #include "models/ModelMap.h"
 #include "modules/ChannelParts.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -38,20 +40,36 @@ QLineEdit* numberBox(const char* name, QWidget* parent, KeyPressHandler keyPress
     return e;
 }
 
-QRadioButton* radio(const char* name, const QString& text, QWidget* parent) {
-    auto* r = new QRadioButton(text, parent);
+QRadioButton* radio(const char* name, const char* text, QWidget* parent) {
+    auto* r = new QRadioButton(parent);
+    ShowPanelText(r, text);
     r->setObjectName(QString::fromLatin1(name));
     return r;
 }
 
 }  // namespace
 
-const QString TPnlYoType::kTimeWarning = QStringLiteral("脉冲输出电平时间范围2-65535！");
-const QString TPnlYoType::kCountWarning = QStringLiteral("脉冲输出数量范围0-4294967295！");
-const QString TPnlYoType::kContinuousStarted = QStringLiteral("DO脉冲持续输出已启动！");
-const QString TPnlYoType::kContinuousStopped = QStringLiteral("DO脉冲持续输出已关闭！");
-const QString TPnlYoType::kCountStarted = QStringLiteral("脉冲数量输出已启动！");
-const QString TPnlYoType::kCountStopped = QStringLiteral("脉冲数量输出已关闭！");
+namespace {
+constexpr const char* kTimeWarningSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出电平时间范围2-65535！");
+constexpr const char* kCountWarningSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出数量范围0-4294967295！");
+constexpr const char* kContinuousStartedSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "DO脉冲持续输出已启动！");
+constexpr const char* kContinuousStoppedSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "DO脉冲持续输出已关闭！");
+constexpr const char* kCountStartedSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "脉冲数量输出已启动！");
+constexpr const char* kCountStoppedSource =
+    QT_TRANSLATE_NOOP("kelm::Panels", "脉冲数量输出已关闭！");
+}  // namespace
+
+const QString TPnlYoType::kTimeWarning = QString::fromUtf8(kTimeWarningSource);
+const QString TPnlYoType::kCountWarning = QString::fromUtf8(kCountWarningSource);
+const QString TPnlYoType::kContinuousStarted = QString::fromUtf8(kContinuousStartedSource);
+const QString TPnlYoType::kContinuousStopped = QString::fromUtf8(kContinuousStoppedSource);
+const QString TPnlYoType::kCountStarted = QString::fromUtf8(kCountStartedSource);
+const QString TPnlYoType::kCountStopped = QString::fromUtf8(kCountStoppedSource);
 
 TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("Pnl_Yo_type"));
@@ -64,19 +82,23 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     Gro_Yo_mode = new QGroupBox(this);
     Gro_Yo_mode->setObjectName(QStringLiteral("Gro_Yo_mode"));
     auto* mode = new QHBoxLayout(Gro_Yo_mode);
-    RaB_Yo_switch = radio("RaB_Yo_switch", QStringLiteral("开关量输出"), Gro_Yo_mode);
-    RaB_Yo_pulse = radio("RaB_Yo_pulse", QStringLiteral("脉冲输出"), Gro_Yo_mode);
+    RaB_Yo_switch =
+        radio("RaB_Yo_switch", QT_TRANSLATE_NOOP("kelm::Panels", "开关量输出"), Gro_Yo_mode);
+    RaB_Yo_pulse =
+        radio("RaB_Yo_pulse", QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出"), Gro_Yo_mode);
     mode->addWidget(RaB_Yo_switch);
     mode->addSpacing(40);
     mode->addWidget(RaB_Yo_pulse);
     mode->addStretch(1);
     page->addWidget(Gro_Yo_mode);
 
-    Gro_pulse_mode = new QGroupBox(QStringLiteral("脉冲输出："), this);
+    Gro_pulse_mode = new QGroupBox(this);
+    ShowPanelText(Gro_pulse_mode, QT_TRANSLATE_NOOP("kelm::Panels", "脉冲输出："));
     Gro_pulse_mode->setObjectName(QStringLiteral("Gro_pulse_mode"));
     auto* pulse = new QVBoxLayout(Gro_pulse_mode);
 
-    Gro_pulse_time = new QGroupBox(QStringLiteral("波形时间"), Gro_pulse_mode);
+    Gro_pulse_time = new QGroupBox(Gro_pulse_mode);
+    ShowPanelText(Gro_pulse_time, QT_TRANSLATE_NOOP("kelm::Panels", "波形时间"));
     Gro_pulse_time->setObjectName(QStringLiteral("Gro_pulse_time"));
     auto* times = new QGridLayout(Gro_pulse_time);
     times->setHorizontalSpacing(12);
@@ -84,45 +106,54 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
                                  [this](QChar& Key) { Edit_pulse_timeHKeyPress(Key); });
     Edit_pulse_timeL = numberBox("Edit_pulse_timeL", Gro_pulse_time,
                                  [this](QChar& Key) { Edit_pulse_timeLKeyPress(Key); });
-    Btn_pulse_timeON_set =
-        MakeButton("Btn_pulse_timeON_set", QStringLiteral("更新配置"), Gro_pulse_time);
-    Btn_pulse_timeOFF_set =
-        MakeButton("Btn_pulse_timeOFF_set", QStringLiteral("更新配置"), Gro_pulse_time);
-    Btn_pulse_time_read =
-        MakeButton("Btn_pulse_time_read", QStringLiteral("读取ON/OFF配置"), Gro_pulse_time);
-    times->addWidget(MakeLabel("Label_pulse_on", QStringLiteral("ON电平："), Gro_pulse_time), 0, 0);
+    Btn_pulse_timeON_set = MakeButton(
+        "Btn_pulse_timeON_set", QT_TRANSLATE_NOOP("kelm::Panels", "更新配置"), Gro_pulse_time);
+    Btn_pulse_timeOFF_set = MakeButton(
+        "Btn_pulse_timeOFF_set", QT_TRANSLATE_NOOP("kelm::Panels", "更新配置"), Gro_pulse_time);
+    Btn_pulse_time_read = MakeButton(
+        "Btn_pulse_time_read", QT_TRANSLATE_NOOP("kelm::Panels", "读取ON/OFF配置"), Gro_pulse_time);
+    times->addWidget(
+        MakeLabel("Label_pulse_on", QT_TRANSLATE_NOOP("kelm::Panels", "ON电平："), Gro_pulse_time),
+        0, 0);
     times->addWidget(Edit_pulse_timeH, 0, 1);
-    times->addWidget(MakeLabel("Label_pulse_on_unit", QStringLiteral("x0.1ms"), Gro_pulse_time), 0,
-                     2);
+    times->addWidget(MakeLabel("Label_pulse_on_unit", "x0.1ms", Gro_pulse_time), 0, 2);
     times->addWidget(Btn_pulse_timeON_set, 0, 3);
-    times->addWidget(MakeLabel("Label_pulse_off", QStringLiteral("OFF电平："), Gro_pulse_time), 1,
-                     0);
+    times->addWidget(MakeLabel("Label_pulse_off", QT_TRANSLATE_NOOP("kelm::Panels", "OFF电平："),
+                               Gro_pulse_time),
+                     1, 0);
     times->addWidget(Edit_pulse_timeL, 1, 1);
-    times->addWidget(MakeLabel("Label_pulse_off_unit", QStringLiteral("x0.1ms"), Gro_pulse_time), 1,
-                     2);
+    times->addWidget(MakeLabel("Label_pulse_off_unit", "x0.1ms", Gro_pulse_time), 1, 2);
     times->addWidget(Btn_pulse_timeOFF_set, 1, 3);
     times->addWidget(Btn_pulse_time_read, 0, 4, 2, 1);
     times->setColumnStretch(5, 1);
     pulse->addWidget(Gro_pulse_time);
 
-    Gro_pulse_ctrl = new QGroupBox(QStringLiteral("控制及状态"), Gro_pulse_mode);
+    Gro_pulse_ctrl = new QGroupBox(Gro_pulse_mode);
+    ShowPanelText(Gro_pulse_ctrl, QT_TRANSLATE_NOOP("kelm::Panels", "控制及状态"));
     Gro_pulse_ctrl->setObjectName(QStringLiteral("Gro_pulse_ctrl"));
     auto* ctrl = new QGridLayout(Gro_pulse_ctrl);
     ctrl->setHorizontalSpacing(12);
-    Sbtn_pulse_on = MakeFaceButton(QStringLiteral("Sbtn_pulse_on"), QStringLiteral("启动"),
-                                   kImgFaceOn, Gro_pulse_ctrl);
-    Sbtn_pulse_off = MakeFaceButton(QStringLiteral("Sbtn_pulse_off"), QStringLiteral("停止"),
-                                    kImgFaceOff, Gro_pulse_ctrl);
+    Sbtn_pulse_on =
+        MakeFaceButton(QStringLiteral("Sbtn_pulse_on"), QT_TRANSLATE_NOOP("kelm::Panels", "启动"),
+                       kImgFaceOn, Gro_pulse_ctrl);
+    Sbtn_pulse_off =
+        MakeFaceButton(QStringLiteral("Sbtn_pulse_off"), QT_TRANSLATE_NOOP("kelm::Panels", "停止"),
+                       kImgFaceOff, Gro_pulse_ctrl);
     ctrl->addWidget(Sbtn_pulse_on, 0, 0, 2, 1);
     ctrl->addWidget(Sbtn_pulse_off, 0, 1, 2, 1);
-    ctrl->addWidget(MakeLabel("Label_pulse_state", QStringLiteral("状态："), Gro_pulse_ctrl), 0, 2);
+    ctrl->addWidget(
+        MakeLabel("Label_pulse_state", QT_TRANSLATE_NOOP("kelm::Panels", "状态："), Gro_pulse_ctrl),
+        0, 2);
     Shape_Pulse_DO = new StateShape(QStringLiteral("Shape_Pulse_DO"), Gro_pulse_ctrl);
     ctrl->addWidget(Shape_Pulse_DO, 0, 3, 1, 2);
-    ctrl->addWidget(MakeLabel("Label_pulse_mode", QStringLiteral("模式："), Gro_pulse_ctrl), 1, 2);
+    ctrl->addWidget(
+        MakeLabel("Label_pulse_mode", QT_TRANSLATE_NOOP("kelm::Panels", "模式："), Gro_pulse_ctrl),
+        1, 2);
     // The two run modes exclude each other, apart from the pair above.
     RaB_pulse_out_continue =
-        radio("RaB_pulse_out_continue", QStringLiteral("连续"), Gro_pulse_ctrl);
-    RaB_pulse_num_out = radio("RaB_pulse_num_out", QStringLiteral("数量:"), Gro_pulse_ctrl);
+        radio("RaB_pulse_out_continue", QT_TRANSLATE_NOOP("kelm::Panels", "连续"), Gro_pulse_ctrl);
+    RaB_pulse_num_out =
+        radio("RaB_pulse_num_out", QT_TRANSLATE_NOOP("kelm::Panels", "数量:"), Gro_pulse_ctrl);
     auto* runModes = new QHBoxLayout;
     runModes->addWidget(RaB_pulse_out_continue);
     runModes->addSpacing(16);
@@ -132,8 +163,8 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
                                [this](QChar& Key) { Edit_pulse_numKeyPress(Key); });
     Edit_pulse_num->setFixedWidth(140);
     ctrl->addWidget(Edit_pulse_num, 1, 4);
-    Btn_pulse_status_read =
-        MakeButton("Btn_pulse_status_read", QStringLiteral("控制状态查询"), Gro_pulse_ctrl);
+    Btn_pulse_status_read = MakeButton(
+        "Btn_pulse_status_read", QT_TRANSLATE_NOOP("kelm::Panels", "控制状态查询"), Gro_pulse_ctrl);
     ctrl->addWidget(Btn_pulse_status_read, 1, 5);
     ctrl->setColumnStretch(6, 1);
     pulse->addWidget(Gro_pulse_ctrl);
@@ -151,6 +182,15 @@ TPnlYoType::TPnlYoType(const ModuleContext& ctx, QWidget* parent) : QWidget(pare
     connect(Sbtn_pulse_off, &QToolButton::clicked, this, [this] { Sbtn_pulse_offClick(); });
     connect(Btn_pulse_status_read, &QPushButton::clicked, this,
             [this] { Btn_pulse_status_readClick(); });
+}
+
+void TPnlYoType::retranslate() {
+    RetranslatePanelTexts(this);
+}
+
+void TPnlYoType::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) retranslate();
+    QWidget::changeEvent(event);
 }
 
 MasterState& TPnlYoType::State() const {
@@ -221,7 +261,7 @@ void TPnlYoType::TimeWrite(QLineEdit* box, bool on) {
     const auto value = ToInt32(box->text(), ctx_.boxes);
     if (!value) return;
     if (*value < kTimeMin || *value > kTimeMax) {
-        ctx_.boxes.Warning(NoticeTitle(), kTimeWarning);
+        ctx_.boxes.Warning(NoticeTitle(), PanelTr(kTimeWarningSource));
         return;
     }
     unsigned ch = 0;
@@ -247,7 +287,7 @@ void TPnlYoType::PulseWrite(bool start) {
             const auto value = ToInt64(Edit_pulse_num->text(), ctx_.boxes);
             if (!value) return;
             if (*value < 0 || *value > kCountMax) {
-                ctx_.boxes.Warning(NoticeTitle(), kCountWarning);
+                ctx_.boxes.Warning(NoticeTitle(), PanelTr(kCountWarningSource));
                 return;
             }
             count = *value;
@@ -334,10 +374,10 @@ void TPnlYoType::ContinuousConfirmation() {
     std::uint8_t& marker = State().DIDO_Button_Status;
     if (marker == kMarkerPulseStart) {
         Shape_Pulse_DO->SetRunning(true);
-        ctx_.boxes.Information(NoticeTitle(), kContinuousStarted);
+        ctx_.boxes.Information(NoticeTitle(), PanelTr(kContinuousStartedSource));
     } else if (marker == kMarkerPulseStop) {
         Shape_Pulse_DO->SetRunning(false);
-        ctx_.boxes.Information(NoticeTitle(), kContinuousStopped);
+        ctx_.boxes.Information(NoticeTitle(), PanelTr(kContinuousStoppedSource));
     }
     marker = kMarkerNone;
 }
@@ -346,10 +386,10 @@ void TPnlYoType::CountConfirmation() {
     std::uint8_t& marker = State().DIDO_Button_Status;
     if (marker == kMarkerPulseStop) {
         Shape_Pulse_DO->SetRunning(false);
-        ctx_.boxes.Information(NoticeTitle(), kCountStopped);
+        ctx_.boxes.Information(NoticeTitle(), PanelTr(kCountStoppedSource));
     } else if (marker == kMarkerPulseStart) {
         Shape_Pulse_DO->SetRunning(true);
-        ctx_.boxes.Information(NoticeTitle(), kCountStarted);
+        ctx_.boxes.Information(NoticeTitle(), PanelTr(kCountStartedSource));
     }
     marker = kMarkerNone;
 }

@@ -116,6 +116,13 @@ class TPnlYoType : public QWidget, public IOutputChannelSteps {
     QLineEdit* Edit_pulse_num = nullptr;
     QPushButton* Btn_pulse_status_read = nullptr;
 
+    // Every text of the panel again in the language chosen now; run on each
+    // change of language.
+    void retranslate();
+
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
     MasterState& State() const;
     // The selected module's map and output; nullptr when the model has no

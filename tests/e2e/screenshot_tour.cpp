@@ -15,6 +15,7 @@
 //   lang-<zh|en>-*.png  the main window (host port panel), a module panel, the
 //                       monitor and the trend view in Chinese and in English,
 //                       switched from the toolbar's language list
+//   en-*.png            module and channel panels again, in English
 // Usage: kelm-screenshot-tour <output dir> <COM number>
 #include <QApplication>
 #include <QCheckBox>
@@ -34,9 +35,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/AppSetup.h"
@@ -358,6 +361,127 @@ void shootDigitalPanels(TFMmain& w, QTreeWidgetItem* port) {
     }
 }
 
+// ---- the panels in English ---------------------------------------------------
+
+// The module and channel panels again, switched to English at run time with
+// every English translation the program carries; the Chinese shots above are
+// their counterparts. Waits are for the panels' own values, whatever language
+// the status bar speaks.
+//   en-module-8i8t.png     KELM-8I8T: versions read, new-parameter box open,
+//                          the output mode word read back
+//   en-module-16t.png      KELM-16T: the initial states read back
+//   en-module-8ry.png      KELM-8RY: relay states read
+//   en-module-8as.png      KELM-8AS: current and voltage channels and their data
+//   en-module-2ao.png      KELM-2AO: modes and values read back
+//   en-input-channel.png   KELM-16I DI0: filter time and count read
+//   en-output-channel.png  KELM-16T DO15: pulse times and run state read
+void shootPanelsInEnglish(TFMmain& w, QTreeWidgetItem* port) {
+    std::vector<std::unique_ptr<QTranslator>> translators;
+    const QDir i18n(QStringLiteral(":/i18n"));
+    for (const QString& f : i18n.entryList({QStringLiteral("*_en.qm")})) {
+        auto t = std::make_unique<QTranslator>();
+        if (t->load(i18n.filePath(f)) && QCoreApplication::installTranslator(t.get()))
+            translators.push_back(std::move(t));
+    }
+    if (translators.empty()) {
+        std::fprintf(stderr, "no English translation is built in\n");
+        ++failures;
+        return;
+    }
+    settle(300);
+    auto check = [](bool ok, const char* what) {
+        if (!ok) {
+            std::fprintf(stderr, "no reply: %s\n", what);
+            ++failures;
+        }
+    };
+    auto select = [&](QTreeWidgetItem* node) -> ModulePanel* {
+        w.TreeView1->setCurrentItem(port);
+        w.TreeView1->setCurrentItem(node);
+        auto* panel = qobject_cast<ModulePanel*>(w.PanelStack->currentWidget());
+        if (!panel) {
+            ++failures;
+            return nullptr;
+        }
+        panel->Identity().QueryButton()->click();
+        check(waitFor([&] { return !panel->Identity().EditHardware()->text().isEmpty(); }, 3000),
+              "versions");
+        return panel;
+    };
+    const ModulePanels& panels = w.Modules();
+
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-8I8T"));
+        node && select(node)) {
+        TPnl8I8T& p = *panels.Pnl_8I8T;
+        p.Identity().NewComToggle()->click();
+        DoControlMode& mode = p.ControlMode();
+        mode.ModeList()->setCurrentIndex(DoControlMode::kOutputMode);
+        emit mode.ModeList()->activated(DoControlMode::kOutputMode);
+        mode.DoModeRead()->click();
+        settle(600);
+        shoot("en-module-8i8t.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-16T"));
+        node && select(node)) {
+        DoControlMode& mode = panels.Pnl_16T->ControlMode();
+        mode.ModeList()->setCurrentIndex(DoControlMode::kInitialStates);
+        emit mode.ModeList()->activated(DoControlMode::kInitialStates);
+        mode.InfoModeRead()->click();
+        settle(600);
+        shoot("en-module-16t.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-8RY"));
+        node && select(node)) {
+        panels.Pnl_8RY->Btn_Rel_status_read->click();
+        settle(600);
+        shoot("en-module-8ry.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-8AS"));
+        node && select(node)) {
+        AnalogInputPanel& p = *panels.Pnl_8AS;
+        p.EnableBox()->click();
+        p.ModeReadButton()->click();
+        check(waitFor([&] { return p.Ch(7).mode->currentIndex() >= 0; }, 3000), "8AS modes");
+        p.DataReadButton()->click();
+        check(waitFor([&] { return p.Ch(7).raw->text() != "0"; }, 3000), "8AS data");
+        shoot("en-module-8as.png", {&w});
+    }
+    if (QTreeWidgetItem* node = moduleNode(port, QStringLiteral("KELM-2AO"));
+        node && select(node)) {
+        TPnl2AO& p = *panels.Pnl_2AO;
+        p.ReadModeButton()->click();
+        check(
+            waitFor([&] { return p.Ch(0).mode0->isChecked() || p.Ch(0).mode1->isChecked(); }, 3000),
+            "2AO modes");
+        settle(300);
+        shoot("en-module-2ao.png", {&w});
+    }
+    if (QTreeWidgetItem* m16i = moduleNode(port, QStringLiteral("KELM-16I"));
+        m16i && m16i->childCount() > 0) {
+        w.TreeView1->setCurrentItem(m16i->child(0));
+        TPnlXiType* xi = w.Pnl_Xi_type;
+        xi->Btn_Xi_filter_read->click();
+        check(waitFor([&] { return xi->Edit_Xi_filter_value->text() != "0"; }, 3000), "filter");
+        xi->Btn_Xi_Counter_Read->click();
+        settle(600);
+        shoot("en-input-channel.png", {&w});
+    }
+    if (QTreeWidgetItem* m16t = moduleNode(port, QStringLiteral("KELM-16T"));
+        m16t && m16t->childCount() > 15) {
+        w.TreeView1->setCurrentItem(m16t->child(15));
+        TPnlYoType* yo = w.Pnl_Yo_type;
+        check(waitFor([&] { return !yo->Gro_pulse_mode->isHidden(); }, 3000), "DO15 mode");
+        yo->Btn_pulse_time_read->click();
+        check(waitFor([&] { return yo->Edit_pulse_timeH->text() != "0"; }, 3000), "pulse times");
+        yo->Btn_pulse_status_read->click();
+        settle(600);
+        shoot("en-output-channel.png", {&w});
+    }
+
+    for (auto& t : translators) QCoreApplication::removeTranslator(t.get());
+    settle(300);
+}
+
 // The KELM-8I8T's configuration saved through its panel, four settings of it
 // changed in the file, and the file loaded again: the difference dialog, then
 // the result.
@@ -635,6 +759,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    shootPanelsInEnglish(w, port);
     shootConfigDialogs(w, port);
     shootLanguages(w, port);
 
