@@ -395,5 +395,187 @@
         <source>载入配置...</source>
         <translation>Load configuration...</translation>
     </message>
+    <message>
+        <source>串口未打开，请先打开串口。</source>
+        <translation>The serial port is not open. Open it first.</translation>
+    </message>
+    <message>
+        <source>正在读取模块配置......</source>
+        <translation>Reading the module configuration...</translation>
+    </message>
+    <message>
+        <source>读取模块配置失败：%1</source>
+        <translation>Reading the module configuration failed: %1</translation>
+    </message>
+    <message>
+        <source>未写入</source>
+        <translation>Not written</translation>
+    </message>
+    <message>
+        <source>失败</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>已写入，未校验</source>
+        <translation>Written, not verified</translation>
+    </message>
+    <message>
+        <source>已校验</source>
+        <translation>Verified</translation>
+    </message>
+    <message>
+        <source>读回不同</source>
+        <translation>Read back differs</translation>
+    </message>
+    <message>
+        <source>载入配置</source>
+        <translation>Load configuration</translation>
+    </message>
+    <message>
+        <source>模块 %1（地址 %2）与配置文件的设置；标 * 的行不同，确定后写入这些设置。</source>
+        <translation>Settings of module %1 (address %2) and of the configuration file; rows marked * differ and are written when you confirm.</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Setting</translation>
+    </message>
+    <message>
+        <source>模块值</source>
+        <translation>Module value</translation>
+    </message>
+    <message>
+        <source>文件值</source>
+        <translation>File value</translation>
+    </message>
+    <message>
+        <source>*通讯</source>
+        <translation>*Comm</translation>
+    </message>
+    <message>
+        <source>同时写入通讯参数（串口格式、地址、协议；最后写入）</source>
+        <translation>Also write the communication parameters (serial format, address, protocol; written last)</translation>
+    </message>
+    <message>
+        <source>写入</source>
+        <translation>Write</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>载入配置结果</source>
+        <translation>Load configuration result</translation>
+    </message>
+    <message>
+        <source>结果</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>说明</source>
+        <translation>Details</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>全部 %1 项设置已写入并读回校验一致。</source>
+        <translation>All %1 settings were written and verified by reading back.</translation>
+    </message>
+    <message>
+        <source>写入已取消。</source>
+        <translation>Writing was cancelled.</translation>
+    </message>
+    <message>
+        <source>写入未全部完成：%1</source>
+        <translation>Writing did not complete: %1</translation>
+    </message>
+    <message>
+        <source>
+已写入并校验 %1 项，已写入未校验 %2 项，读回不同 %3 项，失败 %4 项，未写入 %5 项。</source>
+        <translation>
+Written and verified: %1, written but not verified: %2, read back differs: %3, failed: %4, not written: %5.</translation>
+    </message>
+    <message>
+        <source>
+通讯参数未写入。</source>
+        <translation>
+The communication parameters were not written.</translation>
+    </message>
+    <message>
+        <source>
+模块的通讯参数已写入（地址 %1）：请按新参数重新扫描。</source>
+        <translation>
+The module&apos;s communication parameters were written (address %1): scan again with the new parameters.</translation>
+    </message>
+    <message>
+        <source>请先在设备树中选择一个模块。</source>
+        <translation>Select a module in the device tree first.</translation>
+    </message>
+    <message>
+        <source>保存配置</source>
+        <translation>Save configuration</translation>
+    </message>
+    <message>
+        <source>模块配置 (*.json)</source>
+        <translation>Module configuration (*.json)</translation>
+    </message>
+    <message>
+        <source>地址 %1 的模块是 %2，不是 %3；未保存。</source>
+        <translation>The module at address %1 is a %2, not a %3; nothing was saved.</translation>
+    </message>
+    <message>
+        <source>无法写入文件 %1：%2</source>
+        <translation>Cannot write the file %1: %2</translation>
+    </message>
+    <message>
+        <source>模块配置已保存到 %1</source>
+        <translation>Module configuration saved to %1</translation>
+    </message>
+    <message>
+        <source>无法读取文件 %1：%2</source>
+        <translation>Cannot read the file %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 不是模块配置文件（文件过大）；未发送任何请求。</source>
+        <translation>%1 is not a module configuration file (the file is too large); no request was sent.</translation>
+    </message>
+    <message>
+        <source>配置文件无效：%1
+未发送任何请求。</source>
+        <translation>Invalid configuration file: %1
+No request was sent.</translation>
+    </message>
+    <message>
+        <source>model: 配置文件是 %1 的，所选模块是 %2；未发送任何请求。</source>
+        <translation>model: the configuration file is for a %1, the selected module is a %2; no request was sent.</translation>
+    </message>
+    <message>
+        <source>model: 配置文件是 %1 的，地址 %2 的模块是 %3；未写入任何设置。</source>
+        <translation>model: the configuration file is for a %1, the module at address %2 is a %3; no setting was written.</translation>
+    </message>
+    <message>
+        <source>模块的设置与配置文件相同，无需写入。</source>
+        <translation>The module&apos;s settings are the same as the configuration file&apos;s; nothing to write.</translation>
+    </message>
+    <message>
+        <source>无法写入：%1
+未写入任何设置。</source>
+        <translation>Cannot write: %1
+No setting was written.</translation>
+    </message>
+    <message>
+        <source>没有要写入的设置（通讯参数未选）。</source>
+        <translation>No settings to write (the communication parameters are not selected).</translation>
+    </message>
+    <message>
+        <source>正在写入模块配置......</source>
+        <translation>Writing the module configuration...</translation>
+    </message>
+    <message>
+        <source>正在写入 %1 ......</source>
+        <translation>Writing %1...</translation>
+    </message>
 </context>
 </TS>

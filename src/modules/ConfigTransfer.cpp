@@ -17,10 +17,12 @@
 #include <algorithm>
 #include <optional>
 
+#include "gui/Language.h"
 #include "gui/MessageBoxes.h"
 #include "modbus/ModbusMaster.h"
 #include "modules/MasterTransactor.h"
 #include "modules/ModuleContext.h"
+#include "modules/PanelTexts.h"
 
 namespace kelm {
 
@@ -62,7 +64,8 @@ const m::Model* SelectedModel(const ModuleContext& ctx) {
 bool CheckPort(const ModuleContext& ctx) {
     const ConfigHooks* hooks = ctx.config;
     if (hooks && hooks->portOpen && !hooks->portOpen()) {
-        ctx.boxes.Warning(Title(), QStringLiteral("串口未打开，请先打开串口。"));
+        ctx.boxes.Warning(Title(),
+                          PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "串口未打开，请先打开串口。")));
         return false;
     }
     return true;
@@ -73,7 +76,7 @@ bool CheckPort(const ModuleContext& ctx) {
 QString ValueCell(const m::Item& item, std::uint32_t v) {
     QString text = U8(config::ValueText(item, v));
     const m::Choice* c = item.ChoiceByCode(v);
-    const QString label = c ? U8(std::string(c->label)) : QString();
+    const QString label = c ? ModelTr(c->label) : QString();
     if (c && label.compare(text, Qt::CaseInsensitive) != 0)
         text += QStringLiteral(" (") + label + QLatin1Char(')');
     else if (!item.unit.empty())
@@ -83,14 +86,17 @@ QString ValueCell(const m::Item& item, std::uint32_t v) {
 
 QString SettingCell(const m::Item& item, int channel) {
     QString name = U8(config::SettingName(item, channel));
-    if (!item.zh.empty()) name += QStringLiteral("  ") + U8(std::string(item.zh));
+    // The item's short name in the window's language after the file's key.
+    const std::string_view shortName = UiIsEnglish() ? item.en : item.zh;
+    if (!shortName.empty()) name += QStringLiteral("  ") + U8(std::string(shortName));
     return name;
 }
 
 // Reads the module through the window's master; a failure is reported.
 std::optional<ModuleConfig> ReadModule(QWidget* parent, const ModuleContext& ctx,
                                        MasterTransactor& link, int address) {
-    QProgressDialog busy(QStringLiteral("正在读取模块配置......"), QString(), 0, 0, parent);
+    QProgressDialog busy(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "正在读取模块配置......")),
+                         QString(), 0, 0, parent);
     busy.setObjectName(QStringLiteral("DlgConfigReading"));
     busy.setWindowTitle(Title());
     busy.setWindowModality(Qt::WindowModal);
@@ -100,7 +106,9 @@ std::optional<ModuleConfig> ReadModule(QWidget* parent, const ModuleContext& ctx
     auto c = config::ReadConfig(link, address, {}, UtcNow().toStdString(), &error);
     busy.reset();
     if (!c) {
-        ctx.boxes.Warning(Title(), QStringLiteral("读取模块配置失败：") + U8(error.message));
+        ctx.boxes.Warning(Title(),
+                          PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "读取模块配置失败：%1"))
+                              .arg(U8(error.message)));
         return std::nullopt;
     }
     return c;
@@ -115,15 +123,15 @@ QString SuggestedConfigFileName(const QString& model, int address) {
 QString StepStateLabel(StepState s) {
     switch (s) {
         case StepState::NotWritten:
-            return QStringLiteral("未写入");
+            return PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "未写入"));
         case StepState::Failed:
-            return QStringLiteral("失败");
+            return PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "失败"));
         case StepState::Written:
-            return QStringLiteral("已写入，未校验");
+            return PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "已写入，未校验"));
         case StepState::Verified:
-            return QStringLiteral("已校验");
+            return PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "已校验"));
         case StepState::Differs:
-            return QStringLiteral("读回不同");
+            return PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "读回不同"));
     }
     return {};
 }
@@ -135,10 +143,12 @@ ConfigDiffDialog::ConfigDiffDialog(const ModuleConfig& module, const ModuleConfi
                                    QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("DlgConfigDiff"));
-    setWindowTitle(QStringLiteral("载入配置"));
+    setWindowTitle(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "载入配置")));
     auto* layout = new QVBoxLayout(this);
     auto* intro = new QLabel(
-        QStringLiteral("模块 %1（地址 %2）与配置文件的设置；标 * 的行不同，确定后写入这些设置。")
+        PanelTr(QT_TRANSLATE_NOOP(
+                    "kelm::Panels",
+                    "模块 %1（地址 %2）与配置文件的设置；标 * 的行不同，确定后写入这些设置。"))
             .arg(U8(std::string(file.model->name)))
             .arg(module.identity.address),
         this);
@@ -170,8 +180,10 @@ ConfigDiffDialog::ConfigDiffDialog(const ModuleConfig& module, const ModuleConfi
 
     table_ = new QTableWidget(static_cast<int>(differ.size() + same.size()), 4, this);
     table_->setObjectName(QStringLiteral("Tbl_ConfigDiff"));
-    table_->setHorizontalHeaderLabels(
-        {QString(), QStringLiteral("设置"), QStringLiteral("模块值"), QStringLiteral("文件值")});
+    table_->setHorizontalHeaderLabels({QString(),
+                                       PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "设置")),
+                                       PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "模块值")),
+                                       PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "文件值"))});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionMode(QAbstractItemView::NoSelection);
     table_->verticalHeader()->hide();
@@ -180,7 +192,8 @@ ConfigDiffDialog::ConfigDiffDialog(const ModuleConfig& module, const ModuleConfi
         for (const Row& r : *list) {
             const bool differs = r.from != r.to;
             QString mark = differs ? QStringLiteral("*") : QString();
-            if (differs && config::IsCommItem(*r.item)) mark = QStringLiteral("*通讯");
+            if (differs && config::IsCommItem(*r.item))
+                mark = PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "*通讯"));
             const QString cells[] = {mark, SettingCell(*r.item, std::max(r.channel, 0)),
                                      ValueCell(*r.item, r.from), ValueCell(*r.item, r.to)};
             for (int col = 0; col < 4; ++col) {
@@ -200,7 +213,9 @@ ConfigDiffDialog::ConfigDiffDialog(const ModuleConfig& module, const ModuleConfi
     layout->addWidget(table_, 1);
 
     comm_ =
-        new QCheckBox(QStringLiteral("同时写入通讯参数（串口格式、地址、协议；最后写入）"), this);
+        new QCheckBox(PanelTr(QT_TRANSLATE_NOOP(
+                          "kelm::Panels", "同时写入通讯参数（串口格式、地址、协议；最后写入）")),
+                      this);
     comm_->setObjectName(QStringLiteral("Chk_ConfigComm"));
     comm_->setChecked(false);
     const bool commDiffers = std::any_of(differ.begin(), differ.end(),
@@ -210,8 +225,10 @@ ConfigDiffDialog::ConfigDiffDialog(const ModuleConfig& module, const ModuleConfi
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("Btns_ConfigDiff"));
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("写入"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    buttons->button(QDialogButtonBox::Ok)
+        ->setText(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "写入")));
+    buttons->button(QDialogButtonBox::Cancel)
+        ->setText(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "取消")));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
@@ -229,7 +246,7 @@ ConfigResultDialog::ConfigResultDialog(const config::RestoreResult& result,
                                        const ModuleConfig& wanted, QWidget* parent)
     : QDialog(parent), result_(result) {
     setObjectName(QStringLiteral("DlgConfigResult"));
-    setWindowTitle(QStringLiteral("载入配置结果"));
+    setWindowTitle(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "载入配置结果")));
     auto* layout = new QVBoxLayout(this);
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("Lbl_ConfigResult"));
@@ -239,8 +256,9 @@ ConfigResultDialog::ConfigResultDialog(const config::RestoreResult& result,
 
     table_ = new QTableWidget(static_cast<int>(result.steps.size()), 3, this);
     table_->setObjectName(QStringLiteral("Tbl_ConfigResult"));
-    table_->setHorizontalHeaderLabels(
-        {QStringLiteral("结果"), QStringLiteral("设置"), QStringLiteral("说明")});
+    table_->setHorizontalHeaderLabels({PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "结果")),
+                                       PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "设置")),
+                                       PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "说明"))});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionMode(QAbstractItemView::NoSelection);
     table_->verticalHeader()->hide();
@@ -258,7 +276,8 @@ ConfigResultDialog::ConfigResultDialog(const config::RestoreResult& result,
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     buttons->setObjectName(QStringLiteral("Btns_ConfigResult"));
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    buttons->button(QDialogButtonBox::Ok)
+        ->setText(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "确定")));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
     resize(720, 400);
@@ -287,24 +306,28 @@ QString ConfigResultDialog::Summary() const {
     }
     QString text;
     if (result_.ok) {
-        text = QStringLiteral("全部 %1 项设置已写入并读回校验一致。").arg(verified);
+        text = PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "全部 %1 项设置已写入并读回校验一致。"))
+                   .arg(verified);
     } else {
         text = result_.error.failure == config::IoFailure::None &&
                        result_.error.message.rfind("stopped before", 0) == 0
-                   ? QStringLiteral("写入已取消。")
-                   : QStringLiteral("写入未全部完成：") + U8(result_.error.message);
-        text += QStringLiteral(
-                    "\n已写入并校验 %1 项，已写入未校验 %2 项，读回不同 %3 项，"
-                    "失败 %4 项，未写入 %5 项。")
-                    .arg(verified)
-                    .arg(written)
-                    .arg(differs)
-                    .arg(failed)
-                    .arg(notWritten);
+                   ? PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "写入已取消。"))
+                   : PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "写入未全部完成：%1"))
+                         .arg(U8(result_.error.message));
+        text +=
+            PanelTr(QT_TRANSLATE_NOOP("kelm::Panels",
+                                      "\n已写入并校验 %1 项，已写入未校验 %2 项，读回不同 %3 项，"
+                                      "失败 %4 项，未写入 %5 项。"))
+                .arg(verified)
+                .arg(written)
+                .arg(differs)
+                .arg(failed)
+                .arg(notWritten);
         const bool commNotWritten = std::any_of(
             result_.steps.begin(), result_.steps.end(),
             [](const auto& s) { return s.step.comm && s.state == StepState::NotWritten; });
-        if (commNotWritten) text += QStringLiteral("\n通讯参数未写入。");
+        if (commNotWritten)
+            text += PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "\n通讯参数未写入。"));
     }
     const bool commSent =
         std::any_of(result_.steps.begin(), result_.steps.end(), [](const auto& s) {
@@ -312,8 +335,10 @@ QString ConfigResultDialog::Summary() const {
                                    s.state == StepState::Written || s.state == StepState::Differs);
         });
     if (commSent) {
-        text += QStringLiteral("\n模块的通讯参数已写入（地址 %1）：请按新参数重新扫描。")
-                    .arg(result_.address);
+        text +=
+            PanelTr(QT_TRANSLATE_NOOP("kelm::Panels",
+                                      "\n模块的通讯参数已写入（地址 %1）：请按新参数重新扫描。"))
+                .arg(result_.address);
     }
     return text;
 }
@@ -325,7 +350,8 @@ void SaveModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     const m::Model* model = SelectedModel(ctx);
     const int address = ctx.master.State().Node_Device_ID;
     if (!model) {
-        ctx.boxes.Warning(Title(), QStringLiteral("请先在设备树中选择一个模块。"));
+        ctx.boxes.Warning(
+            Title(), PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "请先在设备树中选择一个模块。")));
         return;
     }
     const ConfigHooks* hooks = ctx.config;
@@ -333,8 +359,9 @@ void SaveModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     const QString path =
         hooks && hooks->saveFileName
             ? hooks->saveFileName(parent, suggested)
-            : QFileDialog::getSaveFileName(parent, QStringLiteral("保存配置"), suggested,
-                                           QStringLiteral("模块配置 (*.json)"));
+            : QFileDialog::getSaveFileName(
+                  parent, PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "保存配置")), suggested,
+                  PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "模块配置 (*.json)")));
     if (path.isEmpty()) return;
     if (!CheckPort(ctx)) return;
 
@@ -342,10 +369,12 @@ void SaveModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     const auto c = ReadModule(parent, ctx, link, address);
     if (!c) return;
     if (c->model != model) {
-        ctx.boxes.Warning(Title(), QStringLiteral("地址 %1 的模块是 %2，不是 %3；未保存。")
-                                       .arg(address)
-                                       .arg(U8(std::string(c->model->name)))
-                                       .arg(U8(std::string(model->name))));
+        ctx.boxes.Warning(
+            Title(),
+            PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "地址 %1 的模块是 %2，不是 %3；未保存。"))
+                .arg(address)
+                .arg(U8(std::string(c->model->name)))
+                .arg(U8(std::string(model->name))));
         return;
     }
     // Whole or not at all: a failed write leaves the old file as it was.
@@ -355,38 +384,43 @@ void SaveModuleConfig(QWidget* parent, const ModuleContext& ctx) {
         out.write(text.data(), static_cast<qint64>(text.size())) !=
             static_cast<qint64>(text.size()) ||
         !out.commit()) {
-        ctx.boxes.Warning(Title(),
-                          QStringLiteral("无法写入文件 %1：%2").arg(path, out.errorString()));
+        ctx.boxes.Warning(Title(), PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "无法写入文件 %1：%2"))
+                                       .arg(path, out.errorString()));
         return;
     }
-    ctx.boxes.Information(Title(), QStringLiteral("模块配置已保存到 %1").arg(path));
+    ctx.boxes.Information(
+        Title(), PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "模块配置已保存到 %1")).arg(path));
 }
 
 void LoadModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     const m::Model* model = SelectedModel(ctx);
     const int address = ctx.master.State().Node_Device_ID;
     if (!model) {
-        ctx.boxes.Warning(Title(), QStringLiteral("请先在设备树中选择一个模块。"));
+        ctx.boxes.Warning(
+            Title(), PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "请先在设备树中选择一个模块。")));
         return;
     }
     const ConfigHooks* hooks = ctx.config;
     const QString path =
         hooks && hooks->openFileName
             ? hooks->openFileName(parent)
-            : QFileDialog::getOpenFileName(parent, QStringLiteral("载入配置"), QString(),
-                                           QStringLiteral("模块配置 (*.json)"));
+            : QFileDialog::getOpenFileName(
+                  parent, PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "载入配置")), QString(),
+                  PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "模块配置 (*.json)")));
     if (path.isEmpty()) return;
 
     // The file first: nothing is sent for a file that cannot be used.
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly)) {
-        ctx.boxes.Warning(Title(),
-                          QStringLiteral("无法读取文件 %1：%2").arg(path, in.errorString()));
+        ctx.boxes.Warning(Title(), PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "无法读取文件 %1：%2"))
+                                       .arg(path, in.errorString()));
         return;
     }
     if (in.size() > kMaxFileSize) {
         ctx.boxes.Warning(
-            Title(), QStringLiteral("%1 不是模块配置文件（文件过大）；未发送任何请求。").arg(path));
+            Title(), PanelTr(QT_TRANSLATE_NOOP("kelm::Panels",
+                                               "%1 不是模块配置文件（文件过大）；未发送任何请求。"))
+                         .arg(path));
         return;
     }
     const QByteArray bytes = in.readAll();
@@ -394,15 +428,18 @@ void LoadModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     const auto wanted = config::ParseConfig(
         std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), &error);
     if (!wanted) {
-        ctx.boxes.Warning(Title(),
-                          QStringLiteral("配置文件无效：%1\n未发送任何请求。").arg(U8(error)));
+        ctx.boxes.Warning(Title(), PanelTr(QT_TRANSLATE_NOOP("kelm::Panels",
+                                                             "配置文件无效：%1\n未发送任何请求。"))
+                                       .arg(U8(error)));
         return;
     }
     if (wanted->model != model) {
-        ctx.boxes.Warning(Title(), QStringLiteral("model: 配置文件是 %1 的，所选模块是 %2；"
-                                                  "未发送任何请求。")
-                                       .arg(U8(std::string(wanted->model->name)))
-                                       .arg(U8(std::string(model->name))));
+        ctx.boxes.Warning(Title(),
+                          PanelTr(QT_TRANSLATE_NOOP("kelm::Panels",
+                                                    "model: 配置文件是 %1 的，所选模块是 %2；"
+                                                    "未发送任何请求。"))
+                              .arg(U8(std::string(wanted->model->name)))
+                              .arg(U8(std::string(model->name))));
         return;
     }
     if (!CheckPort(ctx)) return;
@@ -414,15 +451,19 @@ void LoadModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     link.reset();
     if (!current) return;
     if (current->model != wanted->model) {
-        ctx.boxes.Warning(Title(), QStringLiteral("model: 配置文件是 %1 的，地址 %2 的模块是 %3；"
-                                                  "未写入任何设置。")
-                                       .arg(U8(std::string(wanted->model->name)))
-                                       .arg(address)
-                                       .arg(U8(std::string(current->model->name))));
+        ctx.boxes.Warning(Title(),
+                          PanelTr(QT_TRANSLATE_NOOP("kelm::Panels",
+                                                    "model: 配置文件是 %1 的，地址 %2 的模块是 %3；"
+                                                    "未写入任何设置。"))
+                              .arg(U8(std::string(wanted->model->name)))
+                              .arg(address)
+                              .arg(U8(std::string(current->model->name))));
         return;
     }
     if (config::Diff(*current, *wanted).empty()) {
-        ctx.boxes.Information(Title(), QStringLiteral("模块的设置与配置文件相同，无需写入。"));
+        ctx.boxes.Information(
+            Title(),
+            PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "模块的设置与配置文件相同，无需写入。")));
         return;
     }
 
@@ -431,15 +472,19 @@ void LoadModuleConfig(QWidget* parent, const ModuleContext& ctx) {
     const bool withComm = diff.WithComm();
     auto plan = config::PlanRestore(*current, *wanted, withComm, &error);
     if (!plan) {
-        ctx.boxes.Warning(Title(), QStringLiteral("无法写入：%1\n未写入任何设置。").arg(U8(error)));
+        ctx.boxes.Warning(
+            Title(), PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "无法写入：%1\n未写入任何设置。"))
+                         .arg(U8(error)));
         return;
     }
     if (plan->empty()) {
-        ctx.boxes.Information(Title(), QStringLiteral("没有要写入的设置（通讯参数未选）。"));
+        ctx.boxes.Information(Title(), PanelTr(QT_TRANSLATE_NOOP(
+                                           "kelm::Panels", "没有要写入的设置（通讯参数未选）。")));
         return;
     }
 
-    QProgressDialog progress(QStringLiteral("正在写入模块配置......"), QStringLiteral("取消"), 0,
+    QProgressDialog progress(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "正在写入模块配置......")),
+                             PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "取消")), 0,
                              static_cast<int>(plan->size()), parent);
     progress.setObjectName(QStringLiteral("DlgConfigProgress"));
     progress.setWindowTitle(Title());
@@ -459,8 +504,8 @@ void LoadModuleConfig(QWidget* parent, const ModuleContext& ctx) {
             }
         },
         [&](const config::Step& s) {
-            progress.setLabelText(
-                QStringLiteral("正在写入 %1 ......").arg(U8(config::DescribeStep(s, *wanted))));
+            progress.setLabelText(PanelTr(QT_TRANSLATE_NOOP("kelm::Panels", "正在写入 %1 ......"))
+                                      .arg(U8(config::DescribeStep(s, *wanted))));
             // A click on Cancel is taken here, between two settings.
             QCoreApplication::processEvents();
             return !progress.wasCanceled();

@@ -7,15 +7,6 @@
 #include <QLabel>
 #include <QVariant>
 
-// The English translation is compiled into this static library; naming its
-// initialiser here keeps the linker from dropping it, and running it while
-// the program loads registers :/i18n/modules_en.qm before main(), in time for
-// the start-up to load it.
-[[maybe_unused]] static const bool translationsRegistered = [] {
-    Q_INIT_RESOURCE(modules_i18n);
-    return true;
-}();
-
 namespace kelm {
 
 namespace {
