@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "gui/Language.h"
 #include "gui/MessageBoxes.h"
 #include "modbus/Checks.h"
 #include "modbus/ModbusMaster.h"
@@ -189,7 +190,7 @@ QString FrameAsciiText(const MonitorFrame& f) {
 }
 
 QString FrameWordsText(const MonitorFrame& f) {
-    return QString::fromStdString(f.words);
+    return QString::fromStdString(UiIsEnglish() ? f.wordsEn : f.words);
 }
 
 QString FrameVerdictText(const MonitorFrame& f) {
@@ -536,6 +537,8 @@ void TFMmonitor::OnFrameSent(const SentFrameInfo& info) {
         const models::Model* model = models::FindModel(master_.State().Node_Device_Name);
         const std::vector<int> modes = channelModes_ ? channelModes_() : std::vector<int>{};
         f.words = models::DescribeRequestFrame(model, info.frame, info.protocol, modes);
+        f.wordsEn = models::DescribeRequestFrame(model, info.frame, info.protocol, modes,
+                                                 models::TextLanguage::English);
     }
     Add(std::move(f));
 }
@@ -560,8 +563,10 @@ void TFMmonitor::OnFrameReceived(const ReceivedFrameInfo& info) {
     // selected module's model.
     if (f.passedCheck && !paused_) {
         const std::vector<int> modes = channelModes_ ? channelModes_() : std::vector<int>{};
-        f.words = models::DescribeReply(models::FindModel(info.selectedModel), info.request.regAddr,
-                                        info.pbuf, modes);
+        const models::Model* model = models::FindModel(info.selectedModel);
+        f.words = models::DescribeReply(model, info.request.regAddr, info.pbuf, modes);
+        f.wordsEn = models::DescribeReply(model, info.request.regAddr, info.pbuf, modes,
+                                          models::TextLanguage::English);
     }
     Add(std::move(f));
 }

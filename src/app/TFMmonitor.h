@@ -66,8 +66,10 @@ struct MonitorFrame {
     std::uint16_t rowRegAddr = 0;
     std::uint8_t rowByteCount = 0;
     // The frame in words ("读 DI0-7", "回复: AI0 = 4.012 mA", "?"); empty for
-    // a received frame that failed its check.
+    // a received frame that failed its check. Kept in both languages, so a
+    // change of language shows the rows already recorded in the new one.
     std::string words;
+    std::string wordsEn;  // "Read DI0-7", "Reply: AI0 = 4.012 mA"
 
     // The slave the frame is counted for: the request's address for a sent
     // frame and for one that failed its check, the reply's own otherwise;

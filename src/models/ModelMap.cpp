@@ -662,10 +662,32 @@ int ModeAt(std::span<const int> modes, int ch) {
                : -1;
 }
 
+bool English(TextLanguage lang) {
+    return lang == TextLanguage::English;
+}
+
+// The item's short name in the language.
+std::string Name(const Item& item, TextLanguage lang) {
+    return std::string(English(lang) && !item.en.empty() ? item.en : item.zh);
+}
+
+// A choice's label in the language: in English the label when it is written
+// without Chinese ("±10V", "ON"), else the typed spelling ("current").
+std::string Label(const Choice& c, TextLanguage lang) {
+    if (English(lang) && !c.ascii.empty()) {
+        // UTF-8 lead bytes from 0xE0 on start the three- and four-byte
+        // characters, Chinese among them; "±" takes two bytes.
+        for (const char b : c.label)
+            if (static_cast<unsigned char>(b) >= 0xE0) return std::string(c.ascii);
+    }
+    return std::string(c.label);
+}
+
 struct Words {
     const Model* model;
     std::span<const int> modes;
     bool ascii = false;  // the protocol that goes with a format code
+    TextLanguage lang = TextLanguage::Chinese;
 
     // The text of one value of the item's channel ch.
     std::string Value(const Item& item, int ch, std::uint32_t v) const {
@@ -675,7 +697,7 @@ struct Words {
             case CharSwitch:
             case ModeChar:
             case ProtocolLetter:
-                if (const Choice* c = item.ChoiceByCode(v)) return std::string(c->label);
+                if (const Choice* c = item.ChoiceByCode(v)) return Label(*c, lang);
                 return Hex4(v);
             case FormatCode:
                 if (v < static_cast<std::uint32_t>(kCommFormatCount))
@@ -704,8 +726,8 @@ struct Words {
     }
 
     // "DO0-7", "DO3", or the item's name for a single value.
-    static std::string Range(const Item& item, int from, int to) {
-        if (item.prefix.empty()) return std::string(item.zh);
+    static std::string Range(const Item& item, int from, int to, TextLanguage lang) {
+        if (item.prefix.empty()) return Name(item, lang);
         std::string r = ChannelName(item, from);
         if (to > from) r += "-" + std::to_string(to);
         return r;
@@ -718,14 +740,15 @@ struct Words {
     // A name and its values: "DO0-7 ON: DO0 DO7", "AI0 = 4.012 mA, AI1 = ...".
     std::string Values(const Item& item, int from, std::span<const std::uint32_t> values) const {
         const int to = from + static_cast<int>(values.size()) - 1;
-        std::string head = Range(item, from, to);
-        if (!item.prefix.empty() && Named(item)) head += " " + std::string(item.zh);
+        std::string head = Range(item, from, to, lang);
+        if (!item.prefix.empty() && Named(item)) head += " " + Name(item, lang);
         if (item.encoding == Bit || item.encoding == WordBits) {
             const Choice& set = item.choices.size() > 1 ? item.choices[1] : kOnOff[1];
             std::string on;
             for (std::size_t i = 0; i < values.size(); ++i)
                 if (values[i]) on += " " + ChannelName(item, from + static_cast<int>(i));
-            return head + " " + std::string(set.label) + ":" + (on.empty() ? " 无" : on);
+            const char* none = English(lang) ? " none" : " 无";
+            return head + " " + Label(set, lang) + ":" + (on.empty() ? none : on);
         }
         const bool perChannel = item.encoding == ModeChar || (model && item.key == model->valueKey);
         if (values.size() == 1 || perChannel) {
@@ -733,9 +756,8 @@ struct Words {
             for (std::size_t i = 0; i < values.size(); ++i) {
                 const int ch = from + static_cast<int>(i);
                 if (!out.empty()) out += ", ";
-                std::string name =
-                    item.prefix.empty() ? std::string(item.zh) : ChannelName(item, ch);
-                if (!item.prefix.empty() && Named(item)) name += " " + std::string(item.zh);
+                std::string name = item.prefix.empty() ? Name(item, lang) : ChannelName(item, ch);
+                if (!item.prefix.empty() && Named(item)) name += " " + Name(item, lang);
                 out += name + " = " + Value(item, ch, values[i]);
             }
             return out;
@@ -807,7 +829,8 @@ bool FrameIsAscii(const Model* model, std::span<const std::uint8_t> data, std::u
 
 // Values written by FC 16 or read by FC 03/04 from start on, item by item.
 std::string RegisterBlock(const Model* model, Table table, std::uint16_t start,
-                          std::span<const std::uint8_t> data, std::span<const int> modes) {
+                          std::span<const std::uint8_t> data, std::span<const int> modes,
+                          TextLanguage lang) {
     const std::uint32_t quantity = static_cast<std::uint32_t>(data.size() / 2);
     // Modes in the same block convert the values that follow them.
     std::vector<int> blockModes(modes.begin(), modes.end());
@@ -820,7 +843,7 @@ std::string RegisterBlock(const Model* model, Table table, std::uint16_t start,
                     mode->ChoiceIndex(Be16(data, 2 * (mode->Address(ch) - start)));
         }
     }
-    Words words{model, blockModes, table == Holding && FrameIsAscii(model, data, start)};
+    Words words{model, blockModes, table == Holding && FrameIsAscii(model, data, start), lang};
     std::string out;
     for (const Item* item : Known(model)) {
         if (item->table != table) continue;
@@ -863,8 +886,8 @@ std::string RegisterBlock(const Model* model, Table table, std::uint16_t start,
 }
 
 std::string BitBlock(const Model* model, Table table, std::uint16_t start, std::uint32_t quantity,
-                     std::span<const std::uint8_t> data) {
-    Words words{model, {}, false};
+                     std::span<const std::uint8_t> data, TextLanguage lang) {
+    Words words{model, {}, false, lang};
     std::string out;
     for (const Item* item : Known(model)) {
         if (item->table != table) continue;
@@ -885,30 +908,30 @@ std::string BitBlock(const Model* model, Table table, std::uint16_t start, std::
 
 // What a read of [start, start + quantity) covers: "DI0-7", "DO0-7 脉冲ON时间".
 std::string ReadTargets(const Model* model, Table table, std::uint16_t start,
-                        std::uint32_t quantity) {
+                        std::uint32_t quantity, TextLanguage lang) {
     std::string out;
     for (const Item* item : Known(model)) {
         if (item->table != table) continue;
         int from = 0, to = 0;
         if (!Overlap(*item, start, quantity, &from, &to)) continue;
-        if (!out.empty()) out += "、";
+        if (!out.empty()) out += English(lang) ? ", " : "、";
         if (item->prefix.empty()) {
-            out += std::string(item->zh);
+            out += Name(*item, lang);
             continue;
         }
-        out += Words::Range(*item, from, to);
-        if (item->encoding != Bit) out += " " + std::string(item->zh);
+        out += Words::Range(*item, from, to, lang);
+        if (item->encoding != Bit) out += " " + Name(*item, lang);
     }
     return out;
 }
 
 // One value written by FC 05 or 06.
 std::string SingleWrite(const Model* model, std::uint8_t fc, std::uint16_t address,
-                        std::uint16_t value, std::span<const int> modes) {
+                        std::uint16_t value, std::span<const int> modes, TextLanguage lang) {
     int ch = 0;
     const Item* item = ItemAt(model, TableOf(fc), address, &ch);
     if (!item) return {};
-    Words words{model, modes, false};
+    Words words{model, modes, false, lang};
     if (fc == kFcWriteCoil) {
         const std::string v = value == kCoilOn ? "ON" : value == kCoilOff ? "OFF" : Hex4(value);
         return ChannelName(*item, ch) + " = " + v;
@@ -926,7 +949,9 @@ std::string SingleWrite(const Model* model, std::uint8_t fc, std::uint16_t addre
 }  // namespace
 
 std::string DescribeRequest(const Model* model, std::span<const std::uint8_t> body,
-                            std::span<const int> modes) {
+                            std::span<const int> modes, TextLanguage lang) {
+    const std::string read = English(lang) ? "Read " : "读 ";
+    const std::string write = English(lang) ? "Write " : "写 ";
     if (body.size() < 6) return "?";
     const std::uint8_t fc = body[1];
     const std::uint16_t start = Be16(body, 2);
@@ -937,12 +962,12 @@ std::string DescribeRequest(const Model* model, std::span<const std::uint8_t> bo
         case kFcReadInputs:
         case kFcReadHolding:
         case kFcReadInputRegisters:
-            words = ReadTargets(model, TableOf(fc), start, value);
-            return words.empty() ? "?" : "读 " + words;
+            words = ReadTargets(model, TableOf(fc), start, value, lang);
+            return words.empty() ? "?" : read + words;
         case kFcWriteCoil:
         case kFcWriteRegister:
-            words = SingleWrite(model, fc, start, value, modes);
-            return words.empty() ? "?" : "写 " + words;
+            words = SingleWrite(model, fc, start, value, modes, lang);
+            return words.empty() ? "?" : write + words;
         case kFcWriteCoils:
         case kFcWriteRegisters: {
             if (body.size() < 7) return "?";
@@ -950,12 +975,12 @@ std::string DescribeRequest(const Model* model, std::span<const std::uint8_t> bo
             if (body.size() < 7 + count) return "?";
             const auto data = body.subspan(7, count);
             if (fc == kFcWriteCoils)
-                words = BitBlock(model, Coil, start, value, data);
+                words = BitBlock(model, Coil, start, value, data, lang);
             else
-                words =
-                    RegisterBlock(model, Holding, start,
-                                  data.first(2 * std::min<std::size_t>(value, count / 2)), modes);
-            return words.empty() ? "?" : "写 " + words;
+                words = RegisterBlock(model, Holding, start,
+                                      data.first(2 * std::min<std::size_t>(value, count / 2)),
+                                      modes, lang);
+            return words.empty() ? "?" : write + words;
         }
         default:
             return "?";
@@ -963,7 +988,7 @@ std::string DescribeRequest(const Model* model, std::span<const std::uint8_t> bo
 }
 
 std::string DescribeRequestFrame(const Model* model, std::span<const std::uint8_t> frame,
-                                 int protocol, std::span<const int> modes) {
+                                 int protocol, std::span<const int> modes, TextLanguage lang) {
     const ByteString bytes(frame.begin(), frame.end());
     std::optional<ByteString> body;
     if (protocol == kProtocolRtu) {
@@ -973,16 +998,19 @@ std::string DescribeRequestFrame(const Model* model, std::span<const std::uint8_
         if (body && !body->empty()) body->pop_back();  // the LRC's place
     }
     if (!body) return "?";
-    return DescribeRequest(model, *body, modes);
+    return DescribeRequest(model, *body, modes, lang);
 }
 
 std::string DescribeReply(const Model* model, std::uint16_t regAddr,
-                          std::span<const std::uint8_t> pbuf, std::span<const int> modes) {
+                          std::span<const std::uint8_t> pbuf, std::span<const int> modes,
+                          TextLanguage lang) {
+    const std::string reply = English(lang) ? "Reply: " : "回复: ";
+    const std::string wrote = English(lang) ? "wrote " : "已写 ";
     if (pbuf.size() < 2) return "?";
     const std::uint8_t fc = pbuf[1];
     if (fc & 0x80) {
         if (pbuf.size() < 3) return "?";
-        return "回复: 异常 " + Hex2(pbuf[2]);
+        return reply + (English(lang) ? "exception " : "异常 ") + Hex2(pbuf[2]);
     }
     std::string words;
     switch (fc) {
@@ -992,7 +1020,7 @@ std::string DescribeReply(const Model* model, std::uint16_t regAddr,
             const std::size_t count = pbuf[2];
             if (pbuf.size() < 3 + count) return "?";
             words = BitBlock(model, TableOf(fc), regAddr, static_cast<std::uint32_t>(8 * count),
-                             pbuf.subspan(3, count));
+                             pbuf.subspan(3, count), lang);
             break;
         }
         case kFcReadHolding:
@@ -1000,26 +1028,26 @@ std::string DescribeReply(const Model* model, std::uint16_t regAddr,
             if (pbuf.size() < 3) return "?";
             const std::size_t count = pbuf[2];
             if (count % 2 != 0 || pbuf.size() < 3 + count) return "?";
-            words = RegisterBlock(model, TableOf(fc), regAddr, pbuf.subspan(3, count), modes);
+            words = RegisterBlock(model, TableOf(fc), regAddr, pbuf.subspan(3, count), modes, lang);
             break;
         }
         case kFcWriteCoil:
         case kFcWriteRegister:
             if (pbuf.size() < 6) return "?";
-            words = SingleWrite(model, fc, regAddr, Be16(pbuf, 4), modes);
-            if (!words.empty()) words = "已写 " + words;
+            words = SingleWrite(model, fc, regAddr, Be16(pbuf, 4), modes, lang);
+            if (!words.empty()) words = wrote + words;
             break;
         case kFcWriteCoils:
         case kFcWriteRegisters: {
             if (pbuf.size() < 6) return "?";
-            words = ReadTargets(model, TableOf(fc), regAddr, Be16(pbuf, 4));
-            if (!words.empty()) words = "已写 " + words;
+            words = ReadTargets(model, TableOf(fc), regAddr, Be16(pbuf, 4), lang);
+            if (!words.empty()) words = wrote + words;
             break;
         }
         default:
             break;
     }
-    return words.empty() ? "?" : "回复: " + words;
+    return words.empty() ? "?" : reply + words;
 }
 
 }  // namespace kelm::models

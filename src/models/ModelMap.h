@@ -267,25 +267,34 @@ std::string AnalogText(const Model& m, std::uint32_t count, int modeIndex);
 
 // ---- words for the line
 
+// The language of the words: Chinese, as the window is written, or English
+// (the items' English names, the choices' ASCII spellings).
+enum class TextLanguage : std::uint8_t { Chinese, English };
+
 // A request frame body (address first, no check) in words: "读 DI0-7",
-// "写 DO3 = ON", "写 CH2 模式 = ±10V"; "?" when it matches nothing in the map.
+// "写 DO3 = ON", "写 CH2 模式 = ±10V" (in English "Read DI0-7", "Write DO3 =
+// ON", "Write CH2 mode = ±10V"); "?" when it matches nothing in the map.
 // model may be null (no module selected): only the identity map is known.
 // modes: as for DescribeReply, for the units of values written.
 std::string DescribeRequest(const Model* model, std::span<const std::uint8_t> body,
-                            std::span<const int> modes = {});
+                            std::span<const int> modes = {},
+                            TextLanguage lang = TextLanguage::Chinese);
 
 // The same for a whole request frame as it goes on the line, RTU (with its
 // CRC) or ASCII (":" ... LRC CR LF) by protocol (0 RTU, 1 ASCII); "?" for a
 // frame that fails its check.
 std::string DescribeRequestFrame(const Model* model, std::span<const std::uint8_t> frame,
-                                 int protocol, std::span<const int> modes = {});
+                                 int protocol, std::span<const int> modes = {},
+                                 TextLanguage lang = TextLanguage::Chinese);
 
 // A reply frame without its check (ASCII: with the LRC position, as the
 // dispatcher hands it on) in words, judged against the request's start
-// register regAddr: "回复: AI0 = 4.012 mA", "回复: 异常 02". modes are the
+// register regAddr: "回复: AI0 = 4.012 mA", "回复: 异常 02" (in English
+// "Reply: AI0 = 4.012 mA", "Reply: exception 02"). modes are the
 // channel modes that convert values (the mode indexes the panel has
 // selected, -1 for none); empty when unknown. "?" when nothing matches.
 std::string DescribeReply(const Model* model, std::uint16_t regAddr,
-                          std::span<const std::uint8_t> pbuf, std::span<const int> modes = {});
+                          std::span<const std::uint8_t> pbuf, std::span<const int> modes = {},
+                          TextLanguage lang = TextLanguage::Chinese);
 
 }  // namespace kelm::models

@@ -109,6 +109,91 @@ TEST(Describe, RequestsAndRepliesOfEachModelInRtuAndAscii) {
     }
 }
 
+// The same frames in English: the items' English names, the choices' typed
+// spellings where a label is Chinese, the list joined by commas.
+struct EnglishCase {
+    const char* model;
+    ByteString request;
+    const char* requestWords;
+    ByteString reply;
+    std::vector<int> modes;
+    const char* replyWords;
+};
+
+// clang-format off
+const EnglishCase kEnglishCases[] = {
+    {"KELM-8I8T", {1, 2, 0, 0, 0, 8}, "Read DI0-7",
+     {1, 2, 1, 0x05}, {}, "Reply: DI0-7 ON: DI0 DI2"},
+    {"KELM-8I8T", {1, 5, 0, 3, 0xFF, 0x00}, "Write DO3 = ON",
+     {1, 5, 0, 3, 0xFF, 0x00}, {}, "Reply: wrote DO3 = ON"},
+    {"KELM-8I8T", {1, 16, 0, 34, 0, 2, 4, 0x00, 0x01, 0x86, 0xA0}, "Write DO1 pulse count = 100000",
+     {1, 16, 0, 34, 0, 2}, {}, "Reply: wrote DO1 pulse count"},
+    {"KELM-8I8T", {1, 2, 0, 0, 0, 8}, "Read DI0-7",
+     {1, 2, 1, 0x00}, {}, "Reply: DI0-7 ON: none"},
+    {"KELM-16I", {1, 6, 0, 11, 0, 200}, "Write DI5 filter time = 200 x0.1ms",
+     {1, 6, 0, 11, 0, 200}, {}, "Reply: wrote DI5 filter time = 200 x0.1ms"},
+    {"KELM-16I", {1, 3, 0, 22, 0, 48}, "Read DI0-15 pulse counting, DI0-15 pulse count",
+     {1, 0x83, 0x02}, {}, "Reply: exception 02"},
+    {"KELM-16T", {1, 3, 0, 6, 0, 2}, "Read DO0-15 initial output states, DO0-15 output mode",
+     {1, 3, 4, 0x00, 0x01, 0x80, 0x00}, {},
+     "Reply: DO0-15 initial output states ON: DO0, DO0-15 output mode pulse: DO15"},
+    {"KELM-8RY", {1, 15, 0, 0, 0, 8, 1, 0x0C}, "Write RY0-7 ON: RY2 RY3",
+     {1, 15, 0, 0, 0, 8}, {}, "Reply: wrote RY0-7"},
+    {"KELM-2AO", {1, 3, 0, 6, 0, 4}, "Read AO0-1 mode, AO0-1 output value",
+     Registers(3, {0x30, 0x31, 12000, 5000}), {},
+     "Reply: AO0 mode = 4-20mA, AO1 mode = 0-10V, AO0 = 12000 uA, AO1 = 5000 mV"},
+    {"KELM-8AD", {1, 6, 0, 7, 0, 0x31}, "Write CH1 mode = ±10V",
+     {1, 6, 0, 7, 0, 0x31}, {}, "Reply: wrote CH1 mode = ±10V"},
+    {"KELM-8AS", {1, 3, 0, 6, 0, 2}, "Read CH0-1 mode",
+     Registers(3, {0x30, 0x31}), {}, "Reply: CH0 mode = current, CH1 mode = voltage"},
+    {nullptr, {5, 3, 0, 0, 0, 3}, "Read device type, hardware version, software version",
+     {5, 3, 6, 0x00, 0x10, 0x00, 0xA0, 0x00, 0xA1}, {},
+     "Reply: device type = 16 (KELM-8AD), hardware version = A0, software version = A1"},
+    {"KELM-16I", {1, 16, 0, 3, 0, 3, 6, 0, 11, 0, 247, 0, 0x41},
+     "Write serial format = 9600/7/1/Even, slave address = 247, protocol = ASCII",
+     {1, 16, 0, 3, 0, 3}, {}, "Reply: wrote serial format, slave address, protocol"},
+    {"KELM-8RY", {1, 3, 0, 100, 0, 1}, "?", {1, 3, 2, 0, 1}, {}, "?"},
+};
+// clang-format on
+
+bool HasChinese(const std::string& s) {
+    // Chinese characters are three-byte UTF-8 sequences from 0xE4 on.
+    for (const char c : s)
+        if (static_cast<unsigned char>(c) >= 0xE3) return true;
+    return false;
+}
+
+TEST(Describe, EnglishWordsOfEachModel) {
+    for (const EnglishCase& c : kEnglishCases) {
+        const Model* model = c.model ? FindModel(c.model) : nullptr;
+        SCOPED_TRACE(c.requestWords);
+        ASSERT_TRUE(c.model == nullptr || model != nullptr);
+        EXPECT_EQ(DescribeRequest(model, c.request, {}, TextLanguage::English), c.requestWords);
+        EXPECT_EQ(DescribeRequestFrame(model, FrameAscii(c.request), kProtocolAscii, {},
+                                       TextLanguage::English),
+                  c.requestWords);
+        const std::uint16_t regAddr = static_cast<std::uint16_t>(c.request[2] << 8 | c.request[3]);
+        EXPECT_EQ(DescribeReply(model, regAddr, c.reply, c.modes, TextLanguage::English),
+                  c.replyWords);
+    }
+}
+
+// Every frame of the Chinese table, in English, holds no Chinese character,
+// whichever model is selected.
+TEST(Describe, EnglishWordsHoldNoChinese) {
+    for (const Model& m : AllModels()) {
+        for (const Case& c : kCases) {
+            const std::string request = DescribeRequest(&m, c.request, {}, TextLanguage::English);
+            EXPECT_FALSE(HasChinese(request)) << m.name << ": " << request;
+            const std::uint16_t regAddr =
+                static_cast<std::uint16_t>(c.request[2] << 8 | c.request[3]);
+            const std::string reply =
+                DescribeReply(&m, regAddr, c.reply, c.modes, TextLanguage::English);
+            EXPECT_FALSE(HasChinese(reply)) << m.name << ": " << reply;
+        }
+    }
+}
+
 TEST(Describe, AFrameThatFailsItsCheckIsNotDescribed) {
     const Model* m = FindModel("KELM-8I8T");
     ByteString rtu = FrameRtu({1, 2, 0, 0, 0, 8});
