@@ -26,12 +26,17 @@
 #include "app/TFMtrend.h"
 #include "app/TFmabout.h"
 #include "app/UiLanguageChoice.h"
+#include "config/ConfigFile.h"
+#include "config/ModuleIo.h"
 #include "gui/Language.h"
 #include "host/Pnl_comset.h"
 #include "host/ScanContext.h"
 #include "host/TFMserching.h"
+#include "live/LiveModels.h"
 #include "modbus/Checks.h"
 #include "modbus/ModbusMaster.h"
+#include "models/ModelMap.h"
+#include "modules/ConfigTransfer.h"
 #include "modules/ModuleRig.h"
 #include "serial/VirtualPortDir.h"
 #include "serial/posix/Pty.h"
@@ -63,14 +68,6 @@ class English : public ::testing::Test {
         window_ = std::make_unique<TFMmain>(&boxes_, false);
         window_->show();
         return *window_;
-    }
-    // The module and channel panels are checked by the panels' own sweep.
-    std::set<const QWidget*> Panels() const {
-        std::set<const QWidget*> s;
-        for (const ModulePanel* p : window_->Modules().All()) s.insert(p);
-        s.insert(window_->Pnl_Xi_type);
-        s.insert(window_->Pnl_Yo_type);
-        return s;
     }
     static void Settle() {
         // Translators post LanguageChange; let every window take it.
@@ -105,6 +102,14 @@ TEST_F(English, TheMainWindowAndItsDialogsShowNoChinese) {
     w.ToolButton_TrendClick();
     ASSERT_NE(w.Monitor(), nullptr);
     ASSERT_NE(w.Trend(), nullptr);
+    // Channels of several modules: inputs, counters and analog values.
+    for (const auto& [address, model] : {std::pair<int, const char*>{1, "KELM-8I8T"},
+                                         {2, "KELM-8AD"},
+                                         {3, "KELM-16I"},
+                                         {4, "KELM-8AS"},
+                                         {5, "KELM-2AO"}})
+        w.Trend()->AddChannels(ChannelsOf(static_cast<std::uint8_t>(address), model));
+    ASSERT_GT(w.Trend()->Channels().size(), 20u);
     TFMserching scan(w.MakeScanContext(), &w);
     TFmabout about(&w);
     TFMnetport netport(boxes_, {}, &w);
@@ -114,7 +119,8 @@ TEST_F(English, TheMainWindowAndItsDialogsShowNoChinese) {
     TksPortConfigDialog props("COM7", cfg, &w);
     Settle();
 
-    std::string bad = ChineseIn(CollectTexts(&w, Panels()));
+    // Every module panel and both channel panels, shown or not.
+    std::string bad = ChineseIn(CollectTexts(&w));
     for (QWidget* d :
          std::initializer_list<QWidget*>{w.Monitor(), w.Trend(), &scan, &about, &netport, &props})
         bad += ChineseIn(CollectTexts(d));
@@ -202,7 +208,7 @@ TEST_F(English, SwitchingRetranslatesOpenWindowsAndBackIsByteForByte) {
     w.PnlComset()->btn_advancedClick();
     const ByteString body = {0x00, 0x03, 0x06, 0x00, 0x04, 0x00, 0x11, 0x00, 0x52};
     w.PnlComset()->Disposal_Modbus03_checkcom(Frame(body));
-    const std::vector<ShownText> before = CollectTexts(&w, Panels());
+    const std::vector<ShownText> before = CollectTexts(&w);
     const std::vector<ShownText> monitorBefore = CollectTexts(w.Monitor());
     const std::vector<ShownText> trendBefore = CollectTexts(w.Trend());
     EXPECT_EQ(w.ToolButton_Scan->text(), "扫描终端");
@@ -218,7 +224,7 @@ TEST_F(English, SwitchingRetranslatesOpenWindowsAndBackIsByteForByte) {
               "Address: 17\nSerial format: 19200/8/2/None");
     EXPECT_EQ(w.Monitor()->windowTitle(), "Communication monitor");
     EXPECT_EQ(w.Trend()->windowTitle(), "Trend");
-    std::string bad = ChineseIn(CollectTexts(&w, Panels()));
+    std::string bad = ChineseIn(CollectTexts(&w));
     bad += ChineseIn(CollectTexts(w.Monitor()));
     bad += ChineseIn(CollectTexts(w.Trend()));
     EXPECT_EQ(bad, "QComboBox 'Cmb_language' item: 中文\n");
@@ -235,7 +241,7 @@ TEST_F(English, SwitchingRetranslatesOpenWindowsAndBackIsByteForByte) {
         for (std::size_t i = 0; i < a.size(); ++i)
             EXPECT_EQ(a[i].text.toStdString(), b[i].text.toStdString()) << a[i].where;
     };
-    same(CollectTexts(&w, Panels()), before);
+    same(CollectTexts(&w), before);
     same(CollectTexts(w.Monitor()), monitorBefore);
     same(CollectTexts(w.Trend()), trendBefore);
 }
@@ -285,14 +291,34 @@ TEST_F(English, MonitorVerdictsInEnglish) {
                       .toString(),
                   r.verdict);
     }
+    // Traffic the frames' words describe: a write and its echo, a read of
+    // the modes and its reply, an exception.
+    rig.protocol.index = kProtocolRtu;
+    rig.master.Modbus_Send_oneWord(6, 7, 0x31);
+    rig.St().Modbus_Reg_Addr = 7;
+    rig.ReceiveRaw(FrameRtu(hex("01 06 00 07 00 31")));
+    rig.master.Modbus_Send_oneWord(3, 6, 8);
+    rig.St().Modbus_Reg_Addr = 6;
+    rig.ReceiveRaw(FrameRtu(hex("01 03 10 00 30 00 31 00 32 00 33 00 34 00 35 00 36 00 37")));
+    rig.master.Modbus_Send_oneWord(4, 0, 12);
+    rig.ReceiveRaw(FrameRtu(hex("01 84 02")));
     monitor.RefreshCounters();
-    // Every column but the frame's words (the modules' own texts).
-    std::string bad;
     const MonitorModel& m = monitor.Frames();
+    auto words = [&m](int row) {
+        return m.data(m.index(row, MonitorModel::kColWords), Qt::DisplayRole).toString();
+    };
+    QStringList all;
+    for (int row = 0; row < m.rowCount(); ++row) all << words(row);
+    const std::string listed = all.join('\n').toStdString();
+    EXPECT_TRUE(all.contains("Read device type, hardware version, software version")) << listed;
+    EXPECT_TRUE(all.contains("Write CH1 mode = ±10V")) << listed;
+    EXPECT_TRUE(all.contains("Reply: wrote CH1 mode = ±10V")) << listed;
+    EXPECT_TRUE(all.contains("Reply: exception 02")) << listed;
+    // Every column, the frames' words included.
+    std::string bad;
     for (int row = 0; row < m.rowCount(); ++row)
         for (int col = 0; col < MonitorModel::kColumnCount; ++col)
-            if (col != MonitorModel::kColWords &&
-                HasChinese(m.data(m.index(row, col), Qt::DisplayRole).toString()))
+            if (HasChinese(m.data(m.index(row, col), Qt::DisplayRole).toString()))
                 bad += m.data(m.index(row, col), Qt::DisplayRole).toString().toStdString() + "\n";
     for (int col = 0; col < MonitorModel::kColumnCount; ++col)
         if (HasChinese(m.headerData(col, Qt::Horizontal, Qt::DisplayRole).toString()))
@@ -300,6 +326,101 @@ TEST_F(English, MonitorVerdictsInEnglish) {
     bad += ChineseIn(CollectTexts(monitor.Label_counters));
     bad += ChineseIn(CollectTexts(monitor.Grid_addresses));
     EXPECT_EQ(bad, "");
+    // The rows already recorded follow a change of language.
+    ASSERT_TRUE(SetUiLanguage(UiLanguage::Chinese));
+    all.clear();
+    for (int row = 0; row < m.rowCount(); ++row) all << words(row);
+    EXPECT_TRUE(all.contains("写 CH1 模式 = ±10V")) << all.join('\n').toStdString();
+    EXPECT_TRUE(all.contains("回复: 异常 02")) << all.join('\n').toStdString();
+}
+
+// The configuration file's dialogs: the difference between the module and a
+// file, and the outcome of writing it, with their tables and summaries.
+TEST_F(English, ConfigurationDialogsShowNoChinese) {
+    ASSERT_TRUE(SetUiLanguage(UiLanguage::English));
+    const models::Model* model = models::FindModel("KELM-8I8T");
+    ASSERT_NE(model, nullptr);
+    config::ModuleConfig module;
+    module.model = model;
+    module.identity.address = 1;
+    for (const models::Item* item : config::ConfigItems(*model)) {
+        std::uint32_t v = item->min;
+        if (item->encoding == models::Encoding::WordBits)
+            v = 0;
+        else if (!item->choices.empty())
+            v = item->choices[0].code;
+        module.settings.push_back({item, std::vector<std::uint32_t>(item->channels, v)});
+    }
+    // The file: a channel's output mode (a choice), a pulse time (a unit) and
+    // the module's address (a communication parameter) differ.
+    config::ModuleConfig file = module;
+    int changed = 0;
+    for (config::Setting& st : file.settings) {
+        if (st.item->key == "do_mode") {
+            st.values[1] = 1;
+            ++changed;
+        } else if (st.item->key == "pulse_on") {
+            st.values[0] += 10;
+            ++changed;
+        } else if (st.item->key == "address") {
+            st.values[0] = 7;
+            ++changed;
+        }
+    }
+    ASSERT_EQ(changed, 3);
+
+    ConfigDiffDialog diff(module, file);
+    diff.show();
+    EXPECT_EQ(diff.DifferingRows(), 3);
+    std::string bad = ChineseIn(CollectTexts(&diff));
+    QStringList cells;
+    for (int row = 0; row < diff.Table()->rowCount(); ++row)
+        for (int col = 0; col < diff.Table()->columnCount(); ++col)
+            cells << diff.Table()->item(row, col)->text();
+    const std::string listed = cells.join('|').toStdString();
+    // The differing rows first, the communication parameter marked.
+    EXPECT_EQ(cells.first(), "*") << listed;
+    EXPECT_TRUE(cells.contains("*Comm")) << listed;
+    EXPECT_TRUE(cells.filter("output mode").size() > 0) << listed;
+
+    std::string error;
+    const auto plan = config::PlanRestore(module, file, true, &error);
+    ASSERT_TRUE(plan) << error;
+    ASSERT_EQ(plan->size(), 3u);
+    // One that stopped on a failure, the communication step not written.
+    config::RestoreResult failed;
+    failed.address = 1;
+    failed.error = {config::IoFailure::NoReply, "no reply"};
+    for (const config::Step& step : *plan)
+        failed.steps.push_back({step, config::StepState::NotWritten, {}});
+    failed.steps[0].state = config::StepState::Verified;
+    failed.steps[1].state = config::StepState::Failed;
+    failed.steps[1].message = "no reply";
+    // One that wrote everything, the communication step last.
+    config::RestoreResult done;
+    done.ok = true;
+    done.address = 7;
+    for (const config::Step& step : *plan)
+        done.steps.push_back({step, config::StepState::Verified, {}});
+    for (const config::RestoreResult* r : {&failed, &done}) {
+        ConfigResultDialog result(*r, file);
+        result.show();
+        bad += ChineseIn(CollectTexts(&result));
+    }
+    for (const auto state :
+         {config::StepState::NotWritten, config::StepState::Failed, config::StepState::Written,
+          config::StepState::Verified, config::StepState::Differs})
+        if (HasChinese(StepStateLabel(state))) bad += StepStateLabel(state).toStdString() + "\n";
+    EXPECT_EQ(bad, "");
+    EXPECT_EQ(diff.windowTitle(), "Load configuration");
+    EXPECT_EQ(ConfigResultDialog(failed, file).Summary(),
+              "Writing did not complete: no reply\nWritten and verified: 1, written but not "
+              "verified: 0, read back differs: 0, failed: 1, not written: 1.\nThe communication "
+              "parameters were not written.");
+    EXPECT_EQ(ConfigResultDialog(done, file).Summary(),
+              "All 3 settings were written and verified by reading back.\nThe module's "
+              "communication parameters were written (address 7): scan again with the new "
+              "parameters.");
 }
 
 // Where the language comes from at start: --lang, then KELM_LANG, then the
