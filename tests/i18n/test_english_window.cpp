@@ -6,6 +6,7 @@
 // byte for byte; where the language comes from at start.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,6 +30,7 @@
 #include "config/ConfigFile.h"
 #include "config/ModuleIo.h"
 #include "gui/Language.h"
+#include "gui/MessageBoxes.h"
 #include "host/Pnl_comset.h"
 #include "host/ScanContext.h"
 #include "host/TFMserching.h"
@@ -334,23 +336,30 @@ TEST_F(English, MonitorVerdictsInEnglish) {
     EXPECT_TRUE(all.contains("回复: 异常 02")) << all.join('\n').toStdString();
 }
 
-// The configuration file's dialogs: the difference between the module and a
-// file, and the outcome of writing it, with their tables and summaries.
-TEST_F(English, ConfigurationDialogsShowNoChinese) {
-    ASSERT_TRUE(SetUiLanguage(UiLanguage::English));
-    const models::Model* model = models::FindModel("KELM-8I8T");
-    ASSERT_NE(model, nullptr);
-    config::ModuleConfig module;
-    module.model = model;
-    module.identity.address = 1;
-    for (const models::Item* item : config::ConfigItems(*model)) {
+// A configuration of the model with every item at its first valid value.
+config::ModuleConfig FirstValues(const char* name, int address) {
+    config::ModuleConfig c;
+    c.model = models::FindModel(name);
+    if (!c.model) return c;
+    c.identity.address = address;
+    c.identity.type = c.model->typeCode;
+    for (const models::Item* item : config::ConfigItems(*c.model)) {
         std::uint32_t v = item->min;
         if (item->encoding == models::Encoding::WordBits)
             v = 0;
         else if (!item->choices.empty())
             v = item->choices[0].code;
-        module.settings.push_back({item, std::vector<std::uint32_t>(item->channels, v)});
+        c.settings.push_back({item, std::vector<std::uint32_t>(item->channels, v)});
     }
+    return c;
+}
+
+// The configuration file's dialogs: the difference between the module and a
+// file, and the outcome of writing it, with their tables and summaries.
+TEST_F(English, ConfigurationDialogsShowNoChinese) {
+    ASSERT_TRUE(SetUiLanguage(UiLanguage::English));
+    const config::ModuleConfig module = FirstValues("KELM-8I8T", 1);
+    ASSERT_NE(module.model, nullptr);
     // The file: a channel's output mode (a choice), a pulse time (a unit) and
     // the module's address (a communication parameter) differ.
     config::ModuleConfig file = module;
@@ -476,6 +485,58 @@ TEST_F(English, TheChoiceKeepsTheNetworkPorts) {
     const auto ports = NetworkPortSettings::Load();
     ASSERT_EQ(ports.size(), 1u);
     EXPECT_EQ(ports[0].address, e.address);
+}
+
+// The configuration buttons' refusals, through the recording double.
+TEST_F(English, ConfigurationMessageBoxesAreEnglish) {
+    ASSERT_TRUE(SetUiLanguage(UiLanguage::English));
+    ModuleRig rig;
+    bool portOpen = true;
+    QString path;
+    ConfigHooks hooks;
+    hooks.portOpen = [&portOpen] { return portOpen; };
+    hooks.openFileName = [&path](QWidget*) { return path; };
+    hooks.saveFileName = [&path](QWidget*, const QString&) { return path; };
+    rig.ctx.config = &hooks;
+    auto write = [this](const QString& name, const std::string& text) {
+        const QString p = configDir_.path() + "/" + name;
+        QFile f(p);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.data(), static_cast<qint64>(text.size()));
+        return p;
+    };
+
+    SaveModuleConfig(nullptr, rig.ctx);  // no module selected
+    rig.Select("KELM-8I8T", 1);
+    path = configDir_.path() + "/missing.json";
+    LoadModuleConfig(nullptr, rig.ctx);
+    path = write("garbage.json", "not a configuration");
+    LoadModuleConfig(nullptr, rig.ctx);
+    path = write("8ad.json", config::ToJson(FirstValues("KELM-8AD", 1)));
+    LoadModuleConfig(nullptr, rig.ctx);
+    portOpen = false;
+    path = write("8i8t.json", config::ToJson(FirstValues("KELM-8I8T", 1)));
+    LoadModuleConfig(nullptr, rig.ctx);
+
+    ASSERT_EQ(rig.boxes.boxes.size(), 5u);
+    std::string bad;
+    for (const RecordedBox& b : rig.boxes.boxes) {
+        EXPECT_EQ(b.title, NoticeTitle());
+        if (HasChinese(b.title) || HasChinese(b.text))
+            bad += b.title.toStdString() + " / " + b.text.toStdString() + "\n";
+    }
+    EXPECT_EQ(bad, "");
+    const auto& boxes = rig.boxes.boxes;
+    EXPECT_EQ(boxes[0].text, "Select a module in the device tree first.");
+    EXPECT_TRUE(boxes[1].text.startsWith("Cannot read the file " + configDir_.path()))
+        << boxes[1].text.toStdString();
+    EXPECT_TRUE(boxes[2].text.startsWith("Invalid configuration file: "))
+        << boxes[2].text.toStdString();
+    EXPECT_TRUE(boxes[2].text.endsWith("\nNo request was sent.")) << boxes[2].text.toStdString();
+    EXPECT_EQ(boxes[3].text,
+              "model: the configuration file is for a KELM-8AD, the selected module is a "
+              "KELM-8I8T; no request was sent.");
+    EXPECT_EQ(boxes[4].text, "The serial port is not open. Open it first.");
 }
 
 }  // namespace
