@@ -9,8 +9,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/EnumPorts.h"
@@ -36,6 +39,74 @@ std::string Hex(const std::string& bytes) {
     }
     return out;
 }
+
+// A test that hangs (wine once left one waiting for good on a busy machine)
+// ends the program within kStuck, naming the test and the last step it
+// reached, instead of running silently into ctest's limit. The exit status
+// kWatchdogExit tells wine-run.sh that the run hung.
+constexpr auto kStuck = 90s;
+constexpr int kWatchdogExit = 86;
+
+class Watchdog {
+  public:
+    static Watchdog& Instance() {
+        static Watchdog* w = new Watchdog;  // never destroyed: its thread runs to the end
+        return *w;
+    }
+    void Start(std::string test) {
+        std::lock_guard g(m_);
+        test_ = std::move(test);
+        step_ = "set-up";
+        since_ = std::chrono::steady_clock::now();
+    }
+    void End() {
+        std::lock_guard g(m_);
+        test_.clear();
+    }
+    void Step(std::string what) {
+        std::lock_guard g(m_);
+        step_ = std::move(what);
+    }
+
+  private:
+    Watchdog() {
+        std::thread([this] { Watch(); }).detach();
+    }
+    void Watch() {
+        for (;;) {
+            std::this_thread::sleep_for(1s);
+            std::lock_guard g(m_);
+            if (test_.empty() || std::chrono::steady_clock::now() - since_ < kStuck) continue;
+            std::fprintf(stdout, "\nwatchdog: %s has not ended after %lld s; last step: %s\n",
+                         test_.c_str(), static_cast<long long>(kStuck.count()), step_.c_str());
+            std::fflush(stdout);
+            std::_Exit(kWatchdogExit);
+        }
+    }
+
+    std::mutex m_;
+    std::string test_;
+    std::string step_;
+    std::chrono::steady_clock::time_point since_;
+};
+
+// Owned by the test framework; tells the watchdog when each test starts and
+// ends.
+class WatchdogListener : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo& t) override {
+        Watchdog::Instance().Start(std::string(t.test_suite_name()) + "." + t.name());
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override { Watchdog::Instance().End(); }
+};
+
+void Step(std::string what) {
+    Watchdog::Instance().Step(std::move(what));
+}
+
+[[maybe_unused]] const bool kWatchdogInstalled = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new WatchdogListener);
+    return true;
+}();
 
 class Helper {
   public:
@@ -63,6 +134,7 @@ class Helper {
     // Sends one command and returns the reply without "ok " (empty on "ok").
     // A reply other than "ok" fails the test.
     std::string Cmd(const std::string& line) {
+        Step("waiting for the helper's answer to \"" + line + "\"");
         const std::string out = line + "\n";
         send(sock_, out.data(), static_cast<int>(out.size()), 0);
         std::string reply;
@@ -81,6 +153,7 @@ class Helper {
             }
             in_.append(buf, static_cast<size_t>(n));
         }
+        Step("after the helper's answer to \"" + line + "\"");
         EXPECT_EQ(reply.substr(0, 2), "ok") << line << " -> " << reply;
         return reply.size() > 3 ? reply.substr(3) : std::string();
     }
@@ -106,7 +179,9 @@ class PortTest : public ::testing::Test {
         mapped_.push_back(n);
     }
     void TearDown() override {
+        Step("tear-down: closing the component");
         com_.reset();
+        Step("tear-down: unmapping the ports");
         for (int n : mapped_) TheHelper().Cmd("close " + std::to_string(n));
     }
     // A component on COM<n>, events on this thread through the executor.

@@ -137,7 +137,18 @@ std::string DescribeLine(const bus::LineSettings& line) {
     return label + (ascii ? " ASCII" : " RTU");
 }
 
-std::string ResolvePortName(const std::string& name) {
+namespace {
+
+std::string NotListed(const std::string& name) {
+    return "cannot open " + name +
+           ": the port is missing (no such port in the list); kelm ports lists the ports there "
+           "are";
+}
+
+}  // namespace
+
+std::string ResolvePortName(const std::string& name, bool* unlisted) {
+    if (unlisted) *unlisted = false;
     const std::string lower = Lower(name);
     if (lower.size() < 4 || lower.compare(0, 3, "com") != 0 ||
         !std::all_of(lower.begin() + 3, lower.end(),
@@ -148,16 +159,20 @@ std::string ResolvePortName(const std::string& name) {
     for (const auto& p : EnumeratePorts(PortEnumMode::FullPresent)) {
         if ("COM" + std::to_string(p.Number) == wanted) return p.PortName;
     }
-    throw Failure{kExitPort, "cannot open " + name +
-                                 ": the port is missing (no such port in the list); kelm ports "
-                                 "lists the ports there are"};
+#ifdef _WIN32
+    if (unlisted) *unlisted = true;
+    return wanted;
+#else
+    throw Failure{kExitPort, NotListed(name)};
+#endif
 }
 
 void OpenLine(bus::BusClient& client, const LineOptions& o) {
     if (o.port.empty()) {
         throw Failure{kExitUsage, "no port: give --port or set KELM_PORT (kelm ports lists them)"};
     }
-    const std::string name = ResolvePortName(o.port);
+    bool unlisted = false;
+    const std::string name = ResolvePortName(o.port, &unlisted);
     // A Modbus TCP gateway takes RTU requests only; say so before anything
     // is sent rather than let every ASCII request run into its time-out.
     if (LineOf(o).protocol == bus::WireProtocol::Ascii && Lower(name).rfind("mbtcp://", 0) == 0) {
@@ -167,6 +182,9 @@ void OpenLine(bus::BusClient& client, const LineOptions& o) {
     }
     const bus::OpenResult r = client.Open(name, LineOf(o));
     if (!r.ok()) {
+        // Not listed and not there either: the same words as on Linux.
+        if (unlisted && r.failure == bus::OpenFailure::Missing)
+            throw Failure{kExitPort, NotListed(o.port)};
         std::string msg = bus::DescribeOpenFailure(name, r);
         if (name != o.port) msg += " [" + o.port + "]";
         throw Failure{kExitPort, msg};

@@ -65,9 +65,11 @@ std::string ParityName(bool even);              // "none" / "even"
 std::string DescribeLine(const bus::LineSettings& line);
 
 // A COM name as the port list shows it ("COM33", any case) becomes the
-// listed device; anything else is passed through. Throws Failure(3) for a
-// COM name that is not listed.
-std::string ResolvePortName(const std::string& name);
+// listed device; anything else is passed through. A COM name that is not
+// listed throws Failure(3) on Linux, where such a name opens nothing; on
+// Windows it is passed through (the system may open a port that no driver
+// put in the list) and *unlisted is set.
+std::string ResolvePortName(const std::string& name, bool* unlisted = nullptr);
 
 // Opens the line of the options; throws Failure(3) with the reason.
 void OpenLine(bus::BusClient& client, const LineOptions& o);
