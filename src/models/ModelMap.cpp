@@ -395,7 +395,7 @@ namespace {
 
 bool CheckValue(const Item& item, std::uint32_t v, std::string* error) {
     if (!item.InRange(v)) {
-        Fail(error, std::string(item.key) + ": " + std::to_string(v) + " 超出范围 " +
+        Fail(error, std::string(item.key) + ": " + std::to_string(v) + " is out of range " +
                         std::to_string(item.min) + "-" + std::to_string(item.max));
         return false;
     }
@@ -403,7 +403,7 @@ bool CheckValue(const Item& item, std::uint32_t v, std::string* error) {
     const bool enumerated =
         item.encoding == ModeChar || item.encoding == CharSwitch || item.encoding == ProtocolLetter;
     if (enumerated && !item.ChoiceByCode(v)) {
-        Fail(error, std::string(item.key) + ": " + Hex4(v) + " 不是有效值");
+        Fail(error, std::string(item.key) + ": " + Hex4(v) + " is not one of its choices");
         return false;
     }
     return true;
@@ -419,11 +419,11 @@ void PushWord(ByteString& data, std::uint32_t v) {
 std::optional<Request> WriteRequest(const Item& item, int ch, std::span<const std::uint32_t> values,
                                     std::string* error) {
     if (!item.Writable()) {
-        Fail(error, std::string(item.key) + ": 只读");
+        Fail(error, std::string(item.key) + ": read-only");
         return std::nullopt;
     }
     if (ch >= item.channels || ch < -1) {
-        Fail(error, std::string(item.key) + ": 没有通道 " + std::to_string(ch));
+        Fail(error, std::string(item.key) + ": no channel " + std::to_string(ch));
         return std::nullopt;
     }
     if (item.encoding == WordBits) {
@@ -435,13 +435,13 @@ std::optional<Request> WriteRequest(const Item& item, int ch, std::span<const st
         } else if (ch == -1 && values.size() == item.channels) {
             for (std::size_t i = 0; i < values.size(); ++i) {
                 if (values[i] > 1) {
-                    Fail(error, std::string(item.key) + ": 每个通道只能是0或1");
+                    Fail(error, std::string(item.key) + ": each channel is 0 or 1");
                     return std::nullopt;
                 }
                 word |= values[i] << i;
             }
         } else {
-            Fail(error, std::string(item.key) + ": 需写入整个字");
+            Fail(error, std::string(item.key) + ": the whole word is written at once");
             return std::nullopt;
         }
         if (!CheckValue(item, word, error)) return std::nullopt;
@@ -449,14 +449,14 @@ std::optional<Request> WriteRequest(const Item& item, int ch, std::span<const st
     }
     if (ch >= 0) {
         if (values.size() != 1 || item.writeOne == 0) {
-            Fail(error, std::string(item.key) + ": 不能单独写一个通道");
+            Fail(error, std::string(item.key) + ": cannot be written one channel at a time");
             return std::nullopt;
         }
         const std::uint32_t v = values[0];
         const std::uint16_t at = item.Address(ch);
         if (item.encoding == Bit) {
             if (v > 1) {
-                Fail(error, std::string(item.key) + ": 只能是ON或OFF");
+                Fail(error, std::string(item.key) + ": ON (1) or OFF (0) only");
                 return std::nullopt;
             }
             return Request{kFcWriteCoil, at, v ? kCoilOn : kCoilOff, {}};
@@ -478,7 +478,7 @@ std::optional<Request> WriteRequest(const Item& item, int ch, std::span<const st
         return Request{kFcWriteRegister, at, static_cast<std::uint16_t>(v), {}};
     }
     if (values.size() != item.channels || item.writeAll == 0) {
-        Fail(error, std::string(item.key) + ": 需要" + std::to_string(item.channels) + "个值");
+        Fail(error, std::string(item.key) + ": needs " + std::to_string(item.channels) + " values");
         return std::nullopt;
     }
     ByteString data;
@@ -486,7 +486,7 @@ std::optional<Request> WriteRequest(const Item& item, int ch, std::span<const st
         data.assign((item.channels + 7) / 8, 0);
         for (std::size_t i = 0; i < values.size(); ++i) {
             if (values[i] > 1) {
-                Fail(error, std::string(item.key) + ": 只能是ON或OFF");
+                Fail(error, std::string(item.key) + ": ON (1) or OFF (0) only");
                 return std::nullopt;
             }
             if (values[i]) data[i / 8] = static_cast<std::uint8_t>(data[i / 8] | 1u << (i % 8));

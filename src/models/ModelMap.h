@@ -224,7 +224,7 @@ ByteString RequestBody(std::uint8_t address, const Request& r);
 // The write of one channel (ch >= 0) or, with ch == -1, of every channel with
 // one value each. Values are checked against the item's range (and the
 // choices of an enumerated item); on failure nullopt with the reason in
-// *error (UTF-8).
+// *error, in English ("do: no channel 8"): kelm prints it as it is.
 std::optional<Request> WriteRequest(const Item& item, int ch, std::span<const std::uint32_t> values,
                                     std::string* error = nullptr);
 

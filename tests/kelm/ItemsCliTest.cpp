@@ -335,6 +335,10 @@ TEST_F(Items, BadInputSendsNothing) {
         EXPECT_EQ(r.status, 2) << line << r.err;
         EXPECT_EQ(r.out, "") << line;
         EXPECT_FALSE(r.err.empty()) << line;
+        // kelm speaks English, whatever the layers under it know.
+        EXPECT_TRUE(std::all_of(r.err.begin(), r.err.end(),
+                                [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            << line << r.err;
     }
     EXPECT_EQ(peer.Received(), ByteString{});
 

@@ -311,34 +311,44 @@ TEST(ModelMap, WritesAreCheckedAgainstTheMap) {
         const char* key;
         int ch;
         std::vector<std::uint32_t> values;
+        const char* why;  // the reason, in English: kelm prints it as it is
     };
     const Case refused[] = {
-        {"KELM-8I8T", "di_filter", 0, {99}},
-        {"KELM-8I8T", "di_filter", 0, {10001}},
-        {"KELM-8I8T", "pulse_on", 0, {1}},
-        {"KELM-8I8T", "pulse_on", 0, {65536}},
-        {"KELM-8I8T", "di", 0, {1}},
-        {"KELM-8I8T", "di_count", 0, {1}},
-        {"KELM-8I8T", "do", 8, {1}},
-        {"KELM-8I8T", "do", 0, {2}},
-        {"KELM-8I8T", "do_mode", 3, {1}},
-        {"KELM-8I8T", "do_mode", -1, {0x100}},
-        {"KELM-8I8T", "pulse_run", 0, {0x32}},
-        {"KELM-8AD", "ai_mode", -1, {0x38, 0, 0}},
-        {"KELM-8AD", "ai_mode", 2, {0x31}},
-        {"KELM-8AS", "ai_mode", -1, {0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x32}},
-        {"KELM-2AO", "ao", 0, {20001}},
-        {"KELM-2AO", "ao", -1, {1}},
-        {"KELM-8RY", "ry", -1, {1, 1}},
-        {"KELM-8AD", "address", 0, {248}},
-        {"KELM-8AD", "protocol", 0, {0x42}},
+        {"KELM-8I8T", "di_filter", 0, {99}, "di_filter: 99 is out of range 100-10000"},
+        {"KELM-8I8T", "di_filter", 0, {10001}, "di_filter: 10001 is out of range 100-10000"},
+        {"KELM-8I8T", "pulse_on", 0, {1}, "pulse_on: 1 is out of range 2-65535"},
+        {"KELM-8I8T", "pulse_on", 0, {65536}, "pulse_on: 65536 is out of range 2-65535"},
+        {"KELM-8I8T", "di", 0, {1}, "di: read-only"},
+        {"KELM-8I8T", "di_count", 0, {1}, "di_count: read-only"},
+        {"KELM-8I8T", "do", 8, {1}, "do: no channel 8"},
+        {"KELM-8I8T", "do", 0, {2}, "do: ON (1) or OFF (0) only"},
+        {"KELM-8I8T", "do_mode", 3, {1}, "do_mode: the whole word is written at once"},
+        {"KELM-8I8T", "do_mode", -1, {0x100}, "do_mode: 256 is out of range 0-255"},
+        {"KELM-8I8T", "pulse_run", 0, {0x32}, "pulse_run: 50 is out of range 48-49"},
+        {"KELM-8AD", "ai_mode", -1, {0x38, 0, 0}, "ai_mode: needs 8 values"},
+        {"KELM-8AD", "ai_mode", 2, {0x31}, "ai_mode: cannot be written one channel at a time"},
+        {"KELM-8AS",
+         "ai_mode",
+         -1,
+         {0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x32},
+         "ai_mode: 50 is out of range 48-49"},
+        {"KELM-2AO", "ao", 0, {20001}, "ao: 20001 is out of range 0-20000"},
+        {"KELM-2AO", "ao", -1, {1}, "ao: needs 2 values"},
+        {"KELM-8RY", "ry", -1, {1, 1}, "ry: needs 8 values"},
+        {"KELM-8AD", "address", 0, {248}, "address: 248 is out of range 1-247"},
+        {"KELM-8AD", "protocol", 0, {0x42}, "protocol: 0x0042 is not one of its choices"},
+        {"KELM-16T",
+         "do",
+         -1,
+         {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         "do: ON (1) or OFF (0) only"},
     };
     for (const Case& c : refused) {
         std::string error;
         EXPECT_EQ(WriteRequest(*FindItem(*FindModel(c.model), c.key), c.ch, c.values, &error),
                   std::nullopt)
             << c.model << " " << c.key;
-        EXPECT_FALSE(error.empty()) << c.key;
+        EXPECT_EQ(error, c.why) << c.model << " " << c.key;
     }
     const std::uint32_t edge[] = {100};
     EXPECT_TRUE(WriteRequest(*FindItem(m8i8t, "di_filter"), 7, edge));
