@@ -7,6 +7,23 @@
 
 namespace kelm::net {
 
+// Both socket backends report errno codes (winsock's are mapped to them).
+bool IsConnectionLost(int e) {
+    switch (e) {
+        case ECONNRESET:
+        case ECONNABORTED:
+        case EPIPE:
+        case ETIMEDOUT:
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case ENETDOWN:
+        case ENOTCONN:
+            return true;
+        default:
+            return false;
+    }
+}
+
 namespace {
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;

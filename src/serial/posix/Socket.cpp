@@ -263,20 +263,4 @@ std::unique_ptr<ISocket> CreateSocket() {
     return std::make_unique<PosixSocket>();
 }
 
-bool IsConnectionLost(int e) {
-    switch (e) {
-        case ECONNRESET:
-        case ECONNABORTED:
-        case EPIPE:
-        case ETIMEDOUT:
-        case EHOSTUNREACH:
-        case ENETUNREACH:
-        case ENETDOWN:
-        case ENOTCONN:
-            return true;
-        default:
-            return false;
-    }
-}
-
 }  // namespace kelm::net

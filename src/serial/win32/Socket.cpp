@@ -538,22 +538,6 @@ std::unique_ptr<ISocket> CreateSocket() {
     return std::make_unique<WinSocket>();
 }
 
-bool IsConnectionLost(int e) {
-    switch (e) {
-        case ECONNRESET:
-        case ECONNABORTED:
-        case EPIPE:
-        case ETIMEDOUT:
-        case EHOSTUNREACH:
-        case ENETUNREACH:
-        case ENETDOWN:
-        case ENOTCONN:
-            return true;
-        default:
-            return false;
-    }
-}
-
 }  // namespace kelm::net
 
 namespace kelm::win32 {
