@@ -38,14 +38,12 @@ bool IsAnalogValueItem(const m::Model* model, const m::Item& item) {
 
 }  // namespace
 
-double AnalogOutputUserValue(std::uint32_t code) {
-    return static_cast<double>(code) / 1000.0;
+m::Shown AnalogOutputShown(std::uint32_t code, const m::Choice& mode) {
+    return m::InShownUnit(static_cast<double>(code), mode.unit);
 }
 
 std::string UserUnit(const m::Choice& mode) {
-    if (mode.unit == "uA") return "mA";
-    if (mode.unit == "mV") return "V";
-    return std::string(mode.unit);
+    return std::string(m::InShownUnit(0, mode.unit).unit);
 }
 
 std::string DescribeStatus(const IoStatus& s) {
@@ -102,8 +100,9 @@ ItemReading ItemIo::Make(const m::Item& item, const std::vector<std::uint32_t>& 
                     v.unit = std::string(c.unit);
                     v.decimals = c.decimals;
                 } else {
-                    v.value = AnalogOutputUserValue(raw[ch]);
-                    v.unit = UserUnit(c);
+                    const m::Shown shown = AnalogOutputShown(raw[ch], c);
+                    v.value = shown.value;
+                    v.unit = std::string(shown.unit);
                     v.decimals = 3;
                 }
             }

@@ -53,9 +53,10 @@ struct ItemReading {
 // Mode index of each channel of an analog item (-1 when unknown).
 using Modes = std::vector<int>;
 
-// The value of an analog output in the user's unit (mA, V) from the code on
-// the wire (uA, mV) and back; the unit of a mode choice's user unit.
-double AnalogOutputUserValue(std::uint32_t code);
+// The value of an analog output in the user's unit of its mode (mA, V) from
+// the code on the wire (uA, mV), as the model description shows it; the
+// user's unit of a mode.
+models::Shown AnalogOutputShown(std::uint32_t code, const models::Choice& mode);
 std::string UserUnit(const models::Choice& mode);  // "uA" -> "mA", "mV" -> "V"
 
 class ItemIo {

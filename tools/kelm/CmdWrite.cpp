@@ -301,8 +301,9 @@ Command AddWriteCommand(CLI::App& app) {
                                 if (idx < 0) continue;
                                 const auto& c = modeItem->choices[static_cast<std::size_t>(idx)];
                                 v.modeIndex = idx;
-                                v.value = bus::AnalogOutputUserValue(v.raw);
-                                v.unit = bus::UserUnit(c);
+                                const m::Shown shown = bus::AnalogOutputShown(v.raw, c);
+                                v.value = shown.value;
+                                v.unit = std::string(shown.unit);
                                 v.decimals = 3;
                             }
                         }
