@@ -38,10 +38,6 @@ bool IsAnalogValueItem(const m::Model* model, const m::Item& item) {
 
 }  // namespace
 
-m::Shown AnalogOutputShown(std::uint32_t code, const m::Choice& mode) {
-    return m::InShownUnit(static_cast<double>(code), mode.unit);
-}
-
 std::string UserUnit(const m::Choice& mode) {
     return std::string(m::InShownUnit(0, mode.unit).unit);
 }
@@ -100,7 +96,7 @@ ItemReading ItemIo::Make(const m::Item& item, const std::vector<std::uint32_t>& 
                     v.unit = std::string(c.unit);
                     v.decimals = c.decimals;
                 } else {
-                    const m::Shown shown = AnalogOutputShown(raw[ch], c);
+                    const m::Shown shown = m::InShownUnit(raw[ch], c.unit);
                     v.value = shown.value;
                     v.unit = std::string(shown.unit);
                     v.decimals = 3;

@@ -53,10 +53,7 @@ struct ItemReading {
 // Mode index of each channel of an analog item (-1 when unknown).
 using Modes = std::vector<int>;
 
-// The value of an analog output in the user's unit of its mode (mA, V) from
-// the code on the wire (uA, mV), as the model description shows it; the
-// user's unit of a mode.
-models::Shown AnalogOutputShown(std::uint32_t code, const models::Choice& mode);
+// The user's unit of a mode, as models::InShownUnit shows its values.
 std::string UserUnit(const models::Choice& mode);  // "uA" -> "mA", "mV" -> "V"
 
 class ItemIo {

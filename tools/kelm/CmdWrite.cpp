@@ -301,7 +301,7 @@ Command AddWriteCommand(CLI::App& app) {
                                 if (idx < 0) continue;
                                 const auto& c = modeItem->choices[static_cast<std::size_t>(idx)];
                                 v.modeIndex = idx;
-                                const m::Shown shown = bus::AnalogOutputShown(v.raw, c);
+                                const m::Shown shown = m::InShownUnit(v.raw, c.unit);
                                 v.value = shown.value;
                                 v.unit = std::string(shown.unit);
                                 v.decimals = 3;
